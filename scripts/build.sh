@@ -1,0 +1,27 @@
+#!/bin/bash
+# Installs what the build needs (Debian 12, as root) and builds
+# build/HostSweeper.exe and the tests. Safe to run again.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(g++-mingw-w64-i686 mingw-w64-tools cmake ninja-build wine wine32:i386 wine64
+          wixl msitools xvfb xdotool xauth imagemagick googletest)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" != 0 ]; then
+    echo "missing packages: ${missing[*]} (run as root to install them)" >&2
+    exit 1
+  fi
+  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+  apt-get update -q
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+build="${HS_BUILD_DIR:-build}"
+cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+cmake --build "$build"
+echo "built $build/HostSweeper.exe"

@@ -1,0 +1,244 @@
+#include "maintenance/browser_cache.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <cstdlib>
+#include <cwchar>
+
+#include "run/cleanup_state.h"
+#include "system/bounded_string.h"
+#include "system/file_removal.h"
+#include "system/handles.h"
+#include "system/special_folders.h"
+
+namespace {
+
+const DWORD kFirstEntryBytes = 4096;
+
+class UrlCacheFind {
+public:
+    explicit UrlCacheFind(HANDLE handle) : handle_(handle) {}
+    ~UrlCacheFind()
+    {
+        if (handle_ != nullptr)
+            FindCloseUrlCache(handle_);
+    }
+    UrlCacheFind(const UrlCacheFind&) = delete;
+    UrlCacheFind& operator=(const UrlCacheFind&) = delete;
+    HANDLE Get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+// A heap block for one cache entry, with its size beside it.
+class EntryBuffer {
+public:
+    ~EntryBuffer() { free(data_); }
+    bool Resize(DWORD bytes)
+    {
+        void* grown = realloc(data_, bytes);
+        if (grown == nullptr)
+            return false;
+        data_ = grown;
+        size_ = bytes;
+        return true;
+    }
+    INTERNET_CACHE_ENTRY_INFOW* Entry() { return static_cast<INTERNET_CACHE_ENTRY_INFOW*>(data_); }
+    DWORD Size() const { return size_; }
+
+private:
+    void* data_ = nullptr;
+    DWORD size_ = 0;
+};
+
+bool IsDotEntry(const wchar_t* name)
+{
+    return lstrcmpiW(name, L".") == 0 || lstrcmpiW(name, L"..") == 0;
+}
+
+// Profiles reached through a link belong elsewhere; they are not cleared.
+bool IsLinkEntry(const WIN32_FIND_DATAW& found)
+{
+    return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// Fetches the next entry into buffer, growing it when WinINet asks for more.
+bool AdvanceEntry(HANDLE find, EntryBuffer& buffer)
+{
+    for (;;) {
+        DWORD size = buffer.Size();
+        SetLastError(0);
+        if (FindNextUrlCacheEntryW(find, buffer.Entry(), &size))
+            return true;
+        if (GetLastError() == ERROR_NO_MORE_ITEMS || size <= buffer.Size())
+            return false;
+        OutputDebugStringW(L"ERROR_INSUFFICIENT_BUFFER");
+        if (!buffer.Resize(size))
+            return false;
+    }
+}
+
+void ClearFirefox()
+{
+    wchar_t profiles[kPathUnits];
+    GetInteractiveUserAppData(profiles);
+    if (profiles[0] == L'\0')
+        return;
+    if (BoundedAppend(profiles, kPathUnits, L"\\Mozilla\\FireFox\\Profiles") != kStringOk)
+        return;
+    wchar_t pattern[kPathUnits];
+    if (BoundedFormat(pattern, kPathUnits, L"%s\\*.*", profiles) != kStringOk)
+        return;
+    WIN32_FIND_DATAW found;
+    FindHandle search(FindFirstFileW(pattern, &found));
+    if (!search.IsValid())
+        return;
+    do {
+        if (IsDotEntry(found.cFileName) || IsLinkEntry(found))
+            continue;
+        wchar_t profile[kPathUnits];
+        if (BoundedFormat(profile, kPathUnits, L"%s\\%s", profiles, found.cFileName) != kStringOk)
+            break;
+        DeleteMatchingFiles(profile, L"cookies.*");
+        DeleteMatchingFiles(profile, L"*.cache");
+    } while (FindNextFileW(search.Get(), &found));
+}
+
+// Chrome keeps its profiles in the local, not the roaming, folder.
+bool ChromeUserDataFolder(wchar_t* folder)
+{
+    GetInteractiveUserAppData(folder);
+    if (folder[0] == L'\0')
+        return false;
+    wchar_t* marker = wcsstr(folder, L"AppData");
+    if (marker == nullptr)
+        return false;
+    *marker = L'\0';
+    return BoundedAppend(folder, kPathUnits, L"Appdata\\Local\\Google\\Chrome\\User Data") ==
+           kStringOk;
+}
+
+void ClearChrome()
+{
+    wchar_t userData[kPathUnits];
+    if (!ChromeUserDataFolder(userData))
+        return;
+    wchar_t pattern[kPathUnits];
+    if (BoundedFormat(pattern, kPathUnits, L"%s\\*", userData) != kStringOk)
+        return;
+    WIN32_FIND_DATAW found;
+    FindHandle search(FindFirstFileW(pattern, &found));
+    if (!search.IsValid())
+        return;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || IsDotEntry(found.cFileName) ||
+            IsLinkEntry(found))
+            continue;
+        wchar_t profile[kPathUnits];
+        if (BoundedFormat(profile, kPathUnits, L"%s\\", userData) != kStringOk ||
+            BoundedAppend(profile, kPathUnits, found.cFileName) != kStringOk)
+            continue;
+        ClearChromeProfile(profile);
+    } while (FindNextFileW(search.Get(), &found));
+}
+
+void ClearChromeCacheFolder(const wchar_t* profile, const wchar_t* name)
+{
+    wchar_t cache[kPathUnits];
+    if (BoundedFormat(cache, kPathUnits, L"%s\\", profile) != kStringOk ||
+        BoundedAppend(cache, kPathUnits, name) != kStringOk)
+        return;
+    wchar_t pattern[kPathUnits];
+    if (BoundedFormat(pattern, kPathUnits, L"%s\\*", cache) != kStringOk)
+        return;
+    WIN32_FIND_DATAW found;
+    FindHandle search(FindFirstFileW(pattern, &found));
+    if (!search.IsValid())
+        return;
+    do {
+        if (!IsDotEntry(found.cFileName))
+            DeleteMatchingFiles(cache, found.cFileName);
+    } while (FindNextFileW(search.Get(), &found));
+}
+
+}  // namespace
+
+void DeleteUrlCacheGroups()
+{
+    GROUPID group = 0;
+    SetLastError(0);
+    UrlCacheFind find(FindFirstUrlCacheGroup(0, CACHEGROUP_SEARCH_ALL, nullptr, 0, &group, nullptr));
+    if (find.Get() == nullptr) {
+        OutputDebugStringW(L"No More item");
+        return;
+    }
+    while (GetLastError() != ERROR_NO_MORE_ITEMS) {
+        SetLastError(0);
+        if (!DeleteUrlCacheGroup(group, CACHEGROUP_FLAG_FLUSHURL_ONDELETE, nullptr) &&
+            GetLastError() != ERROR_FILE_NOT_FOUND)
+            break;
+        SetLastError(0);
+        if (!FindNextUrlCacheGroup(find.Get(), &group, nullptr))
+            break;
+    }
+}
+
+void DeleteUrlCacheEntries()
+{
+    // Ask for the size first, then fetch the first entry into a buffer of
+    // that size.
+    DWORD size = 0;
+    SetLastError(0);
+    HANDLE probe = FindFirstUrlCacheEntryW(nullptr, nullptr, &size);
+    if (probe != nullptr) {
+        FindCloseUrlCache(probe);  // an empty entry cannot be deleted by name
+        return;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return;  // normally ERROR_NO_MORE_ITEMS: the cache is empty
+    EntryBuffer buffer;
+    if (!buffer.Resize(size < kFirstEntryBytes ? kFirstEntryBytes : size))
+        return;
+    size = buffer.Size();
+    SetLastError(0);
+    UrlCacheFind find(FindFirstUrlCacheEntryW(nullptr, buffer.Entry(), &size));
+    if (find.Get() == nullptr)
+        return;
+    do {
+        DeleteUrlCacheEntryW(buffer.Entry()->lpszSourceUrlName);
+    } while (AdvanceEntry(find.Get(), buffer));
+}
+
+void ClearBrowserCaches(const CleanupState& state)
+{
+    LogLine(state, L"Clearing the Browser(IE/FireFox/Chrome) Cache ....");
+    DeleteUrlCacheGroups();
+    DeleteUrlCacheEntries();
+    ClearFirefox();
+    ClearChrome();
+    LogLine(state, L"The Browsers Cache is Cleared");
+}
+
+void ClearChromeProfile(const wchar_t* profileFolder)
+{
+    wchar_t profile[kPathUnits];
+    if (BoundedFormat(profile, kPathUnits, L"%s", profileFolder) != kStringOk)
+        return;
+    wchar_t pattern[kPathUnits];
+    if (BoundedFormat(pattern, kPathUnits, L"%s\\*", profile) != kStringOk)
+        return;
+    WIN32_FIND_DATAW found;
+    FindHandle search(FindFirstFileW(pattern, &found));
+    if (!search.IsValid())
+        return;
+    do {
+        if (IsDotEntry(found.cFileName) || IsLinkEntry(found))
+            continue;
+        if (lstrcmpiW(found.cFileName, L"Cache") == 0)
+            ClearChromeCacheFolder(profile, found.cFileName);
+        else if (lstrcmpiW(found.cFileName, L"Cookies") == 0)
+            DeleteMatchingFiles(profile, found.cFileName);
+    } while (FindNextFileW(search.Get(), &found));
+}

@@ -1,0 +1,223 @@
+#include "removal/desktop_components.h"
+
+#include <shlwapi.h>
+
+#include <cwchar>
+
+#include "app/log_pane.h"
+#include "run/cleanup_state.h"
+#include "system/bounded_string.h"
+#include "system/file_removal.h"
+#include "system/handles.h"
+#include "system/platform_probes.h"
+#include "system/registry_removal.h"
+#include "system/special_folders.h"
+
+namespace {
+
+struct ComponentInfo {
+    const wchar_t* classId;
+    const wchar_t* classKey32;
+    const wchar_t* classKey64;
+    const wchar_t* dataFolderXp;
+    const wchar_t* dataFolder;
+    const wchar_t* progressLine;
+    const wchar_t* notInstalledLine;
+    const wchar_t* folderOnlySuccessLine;
+    const wchar_t* folderOnlyFailureLine;
+    const wchar_t* fullSuccessLine;
+};
+
+const ComponentInfo kComponents[2] = {
+    {L"{51BA3E78-ECB2-16F4-A22E-A41505A64625}", L"CLSID\\{51BA3E78-ECB2-16F4-A22E-A41505A64625}",
+     L"Wow6432Node\\CLSID\\{51BA3E78-ECB2-16F4-A22E-A41505A64625}",
+     L"C:\\Documents and Settings\\All Users\\Application Data\\Halcyra", L"C:\\ProgramData\\Halcyra",
+     L"Uninstalling HLD... ", L"HLD not installed", L"HLD Uninstallation Successful",
+     L"HLD Uninstallation Failed", L"HLD Uninstallation Successful"},
+    {L"{0D8708AD-A9F4-C810-A862-5D84D75FBB4D}", L"CLSID\\{0D8708AD-A9F4-C810-A862-5D84D75FBB4D}",
+     L"Wow6432Node\\CLSID\\{0D8708AD-A9F4-C810-A862-5D84D75FBB4D}",
+     L"C:\\Documents and Settings\\All Users\\Application Data\\Pyrewick",
+     L"C:\\ProgramData\\Pyrewick", L"Uninstalling Pyrewick... ", L"Pyrewick not installed",
+     L"Pyrewick Uninstallation Successful", L"Pyrewick Uninstallation Failed",
+     L"PW Uninstallation Successful"},
+};
+
+const wchar_t kFullRemovalFailedLine[] = L"Uninstallation Failed";
+
+const wchar_t kLowRegistryKey[] = L"SOFTWARE\\LowRegistry";
+const wchar_t kLowRegistryNames[3][255] = {L"Pyrewick", L"tarn.exe", L"tarn-checkstate.exe"};
+
+const wchar_t kElevationPolicy32[] =
+    L"SOFTWARE\\Microsoft\\Internet Explorer\\Low Rights\\ElevationPolicy";
+const wchar_t kElevationPolicy64[] =
+    L"SOFTWARE\\Wow6432Node\\Microsoft\\Internet Explorer\\Low Rights\\ElevationPolicy";
+const wchar_t* const kElevationPolicyIds[3] = {
+    L"{8970B2CF-5421-019c-F069-0878C09D6FEE}",
+    L"{0BCAFBB1-EDA2-14d1-6151-29023E4881F6}",
+    L"{68B7402F-CCA1-69F5-5754-82F7B727DBA5}",
+};
+
+const REGSAM kLowRegistryAccess = KEY_ALL_ACCESS;                     // 0xF003F
+const REGSAM kElevationPolicyAccess = KEY_ALL_ACCESS | KEY_WOW64_64KEY;  // 0xF013F
+
+const ComponentInfo& Info(DesktopComponent component)
+{
+    return kComponents[component == kHld ? 0 : 1];
+}
+
+const wchar_t* DataFolder(DesktopComponent component, bool onXp)
+{
+    return onXp ? Info(component).dataFolderXp : Info(component).dataFolder;
+}
+
+bool IsRegistered(DesktopComponent component)
+{
+    const ComponentInfo& info = Info(component);
+    RegKey key;
+    const wchar_t* path = IsNative64Bit() ? info.classKey64 : info.classKey32;
+    return RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, FullAccessMask(), key.Receive()) ==
+           ERROR_SUCCESS;
+}
+
+// The interactive user's "\Halcyra" folder; false when there is no such
+// user or the path does not fit.
+bool PerUserFolder(wchar_t* folder)
+{
+    GetInteractiveUserAppData(folder);
+    if (folder[0] == L'\0')
+        return false;
+    return BoundedAppend(folder, kPathUnits, L"\\Halcyra") == kStringOk;
+}
+
+// Deletes the per-user folder; a folder that is not there counts as removed.
+bool RemovePerUserFolder()
+{
+    wchar_t folder[kPathUnits];
+    if (!PerUserFolder(folder))
+        return true;
+    return RemoveDataFolder(folder) == 0;
+}
+
+void DeleteElevationPolicyKeys()
+{
+    const wchar_t* path = IsNative64Bit() ? kElevationPolicy64 : kElevationPolicy32;
+    for (const wchar_t* id : kElevationPolicyIds) {
+        RegKey policy;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, kElevationPolicyAccess, policy.Receive()) !=
+            ERROR_SUCCESS)
+            continue;
+        DeleteKeyTree(policy.Get(), id);
+    }
+}
+
+void RemoveHldFolderOnly(CleanupState& state, bool onXp)
+{
+    bool perUserRemoved = RemovePerUserFolder();
+    bool dataRemoved = DeleteTreeViaShell(DataFolder(kHld, onXp)) == kShellDeleted;
+    LogLine(state, perUserRemoved && dataRemoved ? Info(kHld).folderOnlySuccessLine
+                                                 : Info(kHld).folderOnlyFailureLine);
+}
+
+void RemovePwFolderOnly(CleanupState& state, bool onXp)
+{
+    bool dataRemoved = DeleteTreeViaShell(DataFolder(kPw, onXp)) == kShellDeleted;
+    LogLine(state, dataRemoved ? Info(kPw).folderOnlySuccessLine : Info(kPw).folderOnlyFailureLine);
+}
+
+}  // namespace
+
+void RemoveDesktopComponents(CleanupDialog& dialog, CleanupState& state)
+{
+    CleanupState local = state;
+    local.dialog = &dialog;  // the decision lines go to this dialog
+
+    bool hldRegistered = IsRegistered(kHld);
+    bool pwRegistered = IsRegistered(kPw);
+    bool onXp = IsWindowsXP();
+    bool hldPresent = PathFileExistsW(DataFolder(kHld, onXp)) != FALSE;
+    bool pwPresent = PathFileExistsW(DataFolder(kPw, onXp)) != FALSE;
+
+    if (!hldPresent) {
+        LogLine(local, Info(kHld).notInstalledLine);
+    } else {
+        LogLine(local, Info(kHld).progressLine);
+        if (hldRegistered)
+            RemoveDesktopComponent(state, kHld, onXp);
+        else
+            RemoveHldFolderOnly(local, onXp);
+    }
+
+    if (!pwPresent) {
+        LogLine(local, Info(kPw).notInstalledLine);
+    } else {
+        LogLine(local, Info(kPw).progressLine);
+        if (pwRegistered)
+            RemoveDesktopComponent(state, kPw, onXp);
+        else
+            RemovePwFolderOnly(local, onXp);
+    }
+}
+
+void RemoveDesktopComponent(CleanupState& state, DesktopComponent component, bool onXp)
+{
+    const wchar_t* folder = DataFolder(component, onXp);
+    if (!IsRegistered(component))
+        return;
+    DeleteComponentClassKey(component);
+
+    RegKey lowRegistry;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kLowRegistryKey, 0, kLowRegistryAccess,
+                      lowRegistry.Receive()) == ERROR_SUCCESS)
+        CleanLowRegistry(lowRegistry.Get());
+
+    DeleteElevationPolicyKeys();
+
+    if (RemoveDataFolder(folder) != 0) {
+        LogLine(state, kFullRemovalFailedLine);
+        return;
+    }
+    // The component is gone with its data folder; a per-user folder that
+    // resists does not turn that into a failure.
+    if (component == kHld)
+        RemovePerUserFolder();
+    LogLine(state, Info(component).fullSuccessLine);
+}
+
+void DeleteComponentClassKey(DesktopComponent component)
+{
+    RegKey parent;
+    const wchar_t* path = IsNative64Bit() ? L"Wow6432Node\\CLSID" : L"CLSID";
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, FullAccessMask(), parent.Receive()) != ERROR_SUCCESS)
+        return;
+    DeleteKeyTree(parent.Get(), Info(component).classId);
+}
+
+void CleanLowRegistry(HKEY key)
+{
+    DWORD subkeyCount = 0;
+    if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeyCount, nullptr, nullptr, nullptr,
+                         nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        subkeyCount = 0;
+    for (DWORD i = 0; i < subkeyCount; ++i) {
+        wchar_t name[255];
+        DWORD nameUnits = 255;
+        if (RegEnumKeyExW(key, i, name, &nameUnits, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            continue;
+        for (const wchar_t* vendorName : kLowRegistryNames) {
+            if (wcscmp(name, vendorName) == 0 && DeleteKeyTree(key, name) == ERROR_SUCCESS) {
+                --i;  // the next subkey moved into this index
+                break;
+            }
+        }
+    }
+}
+
+int RemoveDataFolder(const wchar_t* folder)
+{
+    wchar_t path[kPathUnits];
+    BoundedCopy(path, kPathUnits, folder);
+    if (!PathFileExistsW(path))
+        return 0;
+    int result = DeleteTreeViaShell(path);
+    return result == kShellDeleted ? 0 : result;
+}

@@ -1,0 +1,16 @@
+// The secure desktop (HLD) and cache cleaner (PW) components, which are
+// removed without the Windows Installer.
+#pragma once
+
+#include <windows.h>
+
+struct CleanupDialog;
+struct CleanupState;
+
+enum DesktopComponent { kHld, kPw };
+
+void RemoveDesktopComponents(CleanupDialog& dialog, CleanupState& state);
+void RemoveDesktopComponent(CleanupState& state, DesktopComponent component, bool onXp);
+void DeleteComponentClassKey(DesktopComponent component);
+void CleanLowRegistry(HKEY key);
+int RemoveDataFolder(const wchar_t* folder);

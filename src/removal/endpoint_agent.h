@@ -1,0 +1,24 @@
+// The endpoint agent suite (listed in its uninstall key) and the separate
+// endpoint-control product.
+#pragma once
+
+#include <windows.h>
+
+#include "removal/product_removal.h"
+
+struct CleanupState;
+
+const DWORD kMaxListedProducts = 25;
+
+struct UninstallList {
+    ProductEntry entries[kMaxListedProducts];
+    DWORD count;
+};
+
+extern const wchar_t kUninstallListKey[];
+extern const wchar_t kEndpointControlName[];
+extern const wchar_t kEndpointControlCode[];
+
+LONG ReadUninstallList(UninstallList& list);
+int RemoveEndpointManager(const CleanupState& state);
+int RemoveEndpointControl(const CleanupState& state);

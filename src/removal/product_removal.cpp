@@ -1,0 +1,56 @@
+#include "removal/product_removal.h"
+
+#include <msi.h>
+
+#include "removal/installer_api.h"
+#include "run/cleanup_state.h"
+
+ProductQuery::ProductQuery(const wchar_t* code) : installed(false)
+{
+    ZeroMemory(productCode, sizeof(productCode));
+    if (code != nullptr && code[0] != L'\0')
+        BoundedCopy(productCode, kPathUnits, code);
+}
+
+void MakeProductEntry(ProductEntry& entry, const wchar_t* displayName, const wchar_t* productCode,
+                      bool isPrimary)
+{
+    ZeroMemory(&entry, sizeof(entry));
+    BoundedCopy(entry.displayName, kPathUnits, displayName);
+    BoundedCopy(entry.productCode, kPathUnits, productCode);
+    entry.isPrimary = isPrimary;
+}
+
+void QueryProduct(ProductQuery& query)
+{
+    query.installed = Installer().queryProductState(query.productCode) == INSTALLSTATE_DEFAULT;
+}
+
+int UninstallProduct(const ProductQuery& query, int uiLevel)
+{
+    Installer().setInternalUI(static_cast<INSTALLUILEVEL>(uiLevel), nullptr);
+    Installer().setExternalUI(nullptr, 0, nullptr);
+    wchar_t commandLine[kPathUnits];
+    ZeroMemory(commandLine, sizeof(commandLine));
+    BoundedAppend(commandLine, kPathUnits, L"REMOVE=ALL ");
+    return static_cast<int>(Installer().configureProduct(query.productCode, INSTALLLEVEL_MAXIMUM,
+                                                         INSTALLSTATE_ABSENT, commandLine));
+}
+
+int RemoveProductEntry(const ProductEntry& entry, const CleanupState& state)
+{
+    if (entry.displayName[0] == L'\0' || entry.productCode[0] == L'\0')
+        return 0;
+    ProductQuery query(entry.productCode);
+    QueryProduct(query);
+    if (!query.installed)
+        return kNotInstalled;
+    if (state.skipTunnel)
+        return kSkipped;
+    if (!entry.isPrimary) {
+        int silent = UninstallProduct(query, kUiSilent);
+        if (silent == 0 || silent == kRebootRequired)
+            return silent;
+    }
+    return UninstallProduct(query, kUiBasic);
+}

@@ -1,0 +1,132 @@
+#include "run/cleanup_run.h"
+
+#include <shlwapi.h>
+
+#include <cstdio>
+
+#include "app/cleanup_dialog.h"
+#include "app/log_pane.h"
+#include "maintenance/browser_cache.h"
+#include "maintenance/system_restart.h"
+#include "removal/class_registrations.h"
+#include "removal/desktop_components.h"
+#include "removal/endpoint_agent.h"
+#include "removal/product_removal.h"
+#include "removal/tunnel_client.h"
+#include "run/cleanup_state.h"
+#include "system/bounded_string.h"
+#include "system/file_removal.h"
+#include "system/special_folders.h"
+
+namespace {
+
+CleanupState* gCleanupState = nullptr;
+
+void DisableControls(CleanupDialog& dialog)
+{
+    EnableWindow(dialog.clearCacheCheck, FALSE);
+    EnableWindow(dialog.restartCheck, FALSE);
+    EnableWindow(dialog.skipTunnelCheck, FALSE);
+    EnableWindow(dialog.startButton, FALSE);
+    EnableWindow(dialog.exitButton, FALSE);
+    EnableWindow(dialog.saveButton, FALSE);
+    EnableWindow(dialog.skipDesktopCheck, FALSE);
+}
+
+CleanupState& StateFor(CleanupDialog& dialog)
+{
+    if (gCleanupState == nullptr)
+        gCleanupState = new CleanupState();  // all fields zero
+    if (gCleanupState->dialog == nullptr)
+        gCleanupState->dialog = &dialog;
+    return *gCleanupState;
+}
+
+void DeleteUserVendorFolder()
+{
+    wchar_t folder[kPathUnits];
+    GetInteractiveUserAppData(folder);
+    if (folder[0] == L'\0')
+        return;
+    if (BoundedAppend(folder, kPathUnits, L"\\Kestrix") != kStringOk)
+        return;
+    if (PathFileExistsW(folder) && DeleteTreeViaShell(folder) != kShellDeleted)
+        printf("Folder Deletion failed\n");
+}
+
+// Returns the tunnel phase's result; failed is set when the endpoint-control
+// product could not be removed.
+int RunTunnelPhases(CleanupDialog& dialog, CleanupState& state, bool& failed)
+{
+    if (dialog.skipTunnelOption) {
+        state.skipTunnel = true;
+        int result = RemoveTunnelClient(state);
+        state.skipTunnel = false;
+        return result;
+    }
+    int control = RemoveEndpointControl(state);
+    if (control == 0)
+        printf("Quorvane Uninstallation Successful\n");
+    else if (control == kNotInstalled)
+        printf("Quorvane not installed\n");
+    else
+        failed = true;
+    return RemoveTunnelClient(state);
+}
+
+}  // namespace
+
+CleanupState* CurrentCleanupState()
+{
+    return gCleanupState;
+}
+
+void ForgetCleanupState()
+{
+    delete gCleanupState;
+    gCleanupState = nullptr;
+}
+
+void LogLine(const CleanupState& state, const wchar_t* text)
+{
+    if (state.dialog != nullptr)
+        AppendLog(*state.dialog, text);
+}
+
+void RunCleanup(CleanupDialog& dialog)
+{
+    DisableControls(dialog);
+    CleanupState& state = StateFor(dialog);
+    SetWindowTextW(dialog.logPane, L"");
+
+    AppendLog(dialog, L"Starting Tessaline Manager Uninstallation Please wait .... ");
+    bool failed = false;
+    int manager = RemoveEndpointManager(state);
+    if (manager == 0) {
+        AppendLog(dialog, L"Tessaline Manager Uninstallation Successful");
+    } else if (manager == kNotInstalled) {
+        AppendLog(dialog, L"Tessaline Manager not installed");
+    } else {
+        AppendLog(dialog, L"Tessaline Manager Uninstallation Failed");
+        failed = true;
+    }
+
+    bool skipTunnel = dialog.skipTunnelOption;
+    int tunnel = RunTunnelPhases(dialog, state, failed);
+    bool tunnelGone = skipTunnel ? tunnel != kSkipped : (tunnel == 0 || tunnel == kSkipped);
+    if (tunnelGone && !failed)
+        DeleteUserVendorFolder();
+
+    AppendLog(dialog, L"Cleaning Registry... ");
+    CleanClassRegistrations(state);
+    AppendLog(dialog, L"Registry Cleanup Successful");
+
+    if (!dialog.skipDesktopOption && dialog.isAdministrator)
+        RemoveDesktopComponents(dialog, state);
+    if (dialog.clearCacheOption)
+        ClearBrowserCaches(state);
+    if (dialog.restartOption)
+        RestartSystem(state);
+    fflush(stdout);
+    RestoreControls(dialog);
+}

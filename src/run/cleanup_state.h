@@ -1,0 +1,14 @@
+// What the phases of a cleanup run share. One instance per process.
+#pragma once
+
+struct CleanupDialog;
+
+struct CleanupState {
+    bool tunnelRemoved;     // the tunnel client was removed completely
+    bool tunnelAbsent;      // the tunnel client was found not installed
+    CleanupDialog* dialog;  // whose log pane the phases write to
+    bool skipTunnel;        // only while the tunnel phase runs with Skip on
+};
+
+// Appends a line to the state's log pane, if it has one.
+void LogLine(const CleanupState& state, const wchar_t* text);

@@ -1,0 +1,77 @@
+#include "system/special_folders.h"
+
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include <vector>
+
+#include "system/bounded_string.h"
+#include "system/handles.h"
+
+namespace {
+
+const DWORD kOwnerBufferBytes = 16 * 1024;
+
+// Reads the token's owner; tells whether the token could be queried.
+bool ReadTokenOwner(HANDLE token)
+{
+    std::vector<BYTE> owner(kOwnerBufferBytes);
+    DWORD needed = 0;
+    return GetTokenInformation(token, TokenOwner, owner.data(), kOwnerBufferBytes, &needed) != 0;
+}
+
+// Resolves the folder through the token of one explorer.exe process.
+bool AppDataOfProcess(DWORD processId, wchar_t* buffer)
+{
+    UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+    if (!process.IsValid())
+        return false;
+    UniqueHandle token;
+    if (!OpenProcessToken(process.Get(), TOKEN_QUERY, token.Receive()))
+        return false;
+    if (!ReadTokenOwner(token.Get()))
+        return false;
+    wchar_t path[kPathUnits] = L"";
+    if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, token.Get(), SHGFP_TYPE_CURRENT, path)))
+        BoundedFormat(buffer, kPathUnits, L"%s", path);
+    return true;
+}
+
+}  // namespace
+
+DWORD GetSpecialFolderPath(wchar_t* buffer, int csidl)
+{
+    if (!SHGetSpecialFolderPathW(nullptr, buffer, csidl, FALSE))
+        return GetLastError();
+    size_t length = 0;
+    BoundedLength(buffer, kPathUnits, &length);
+    if (length == 0 || buffer[length - 1] != L'\\')
+        BoundedAppend(buffer, kPathUnits, L"\\");
+    return 0;
+}
+
+DWORD GetInteractiveUserAppData(wchar_t* buffer)
+{
+    buffer[0] = L'\0';
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot.IsValid())
+        return GetLastError();
+
+    // Our own token must be readable before other users' tokens are asked.
+    UniqueHandle ownToken;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, ownToken.Receive()) ||
+        !ReadTokenOwner(ownToken.Get()))
+        return 0;
+
+    PROCESSENTRY32W entry;
+    ZeroMemory(&entry, sizeof(entry));
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
+         more = Process32NextW(snapshot.Get(), &entry)) {
+        if (lstrcmpiW(entry.szExeFile, L"explorer.exe") != 0)
+            continue;
+        if (AppDataOfProcess(entry.th32ProcessID, buffer))
+            break;
+    }
+    return 0;
+}

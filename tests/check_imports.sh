@@ -1,0 +1,31 @@
+#!/bin/bash
+# Fails when the program imports a DLL that is not Windows' own, or a
+# function that Windows XP SP3 lacks.
+set -u
+exe="$1"
+dump=$(i686-w64-mingw32-objdump -p "$exe") || { echo "cannot read $exe"; exit 1; }
+status=0
+
+allowed_dlls='^(kernel32|user32|advapi32|shell32|shlwapi|comdlg32|msi|wininet|msvcrt|gdi32|ole32|comctl32)\.dll$'
+while read -r dll; do
+  if ! echo "$dll" | tr 'A-Z' 'a-z' | grep -Eq "$allowed_dlls"; then
+    echo "imports a DLL that is not Windows' own: $dll"
+    status=1
+  fi
+done < <(echo "$dump" | awk '/DLL Name:/ {print $3}')
+
+newer_than_xp='^(GetTickCount64|(Initialize|Acquire|Release|TryAcquire)SRWLock.*|.*ConditionVariable.*|InitOnce.*|GetFileInformationByHandleEx|SetFileInformationByHandle|CreateSymbolicLink.*|RegDeleteTree.*|RegGetValue.*|RegDeleteKeyEx.*|RegSetKeyValue.*|SHGetKnownFolderPath|SHCreateItemFromParsingName|.*LocaleName.*|GetLocaleInfoEx|CompareStringEx|LCMapStringEx|GetDateFormatEx|GetTimeFormatEx|GetNumberFormatEx|GetCurrencyFormatEx|FindFirstFileEx.*Transacted.*|.*Transacted.*|GetFinalPathNameByHandle.*|QueryFullProcessImageName.*|CancelIoEx|CreateEventEx.*|CreateMutexEx.*|CreateSemaphoreEx.*|InterlockedCompareExchange64|FlsAlloc|FlsGetValue|FlsSetValue|FlsFree|GetErrorMode|Wow64.*|RegOpenKeyTransacted.*|TaskDialog.*|SetThreadErrorMode|GetThreadErrorMode|InitializeCriticalSectionEx|GetProductInfo|GetSystemTimePreciseAsFileTime|GetCurrentProcessorNumber.*|K32.*|CreateFile2|ChangeWindowMessageFilter.*|SetProcessDPIAware|IsProcessDPIAware|MsiGetComponentPathEx.*|MsiEnumProductsEx.*|MsiQueryProductStateEx.*)$'
+while read -r name; do
+  if echo "$name" | grep -Eq "$newer_than_xp"; then
+    echo "imports a function newer than Windows XP: $name"
+    status=1
+  fi
+done < <(echo "$dump" | awk '/DLL Name:/ {inside=1; next} inside && NF >= 3 && $1 ~ /^[0-9a-f]+$/ && $2 ~ /^[0-9]+$/ {print $3}')
+
+count=$(echo "$dump" | awk '/DLL Name:/ {inside=1; next} inside && NF >= 3 && $1 ~ /^[0-9a-f]+$/ && $2 ~ /^[0-9]+$/' | wc -l)
+if [ "$count" -lt 20 ]; then
+  echo "read only $count imported functions from $exe; the import table was not understood"
+  status=1
+fi
+[ $status -eq 0 ] && echo "imports of $exe: $count functions, all in Windows XP SP3's own DLLs"
+exit $status

@@ -1,0 +1,8 @@
+// Test programs are linked with -municode, so their entry point is wmain.
+#include <gtest/gtest.h>
+
+int wmain(int argc, wchar_t** argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

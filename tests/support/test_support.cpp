@@ -1,0 +1,403 @@
+#include "support/test_support.h"
+
+#include <msi.h>
+#include <shlwapi.h>
+
+#include "app/cleanup_dialog.h"
+#include "app/resource_ids.h"
+#include "run/cleanup_run.h"
+#include "system/handles.h"
+#include "system/platform_probes.h"
+
+std::wstring Widen(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    std::string out;
+    for (wchar_t c : text)
+        out.push_back(c > 0x7F ? '?' : static_cast<char>(c));
+    return out;
+}
+
+std::wstring EnvironmentValue(const wchar_t* name)
+{
+    wchar_t value[2048];
+    DWORD length = GetEnvironmentVariableW(name, value, 2048);
+    if (length == 0 || length >= 2048)
+        return L"";
+    return value;
+}
+
+std::wstring UnixToWindowsPath(const std::string& unixPath)
+{
+    std::wstring path = L"Z:" + Widen(unixPath);
+    for (wchar_t& c : path) {
+        if (c == L'/')
+            c = L'\\';
+    }
+    return path;
+}
+
+std::string WindowsToUnixPath(const std::wstring& path)
+{
+    typedef char*(CDECL * UnixNameFn)(LPCWSTR);
+    UnixNameFn unixName = reinterpret_cast<UnixNameFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+    if (unixName == nullptr)
+        return "";
+    char* name = unixName(path.c_str());
+    if (name == nullptr)
+        return "";
+    std::string result = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return result;
+}
+
+std::wstring MsiPath(const wchar_t* name)
+{
+    std::wstring dir = EnvironmentValue(L"HS_MSI_DIR");
+    return UnixToWindowsPath(Narrow(dir)) + L"\\" + name;
+}
+
+std::wstring ProgramPath()
+{
+    return UnixToWindowsPath(Narrow(EnvironmentValue(L"HS_BUILD_DIR"))) + L"\\HostSweeper.exe";
+}
+
+std::wstring MakeScratchFolder(const wchar_t* name)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring folder = std::wstring(temp) + L"hs-scratch\\" + name;
+    RemoveTestTree(folder);
+    MakeFolders(folder);
+    return folder;
+}
+
+bool WriteTextFile(const std::wstring& path, const std::string& content)
+{
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid())
+        return false;
+    DWORD written = 0;
+    return WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written,
+                     nullptr) &&
+           written == content.size();
+}
+
+std::string ReadWholeFile(const std::wstring& path)
+{
+    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file.IsValid())
+        return "<missing>";
+    std::string content;
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(file.Get(), chunk, sizeof(chunk), &got, nullptr) && got > 0)
+        content.append(chunk, got);
+    return content;
+}
+
+bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsFolder(const std::wstring& path)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool MakeFolders(const std::wstring& path)
+{
+    if (IsFolder(path))
+        return true;
+    size_t slash = path.find_last_of(L'\\');
+    if (slash != std::wstring::npos && slash > 2)
+        MakeFolders(path.substr(0, slash));
+    return CreateDirectoryW(path.c_str(), nullptr) != 0 || IsFolder(path);
+}
+
+namespace {
+
+// Runs a Unix program through Wine and waits until check() holds.
+bool RunUnix(const std::wstring& program, const std::wstring& commandLine,
+             bool (*check)(const std::wstring&), const std::wstring& subject)
+{
+    STARTUPINFOW startup;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process;
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    // Wine cannot wait on a Unix process; poll for its effect instead.
+    for (int i = 0; i < 200; ++i) {
+        if (check(subject))
+            return true;
+        Sleep(25);
+    }
+    return false;
+}
+
+bool IsLinkPresent(const std::wstring& link)
+{
+    DWORD attributes = GetFileAttributesW(link.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool IsGone(const std::wstring& path)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(path.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return true;
+    FindClose(search);
+    return false;
+}
+
+std::wstring Quoted(const std::string& text)
+{
+    return L"'" + Widen(text) + L"'";
+}
+
+}  // namespace
+
+bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target)
+{
+    std::string unixLink = WindowsToUnixPath(link);
+    std::string unixTarget = WindowsToUnixPath(target);
+    if (unixLink.empty() || unixTarget.empty())
+        return false;
+    return RunUnix(L"Z:\\bin\\sh", L"/bin/sh -c \"ln -s " + Quoted(unixTarget) + L" " +
+                                        Quoted(unixLink) + L"\"",
+                   IsLinkPresent, link);
+}
+
+void RemoveLink(const std::wstring& link)
+{
+    std::string unixLink = WindowsToUnixPath(link);
+    if (unixLink.empty())
+        return;
+    RunUnix(L"Z:\\bin\\sh", L"/bin/sh -c \"rm -f " + Quoted(unixLink) + L"\"", IsGone, link);
+}
+
+void RemoveTestTree(const std::wstring& path)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        RemoveLink(path);
+        return;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(path.c_str());
+        return;
+    }
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = found.cFileName;
+            if (name != L"." && name != L"..")
+                RemoveTestTree(path + L"\\" + name);
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+REGSAM NativeView()
+{
+    return IsNative64Bit() ? KEY_WOW64_64KEY : 0;
+}
+
+bool CreateKey(HKEY root, const std::wstring& path, REGSAM view)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+bool KeyExists(HKEY root, const std::wstring& path, REGSAM view)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+bool SetStringValue(HKEY root, const std::wstring& path, const std::wstring& name,
+                    const std::wstring& data, REGSAM view)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return false;
+    LONG status = RegSetValueExW(key, name.c_str(), 0, REG_SZ,
+                                 reinterpret_cast<const BYTE*>(data.c_str()),
+                                 static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+bool SetDwordValue(HKEY root, const std::wstring& path, const std::wstring& name, DWORD data,
+                   REGSAM view)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return false;
+    LONG status = RegSetValueExW(key, name.c_str(), 0, REG_DWORD,
+                                 reinterpret_cast<const BYTE*>(&data), sizeof(data));
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+void DeleteKeyForTest(HKEY root, const std::wstring& path, REGSAM view)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS)
+        return;
+    for (;;) {
+        wchar_t name[256];
+        DWORD units = 256;
+        if (RegEnumKeyExW(key, 0, name, &units, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        size_t before = 0;
+        DWORD count = 0;
+        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr, nullptr);
+        before = count;
+        DeleteKeyForTest(root, path + L"\\" + name, view);
+        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr, nullptr);
+        if (count >= before)
+            break;  // could not delete; avoid looping forever
+    }
+    RegCloseKey(key);
+    size_t slash = path.find_last_of(L'\\');
+    HKEY parent = root;
+    std::wstring leaf = path;
+    if (slash != std::wstring::npos) {
+        if (RegOpenKeyExW(root, path.substr(0, slash).c_str(), 0, KEY_ALL_ACCESS | view, &parent) !=
+            ERROR_SUCCESS)
+            return;
+        leaf = path.substr(slash + 1);
+    }
+    typedef LONG(WINAPI * DeleteKeyExFn)(HKEY, LPCWSTR, REGSAM, DWORD);
+    DeleteKeyExFn deleteKeyEx = reinterpret_cast<DeleteKeyExFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"advapi32"), "RegDeleteKeyExW")));
+    if (deleteKeyEx != nullptr)
+        deleteKeyEx(parent, leaf.c_str(), view, 0);
+    else
+        RegDeleteKeyW(parent, leaf.c_str());
+    if (parent != root)
+        RegCloseKey(parent);
+}
+
+UINT InstallPackage(const std::wstring& msiPath, const wchar_t* properties)
+{
+    MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+    return MsiInstallProductW(msiPath.c_str(), properties);
+}
+
+bool IsProductInstalled(const wchar_t* productCode)
+{
+    return MsiQueryProductStateW(productCode) == INSTALLSTATE_DEFAULT;
+}
+
+void ForgetProduct(const wchar_t* productCode)
+{
+    if (!IsProductInstalled(productCode))
+        return;
+    MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+    MsiConfigureProductW(productCode, INSTALLLEVEL_DEFAULT, INSTALLSTATE_ABSENT);
+}
+
+std::wstring CachedPackage(const wchar_t* productCode)
+{
+    wchar_t path[MAX_PATH] = L"";
+    DWORD units = MAX_PATH;
+    if (MsiGetProductInfoW(productCode, INSTALLPROPERTY_LOCALPACKAGE, path, &units) != ERROR_SUCCESS)
+        return L"";
+    return path;
+}
+
+TestWindow::TestWindow(int isAdministrator)
+{
+    gIsAdministrator = isAdministrator;
+    window_ = CreateDialogParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MAIN), nullptr,
+                                 MainDialogProc, 0);
+    Pump();
+}
+
+TestWindow::~TestWindow()
+{
+    if (IsWindow(window_))
+        DestroyWindow(window_);
+    Pump();
+    // The controller is never freed by the program; forget it here so
+    // the next window starts afresh.
+    delete gCleanupDialog;
+    gCleanupDialog = nullptr;
+    ForgetCleanupState();
+}
+
+void TestWindow::Pump() const
+{
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT)
+            continue;
+        if (!IsDialogMessageW(window_, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+}
+
+std::wstring TestWindow::LogText() const
+{
+    HWND pane = GetDlgItem(window_, IDC_LOG_PANE);
+    int length = GetWindowTextLengthW(pane);
+    std::vector<wchar_t> text(static_cast<size_t>(length) + 1, L'\0');
+    GetWindowTextW(pane, text.data(), length + 1);
+    return text.data();
+}
+
+std::vector<std::wstring> TestWindow::LogLines() const
+{
+    return SplitLog(LogText());
+}
+
+std::vector<std::wstring> SplitLog(const std::wstring& log)
+{
+    std::vector<std::wstring> lines;
+    size_t start = 0;
+    for (;;) {
+        size_t at = log.find(L" \r\n", start);
+        if (at == std::wstring::npos) {
+            lines.push_back(log.substr(start));
+            return lines;
+        }
+        lines.push_back(log.substr(start, at - start));
+        start = at + 3;
+    }
+}

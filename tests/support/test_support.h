@@ -1,0 +1,77 @@
+// Helpers the tests share: real files, real keys, real links, a real
+// dialog from template 129, and the paths of the test packages.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// --- paths -----------------------------------------------------------------
+std::wstring Widen(const std::string& text);
+std::string Narrow(const std::wstring& text);
+// A Unix path as Wine's Z: drive shows it.
+std::wstring UnixToWindowsPath(const std::string& unixPath);
+// Where Wine keeps a Windows path on the Unix side ("" if unknown).
+std::string WindowsToUnixPath(const std::wstring& path);
+// Folder of the installer packages built for the tests (HS_MSI_DIR).
+std::wstring MsiPath(const wchar_t* name);
+// The program under test (HS_BUILD_DIR\HostSweeper.exe).
+std::wstring ProgramPath();
+std::wstring EnvironmentValue(const wchar_t* name);
+
+// --- files -----------------------------------------------------------------
+// A fresh, empty scratch folder below the prefix's temporary folder.
+std::wstring MakeScratchFolder(const wchar_t* name);
+bool WriteTextFile(const std::wstring& path, const std::string& content);
+std::string ReadWholeFile(const std::wstring& path);
+bool Exists(const std::wstring& path);
+bool IsFolder(const std::wstring& path);
+bool MakeFolders(const std::wstring& path);  // with every missing parent
+// Removes a tree the test made, never following links (it unlinks them).
+void RemoveTestTree(const std::wstring& path);
+// Makes link -> target with /bin/ln -s; target must be a scratch folder the
+// test itself made. Wine deletes through links.
+bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target);
+void RemoveLink(const std::wstring& link);
+
+// --- registry --------------------------------------------------------------
+// view is 0, KEY_WOW64_64KEY or KEY_WOW64_32KEY.
+bool CreateKey(HKEY root, const std::wstring& path, REGSAM view = 0);
+bool KeyExists(HKEY root, const std::wstring& path, REGSAM view = 0);
+bool SetStringValue(HKEY root, const std::wstring& path, const std::wstring& name,
+                    const std::wstring& data, REGSAM view = 0);
+bool SetDwordValue(HKEY root, const std::wstring& path, const std::wstring& name, DWORD data,
+                   REGSAM view = 0);
+void DeleteKeyForTest(HKEY root, const std::wstring& path, REGSAM view = 0);
+// KEY_WOW64_64KEY on 64-bit Windows, else 0.
+REGSAM NativeView();
+
+// --- installer -------------------------------------------------------------
+// Installs a package silently; returns the installer's result.
+UINT InstallPackage(const std::wstring& msiPath, const wchar_t* properties = L"");
+bool IsProductInstalled(const wchar_t* productCode);
+// Removes the product if installed, ignoring the result (test clean-up).
+void ForgetProduct(const wchar_t* productCode);
+// The cached copy of an installed product's package ("" if none).
+std::wstring CachedPackage(const wchar_t* productCode);
+
+// --- the main window -------------------------------------------------------
+// The real dialog from template 129 with the real MainDialogProc, in this
+// process; gCleanupDialog points at its controller while it lives.
+class TestWindow {
+public:
+    explicit TestWindow(int isAdministrator = 1);
+    ~TestWindow();
+    HWND Window() const { return window_; }
+    std::wstring LogText() const;
+    // The log split at its " \r\n" separators (the first line is empty).
+    std::vector<std::wstring> LogLines() const;
+    void Pump() const;
+
+private:
+    HWND window_;
+};
+
+// Splits a log at its separators.
+std::vector<std::wstring> SplitLog(const std::wstring& log);
