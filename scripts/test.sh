@@ -1,11 +1,14 @@
 #!/bin/bash
 # Builds everything and runs every test under Wine, in throwaway prefixes
 # (64-bit, 32-bit and one set to Windows XP) made in build/prefixes.
+# Extra arguments go to ctest (-R unit, say); HS_BUILD_DIR picks another
+# build folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh
+build="${HS_BUILD_DIR:-build}"
 
-root="$PWD/build/prefixes"
+root="$PWD/$build/prefixes"
 export HS_PREFIX_ROOT="$root"
 for kind in win64 win32 winxp; do
   scripts/prefix.sh "$root/$kind" "$kind" &
@@ -32,5 +35,5 @@ stop() {
 }
 trap stop EXIT
 
-cd build
+cd "$build"
 ctest --output-on-failure -j3 "$@"

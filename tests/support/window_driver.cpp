@@ -1,0 +1,245 @@
+#include "support/window_driver.h"
+
+#include "app/resource_ids.h"
+#include "support/test_support.h"
+#include "system/handles.h"
+
+namespace {
+
+const wchar_t kMainCaption[] = L"Norvale NVX Host Sweeper";
+const DWORD kSendTimeoutMs = 300000;
+
+struct WindowSearch {
+    DWORD processId;
+    const wchar_t* caption;
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM context)
+{
+    WindowSearch* search = reinterpret_cast<WindowSearch*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search->processId)
+        return TRUE;
+    wchar_t caption[256] = L"";
+    GetWindowTextW(window, caption, 256);
+    if (lstrcmpW(caption, search->caption) != 0)
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+HWND FindOwnWindow(DWORD processId, const wchar_t* caption)
+{
+    WindowSearch search = {processId, caption, nullptr};
+    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// A token like ours, but holding Administrators for deny only.
+bool MakeRestrictedToken(HANDLE* restricted)
+{
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, token.Receive()))
+        return false;
+    SID_IDENTIFIER_AUTHORITY ntAuthority = {SECURITY_NT_AUTHORITY};
+    PSID administrators = nullptr;
+    if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                  DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators))
+        return false;
+    SID_AND_ATTRIBUTES denyOnly = {administrators, 0};
+    BOOL made = CreateRestrictedToken(token.Get(), 0, 1, &denyOnly, 0, nullptr, 0, nullptr, restricted);
+    FreeSid(administrators);
+    return made != FALSE;
+}
+
+}  // namespace
+
+ProgramUnderTest::~ProgramUnderTest()
+{
+    if (process_ == nullptr)
+        return;
+    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(process_, 255);
+        WaitForSingleObject(process_, 10000);
+    }
+    CloseHandle(process_);
+}
+
+bool ProgramUnderTest::Start(bool restricted)
+{
+    std::wstring program = ProgramPath();
+    std::wstring commandLine = L"\"" + program + L"\"";
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info;
+    BOOL started = FALSE;
+    if (restricted) {
+        UniqueHandle token;
+        if (!MakeRestrictedToken(token.Receive()))
+            return false;
+        started = CreateProcessAsUserW(token.Get(), program.c_str(), line.data(), nullptr, nullptr,
+                                       FALSE, 0, nullptr, nullptr, &startup, &info);
+    } else {
+        started = CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                 nullptr, &startup, &info);
+    }
+    if (!started)
+        return false;
+    CloseHandle(info.hThread);
+    process_ = info.hProcess;
+    processId_ = info.dwProcessId;
+    window_ = WaitForOwnWindow(kMainCaption, 30000);
+    if (window_ == nullptr)
+        return false;
+    threadId_ = GetWindowThreadProcessId(window_, nullptr);
+    return true;
+}
+
+HWND ProgramUnderTest::Control(int id) const
+{
+    return GetDlgItem(window_, id);
+}
+
+bool ProgramUnderTest::IsChecked(int id) const
+{
+    DWORD_PTR state = 0;
+    SendMessageTimeoutW(Control(id), BM_GETCHECK, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &state);
+    return state == BST_CHECKED;
+}
+
+bool ProgramUnderTest::IsEnabled(int id) const
+{
+    return IsWindowEnabled(Control(id)) != FALSE;
+}
+
+std::wstring ProgramUnderTest::Text(int id) const
+{
+    HWND control = Control(id);
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(control, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &length);
+    std::vector<wchar_t> text(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(control, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data()),
+                        SMTO_NORMAL, kSendTimeoutMs, &copied);
+    return text.data();
+}
+
+void ProgramUnderTest::Click(int id) const
+{
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(Control(id), BM_CLICK, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &result);
+}
+
+void ProgramUnderTest::PostClick(int id) const
+{
+    PostMessageW(Control(id), BM_CLICK, 0, 0);
+}
+
+void ProgramUnderTest::Focus(int id) const
+{
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Control(id)), TRUE,
+                        SMTO_NORMAL, kSendTimeoutMs, &result);
+}
+
+void ProgramUnderTest::PressKey(WORD virtualKey) const
+{
+    GUITHREADINFO info;
+    ZeroMemory(&info, sizeof(info));
+    info.cbSize = sizeof(info);
+    HWND target = window_;
+    if (GetGUIThreadInfo(threadId_, &info) && info.hwndFocus != nullptr)
+        target = info.hwndFocus;
+    UINT scan = MapVirtualKeyW(virtualKey, 0);
+    PostMessageW(target, WM_KEYDOWN, virtualKey, 1 | (scan << 16));
+    PostMessageW(target, WM_KEYUP, virtualKey, 1 | (scan << 16) | 0xC0000000);
+}
+
+void ProgramUnderTest::Close() const
+{
+    PostMessageW(window_, WM_CLOSE, 0, 0);
+}
+
+std::wstring ProgramUnderTest::LogText() const
+{
+    return Text(IDC_LOG_PANE);
+}
+
+std::vector<std::wstring> ProgramUnderTest::LogLines() const
+{
+    return SplitLog(LogText());
+}
+
+void ProgramUnderTest::SetLogText(const std::wstring& text) const
+{
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(Control(IDC_LOG_PANE), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
+                        SMTO_NORMAL, kSendTimeoutMs, &result);
+}
+
+bool ProgramUnderTest::WaitForControls(DWORD timeoutMs) const
+{
+    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
+        if (IsEnabled(IDC_START_CLEANUP) && IsEnabled(IDC_EXIT))
+            return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+bool ProgramUnderTest::WaitForExit(DWORD timeoutMs, DWORD* exitCode) const
+{
+    if (WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0)
+        return false;
+    return GetExitCodeProcess(process_, exitCode) != FALSE;
+}
+
+bool ProgramUnderTest::IsRunning() const
+{
+    return process_ != nullptr && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+HWND ProgramUnderTest::WaitForOwnWindow(const wchar_t* caption, DWORD timeoutMs) const
+{
+    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
+        HWND found = FindOwnWindow(processId_, caption);
+        if (found != nullptr && IsWindowVisible(found))
+            return found;
+        if (!IsRunning())
+            return nullptr;
+        Sleep(50);
+    }
+    return nullptr;
+}
+
+bool AcceptSaveDialog(HWND dialog, const std::wstring& fileName)
+{
+    // The explorer-style dialog keeps its file name in combo box cmb13
+    // (0x47C), whose edit is its child; older ones use edt1 (0x480).
+    HWND name = GetDlgItem(dialog, 0x47C);
+    if (name == nullptr)
+        name = GetDlgItem(dialog, 0x480);
+    if (name == nullptr)
+        return false;
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(fileName.c_str()), SMTO_NORMAL,
+                        20000, &result);
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+    return true;
+}
+
+bool WaitForFile(const std::wstring& path, DWORD timeoutMs)
+{
+    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
+        if (Exists(path))
+            return true;
+        Sleep(50);
+    }
+    return false;
+}

@@ -1,0 +1,66 @@
+// Drives the real HostSweeper.exe from another process, as a user would:
+// finds its window, reads and clicks controls, types keys through the
+// dialog manager, reads the log pane and waits for runs and for the exit.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+class ProgramUnderTest {
+public:
+    ProgramUnderTest() = default;
+    ~ProgramUnderTest();  // ends the program if it is still running
+    ProgramUnderTest(const ProgramUnderTest&) = delete;
+    ProgramUnderTest& operator=(const ProgramUnderTest&) = delete;
+
+    // Starts the program and waits for its window. restricted starts it
+    // with Administrators deny-only, as a non-administrator.
+    bool Start(bool restricted = false);
+
+    HWND Window() const { return window_; }
+    HWND Control(int id) const;
+    bool IsChecked(int id) const;
+    bool IsEnabled(int id) const;
+    std::wstring Text(int id) const;
+
+    // Clicks a control and waits until the program has handled the click
+    // (for Start Cleanup, until the run is over).
+    void Click(int id) const;
+    // Clicks without waiting (Save Logs opens a modal dialog).
+    void PostClick(int id) const;
+    // Moves the focus to a control, through the dialog manager.
+    void Focus(int id) const;
+    // Sends a key to the focused control through the message loop.
+    void PressKey(WORD virtualKey) const;
+    // Closes the window with its close box (WM_CLOSE).
+    void Close() const;
+
+    std::wstring LogText() const;
+    std::vector<std::wstring> LogLines() const;
+    // Puts text into the log pane as a user would paste it.
+    void SetLogText(const std::wstring& text) const;
+
+    // Waits until Start Cleanup is enabled again after a run began.
+    bool WaitForControls(DWORD timeoutMs = 120000) const;
+    bool WaitForExit(DWORD timeoutMs, DWORD* exitCode) const;
+    bool IsRunning() const;
+
+    // A top-level window of the program with this caption (the save-as
+    // dialog, a message box), waiting up to timeoutMs.
+    HWND WaitForOwnWindow(const wchar_t* caption, DWORD timeoutMs = 20000) const;
+
+    DWORD ProcessId() const { return processId_; }
+
+private:
+    HANDLE process_ = nullptr;
+    DWORD processId_ = 0;
+    DWORD threadId_ = 0;
+    HWND window_ = nullptr;
+};
+
+// Fills the real save-as dialog's file name and presses Save.
+bool AcceptSaveDialog(HWND dialog, const std::wstring& fileName);
+// Waits until a file exists and is no longer growing.
+bool WaitForFile(const std::wstring& path, DWORD timeoutMs = 20000);
