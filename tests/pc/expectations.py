@@ -1,0 +1,158 @@
+#!/usr/bin/env python3
+"""What one cleanup run on the PC made by scripts/seed-pc.sh must log, may
+remove and must remove, for a Windows kind and a set of options.
+
+  expectations.py KIND OPTIONS BEFORE.json EXPECT.json LOG.txt
+KIND is win64, win32 or winxp; OPTIONS a comma list of restricted,
+skip-tunnel, skip-desktop, no-cache (or "default").
+"""
+import json
+import os
+import re
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+MSI_SOURCES = os.path.join(HERE, "..", "msi")
+
+SUITE = ["suite_agent", "suite_monitor", "suite_primary"]
+CLASS_IDS = ["{EEF90444-7203-CA1F-B072-9A3D5354BC0E}", "{46A2591E-E875-F365-3921-60BB374BE058}",
+             "{ABD65AEF-F006-4E7A-580E-9CE7DCF75952}", "{52A45655-7BDB-1C48-5892-A3440DE1069A}",
+             "{195ACC28-8CC7-34E1-1711-DBE164305F54}", "{32666F9A-C2D3-DBC2-A850-7D530EAE01D8}"]
+DESKTOP_IDS = ["{51BA3E78-ECB2-16F4-A22E-A41505A64625}", "{0D8708AD-A9F4-C810-A862-5D84D75FBB4D}"]
+POLICY_IDS = ["{8970B2CF-5421-019c-F069-0878C09D6FEE}", "{0BCAFBB1-EDA2-14d1-6151-29023E4881F6}",
+              "{68B7402F-CCA1-69F5-5754-82F7B727DBA5}"]
+CLIENT_FILES = ["qvclient.dll", "qvcommon.dll", "qvhelp.chm", "qvlogon.dll", "qvupdate.exe",
+                "qvdial.exe", "qvlocenu.dll", "qvmonitor.exe", "qvras.dll", "qvvpnmgr.exe"]
+
+
+def packed(guid):
+    """The installer's packed form of a GUID."""
+    g = guid.strip("{}").replace("-", "").upper()
+    return g[7::-1] + g[11:7:-1] + g[15:11:-1] + "".join(g[i + 1] + g[i] for i in range(16, 32, 2))
+
+
+def package_guids(name):
+    with open(os.path.join(MSI_SOURCES, name + ".wxs")) as f:
+        text = f.read()
+    product = re.search(r'<Product Id="(\{[^}]+\})"', text).group(1)
+    upgrade = re.search(r'UpgradeCode="(\{[^}]+\})"', text).group(1)
+    components = re.findall(r'<Component [^>]*Guid="(\{[^}]+\})"', text)
+    folder = re.findall(r'<Directory Id="INSTALLDIR" Name="([^"]+)"', text)
+    return product, upgrade, components, folder[0] if folder else None
+
+
+def expectations(kind, options, before):
+    restricted = "restricted" in options
+    skip_tunnel = "skip-tunnel" in options
+    skip_desktop = "skip-desktop" in options or restricted
+    clear_cache = "no-cache" not in options
+    bits = "64" if kind == "win64" else "32"
+
+    removed_packages = list(SUITE)
+    if not skip_tunnel:
+        removed_packages += ["endpoint_control", "tunnel_service" + bits, "tunnel_client" + bits]
+
+    may_remove, must_remove, may_change = [], [], []
+    # Wine's own bookkeeping and the WinINet index change on any run.
+    may_change += [r"\|DriverDateData$", r"/INetCache/Content\.IE5/index\.dat$",
+                   r"/INetCookies/index\.dat$"]
+
+    installer_keys = r"^HKLM\\Software\\(Classes\\Installer|Microsoft\\Windows\\CurrentVersion\\Installer)\\"
+    for name in removed_packages:
+        product, upgrade, components, folder = package_guids(name)
+        for code in [product, upgrade] + components:
+            may_remove.append(installer_keys + r".*\\" + packed(code) + r"(\\|$)")
+        may_remove.append(r"^HKLM\\Software\\(Wow6432Node\\)?Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+                          + re.escape(product) + r"(\\|$)")
+        if folder:
+            may_remove.append(r"^Program Files( \(x86\))?/HsTest/" + re.escape(folder) + r"(/|$)")
+            may_remove.append(r"^Program Files( \(x86\))?/HsTest$")
+        props = ("HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\"
+                 + packed(product) + "\\InstallProperties")
+        local = before["registry"].get(props, {}).get("LocalPackage", "")
+        m = re.match(r'^"C:\\\\(.*)"$', local)
+        if m:
+            cached = m.group(1).replace("\\\\", "/")
+            may_remove.append("^" + re.escape(cached) + "$")
+            must_remove.append(cached)
+        must_remove.append(props)
+
+    # The suite installer's leftovers go in every run.
+    may_remove.append(r"^users/[^/]+/Temp/(xpv\.msi|xpvMsiBootstraper\.exe)$")
+    must_remove += ["users/%s/Temp/xpv.msi", "users/%s/Temp/xpvMsiBootstraper.exe"]
+
+    # Class registrations and ProgIDs go in every run.
+    may_remove += [r"^HKLM\\Software\\Classes\\Kestrix\.Widget(\.1)?(\\|$)",
+                   r"^HKCU\\Software\\Classes\\Kestrix\.UserWidget(\\|$)",
+                   r"^HKCU\\Software\\Classes\\AppxpvVersionInfo(\\|$)"]
+    must_remove += ["HKLM\\Software\\Classes\\Kestrix.Widget.1", "HKCU\\Software\\Classes\\AppxpvVersionInfo"]
+    for cid in CLASS_IDS:
+        may_remove.append(r"^HKLM\\Software\\Classes\\(Wow6432Node\\)?CLSID\\" + re.escape(cid) + r"(\\|$)")
+        may_remove.append(r"^HKCU\\Software\\Classes\\CLSID\\" + re.escape(cid) + r"(\\|$)")
+    must_remove += ["HKLM\\Software\\Classes\\CLSID\\{195ACC28-8CC7-34E1-1711-DBE164305F54}",
+                    "HKCU\\Software\\Classes\\CLSID\\{ABD65AEF-F006-4E7A-580E-9CE7DCF75952}"]
+
+    if not skip_tunnel:
+        may_remove += [r"^HKCU\\Software\\Kestrix VPN Client", r"^HKLM\\Software\\Kestrix VPN Client(\\|$)",
+                       r"^HKU\\\.DEFAULT\\Software\\Kestrix VPN Client(\\|$)",
+                       r"^ProgramData/Kestrix(/|$)", r"^users/[^/]+/AppData/Roaming/Kestrix(/|$)"]
+        system = "windows/syswow64" if kind == "win64" else "windows/system32"
+        for f in CLIENT_FILES:
+            may_remove.append("^" + re.escape(system + "/" + f) + "$")
+            must_remove.append(system + "/" + f)
+        must_remove += ["HKCU\\Software\\Kestrix VPN Client Updater", "HKU\\.DEFAULT\\Software\\Kestrix VPN Client",
+                        "HKLM\\Software\\Kestrix VPN Client", "ProgramData/Kestrix",
+                        "users/%s/AppData/Roaming/Kestrix"]
+
+    if not skip_desktop:
+        data = "Documents and Settings/All Users/Application Data" if kind == "winxp" else "ProgramData"
+        for cid in DESKTOP_IDS:
+            may_remove.append(r"^HKLM\\Software\\Classes\\(Wow6432Node\\)?CLSID\\" + re.escape(cid) + r"(\\|$)")
+        may_remove.append(r"^HKCU\\Software\\LowRegistry\\(Pyrewick|tarn\.exe|tarn-checkstate\.exe)$")
+        for pid in POLICY_IDS:
+            may_remove.append(r"^HKLM\\Software\\(Wow6432Node\\)?Microsoft\\Internet Explorer\\Low Rights\\ElevationPolicy\\"
+                              + re.escape(pid) + "$")
+        may_remove += ["^" + re.escape(data) + r"/(Halcyra|Pyrewick)(/|$)",
+                       r"^users/[^/]+/AppData/Roaming/Halcyra(/|$)"]
+        must_remove += [data + "/Halcyra", data + "/Pyrewick", "users/%s/AppData/Roaming/Halcyra",
+                        "HKCU\\Software\\LowRegistry\\tarn.exe"]
+
+    if clear_cache:
+        may_remove += [r"^users/[^/]+/AppData/Roaming/Mozilla/Firefox/Profiles/[^/]+/(cookies\.[^/]*|[^/]*\.cache)$",
+                       r"^users/[^/]+/AppData/Local/Google/Chrome/User Data/[^/]+/(Cookies|Cache/[^/]+)$",
+                       r"^users/[^/]+/AppData/Local/Microsoft/Windows/(INetCache|INetCookies)/.+"]
+        must_remove += ["users/%s/AppData/Roaming/Mozilla/Firefox/Profiles/k3x9.default/cookies.sqlite",
+                        "users/%s/AppData/Local/Google/Chrome/User Data/Profile 1/Cache/data_0",
+                        "users/%s/AppData/Local/Google/Chrome/User Data/Default/Cookies"]
+
+    log = ["", "Starting Tessaline Manager Uninstallation Please wait .... ",
+           "Tessaline Manager Uninstallation Successful"]
+    if not skip_tunnel:
+        log += ["Starting Brisolt Link Uninstallation Please wait ...", "Uninstalled Brisolt Link services...",
+                "Uninstalled Brisolt Link ...", "Cleaning Registry for Brisolt Link......"]
+    log += ["Cleaning Registry... ", "Registry Cleanup Successful"]
+    if not skip_desktop:
+        log += ["Uninstalling HLD... ", "HLD Uninstallation Successful", "Uninstalling Pyrewick... ",
+                "PW Uninstallation Successful"]
+    if clear_cache:
+        log += ["Clearing the Browser(IE/FireFox/Chrome) Cache ....", "The Browsers Cache is Cleared"]
+    return {"may_remove": may_remove, "must_remove": must_remove, "may_change": may_change}, log
+
+
+def main():
+    kind, options, before_path, expect_path, log_path = sys.argv[1:6]
+    with open(before_path) as f:
+        before = json.load(f)
+    users = sorted({p.split("/")[1] for p in before["files"] if p.startswith("users/") and p.count("/") >= 2
+                    and p.split("/")[1] not in ("Public", "public")})
+    user = users[0] if users else "root"
+    expect, log = expectations(kind, options.split(","), before)
+    expect["must_remove"] = [m.replace("%s", user) if m.startswith("users/") else m for m in expect["must_remove"]]
+    with open(expect_path, "w") as f:
+        json.dump(expect, f, indent=1)
+    with open(log_path, "w", newline="") as f:
+        f.write(" \r\n".join(log))
+
+
+if __name__ == "__main__":
+    main()
