@@ -1,0 +1,59 @@
+#!/bin/bash
+# Builds Host Sweeper, makes a demo Wine prefix seeded as a technician's
+# problem PC (the vendor's suite, tunnel client, desktop components,
+# leftovers, browser caches, and decoys that must survive) and opens the
+# utility in it. With no display it runs under Xvfb, presses Start Cleanup
+# itself and writes screenshots of the window before and after the run to
+# docs/. Set HS_DEMO_KIND=win32 or winxp for another Windows.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/build.sh
+build="$PWD/${HS_BUILD_DIR:-build}"
+kind="${HS_DEMO_KIND:-win64}"
+prefix="$build/demo-prefix"
+
+echo "making the demo PC ($kind) in $prefix"
+scripts/prefix.sh "$prefix" "$kind"
+scripts/seed-pc.sh "$prefix" "$kind" "$build"
+
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if [ "$kind" = win64 ]; then export WINEARCH=win64; else export WINEARCH=win32; fi
+out="$build/demo.out"
+
+if [ -n "${DISPLAY:-}" ] && xdotool getdisplaygeometry >/dev/null 2>&1; then
+  echo "opening Host Sweeper; press Start Cleanup, then Exit when done"
+  wine "$build/HostSweeper.exe" >"$out" 2>&1 </dev/null || true
+  wineserver -w
+  exit 0
+fi
+
+# Headless: a private Xvfb, Wine's own desktop window (so the dialog has
+# its caption and frame), and xdotool for the keys.
+for n in $(seq 90 120); do
+  [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=":$n"; break; }
+done
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+trap 'wineserver -k >/dev/null 2>&1 || true; kill $xvfb 2>/dev/null || true' EXIT
+export DISPLAY="$display"
+sleep 1
+
+wine explorer /desktop=HostSweeper,800x560 "$build/HostSweeper.exe" >"$out" 2>&1 </dev/null &
+desktop=""
+for _ in $(seq 1 100); do
+  desktop=$(xdotool search --name "HostSweeper" 2>/dev/null | head -n 1) && [ -n "$desktop" ] && break
+  sleep 0.2
+done
+[ -n "$desktop" ] || { echo "the demo window did not appear" >&2; exit 1; }
+sleep 3
+mkdir -p docs
+import -window root -crop 800x560+0+0 docs/screenshot.png
+# The dialog sits at a fixed place on Wine's desktop: click its buttons.
+echo "pressing Start Cleanup"
+xdotool mousemove --window "$desktop" 182 200 click 1
+sleep 15
+import -window root -crop 800x560+0+0 docs/screenshot-after-run.png
+echo "pressing Exit"
+xdotool mousemove --window "$desktop" 641 480 click 1
+timeout 30 wineserver -w || wineserver -k
+echo "screenshots: docs/screenshot.png (start) and docs/screenshot-after-run.png (after the run)"
