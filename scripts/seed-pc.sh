@@ -4,11 +4,15 @@
 # its keys, files and folders, class registrations, both desktop
 # components, browser caches and cookies; and a decoy set that belongs to
 # nobody of ours and must survive a cleanup.
-#   seed-pc.sh PREFIX_DIR win64|win32|winxp BUILD_DIR
+#   seed-pc.sh PREFIX_DIR win64|win32|winxp BUILD_DIR [hostile]
+# "hostile" also puts directory links in place of and inside the vendor
+# folders, each pointing at a scratch folder under C:\scratch that a
+# cleanup must leave untouched.
 set -euo pipefail
 prefix="$1"
 kind="$2"
 build="$(cd "$3" && pwd)"
+hostile="${4:-}"
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 if [ "$kind" = win64 ]; then export WINEARCH=win64; else export WINEARCH=win32; fi
 msi="$build/msi"
@@ -210,6 +214,24 @@ for p in Default "Profile 1"; do
   put "$chrome/$p/History" "must stay"
 done
 put "$chrome/Local State" "must stay"
+
+# --- links a cleanup must not follow ------------------------------------------
+if [ "$hostile" = hostile ]; then
+  scratch="$c/scratch"
+  for t in programdata-kestrix roaming-kestrix halcyra pyrewick chrome-cache ff-profile; do
+    put "$scratch/$t/precious.txt" "must survive: reached only through a link"
+    put "$scratch/$t/sub/precious.dat" "must survive: reached only through a link"
+  done
+  put "$scratch/ff-profile/cookies.sqlite" "must survive: reached only through a link"
+  put "$scratch/chrome-cache/data_0" "must survive: reached only through a link"
+  rm -rf "$c/ProgramData/Kestrix" "$data/Pyrewick" "$chrome/Profile 1/Cache"
+  ln -s "$scratch/programdata-kestrix" "$c/ProgramData/Kestrix"
+  ln -s "$scratch/roaming-kestrix" "$roaming/Kestrix/linked"
+  ln -s "$scratch/halcyra" "$data/Halcyra/linked"
+  ln -s "$scratch/pyrewick" "$data/Pyrewick"
+  ln -s "$scratch/chrome-cache" "$chrome/Profile 1/Cache"
+  ln -s "$scratch/ff-profile" "$ff/linked.default"
+fi
 
 # --- Internet Explorer cache -------------------------------------------------
 w "$build/tests/pc/seed_cache.exe" 3

@@ -19,9 +19,23 @@ bool IsLink(DWORD attributes)
     return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+// The attributes of the entry itself: a trailing backslash would make the
+// file system look through a link to its target.
+DWORD EntryAttributes(const wchar_t* path)
+{
+    wchar_t entry[kPathUnits];
+    if (BoundedCopy(entry, kPathUnits, path) != kStringOk)
+        return INVALID_FILE_ATTRIBUTES;
+    size_t length = 0;
+    BoundedLength(entry, kPathUnits, &length);
+    while (length > 3 && entry[length - 1] == L'\\')
+        entry[--length] = L'\0';
+    return GetFileAttributesW(entry);
+}
+
 bool IsLinkPath(const wchar_t* path)
 {
-    DWORD attributes = GetFileAttributesW(path);
+    DWORD attributes = EntryAttributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && IsLink(attributes);
 }
 
@@ -56,7 +70,7 @@ bool FolderIsLinkFree(const wchar_t* folder)
 
 bool TreeHoldsLink(const wchar_t* path)
 {
-    DWORD attributes = GetFileAttributesW(path);
+    DWORD attributes = EntryAttributes(path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return false;  // nothing there to follow
     if (IsLink(attributes))

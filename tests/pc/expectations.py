@@ -43,6 +43,7 @@ def package_guids(name):
 
 def expectations(kind, options, before):
     restricted = "restricted" in options
+    hostile = "hostile" in options
     skip_tunnel = "skip-tunnel" in options
     skip_desktop = "skip-desktop" in options or restricted
     clear_cache = "no-cache" not in options
@@ -94,15 +95,23 @@ def expectations(kind, options, before):
 
     if not skip_tunnel:
         may_remove += [r"^HKCU\\Software\\Kestrix VPN Client", r"^HKLM\\Software\\Kestrix VPN Client(\\|$)",
-                       r"^HKU\\\.DEFAULT\\Software\\Kestrix VPN Client(\\|$)",
-                       r"^ProgramData/Kestrix(/|$)", r"^users/[^/]+/AppData/Roaming/Kestrix(/|$)"]
+                       r"^HKU\\\.DEFAULT\\Software\\Kestrix VPN Client(\\|$)"]
+        if hostile:
+            # Both vendor folders hold or are links: only the files lying
+            # directly in the user's folder may go.
+            may_remove.append(r"^users/[^/]+/AppData/Roaming/Kestrix/client\.ini$")
+        else:
+            may_remove += [r"^ProgramData/Kestrix(/|$)", r"^users/[^/]+/AppData/Roaming/Kestrix(/|$)"]
         system = "windows/syswow64" if kind == "win64" else "windows/system32"
         for f in CLIENT_FILES:
             may_remove.append("^" + re.escape(system + "/" + f) + "$")
             must_remove.append(system + "/" + f)
         must_remove += ["HKCU\\Software\\Kestrix VPN Client Updater", "HKU\\.DEFAULT\\Software\\Kestrix VPN Client",
-                        "HKLM\\Software\\Kestrix VPN Client", "ProgramData/Kestrix",
-                        "users/%s/AppData/Roaming/Kestrix"]
+                        "HKLM\\Software\\Kestrix VPN Client"]
+        if hostile:
+            must_remove.append("users/%s/AppData/Roaming/Kestrix/client.ini")
+        else:
+            must_remove += ["ProgramData/Kestrix", "users/%s/AppData/Roaming/Kestrix"]
 
     if not skip_desktop:
         data = "Documents and Settings/All Users/Application Data" if kind == "winxp" else "ProgramData"
@@ -112,10 +121,12 @@ def expectations(kind, options, before):
         for pid in POLICY_IDS:
             may_remove.append(r"^HKLM\\Software\\(Wow6432Node\\)?Microsoft\\Internet Explorer\\Low Rights\\ElevationPolicy\\"
                               + re.escape(pid) + "$")
-        may_remove += ["^" + re.escape(data) + r"/(Halcyra|Pyrewick)(/|$)",
-                       r"^users/[^/]+/AppData/Roaming/Halcyra(/|$)"]
-        must_remove += [data + "/Halcyra", data + "/Pyrewick", "users/%s/AppData/Roaming/Halcyra",
-                        "HKCU\\Software\\LowRegistry\\tarn.exe"]
+        must_remove.append("HKCU\\Software\\LowRegistry\\tarn.exe")
+        if not hostile:
+            # A data folder that is or holds a link stays, with the user's.
+            may_remove += ["^" + re.escape(data) + r"/(Halcyra|Pyrewick)(/|$)",
+                           r"^users/[^/]+/AppData/Roaming/Halcyra(/|$)"]
+            must_remove += [data + "/Halcyra", data + "/Pyrewick", "users/%s/AppData/Roaming/Halcyra"]
 
     if clear_cache:
         may_remove += [r"^users/[^/]+/AppData/Roaming/Mozilla/Firefox/Profiles/[^/]+/(cookies\.[^/]*|[^/]*\.cache)$",
@@ -131,7 +142,10 @@ def expectations(kind, options, before):
         log += ["Starting Brisolt Link Uninstallation Please wait ...", "Uninstalled Brisolt Link services...",
                 "Uninstalled Brisolt Link ...", "Cleaning Registry for Brisolt Link......"]
     log += ["Cleaning Registry... ", "Registry Cleanup Successful"]
-    if not skip_desktop:
+    if not skip_desktop and hostile:
+        log += ["Uninstalling HLD... ", "Uninstallation Failed", "Uninstalling Pyrewick... ",
+                "Uninstallation Failed"]
+    elif not skip_desktop:
         log += ["Uninstalling HLD... ", "HLD Uninstallation Successful", "Uninstalling Pyrewick... ",
                 "PW Uninstallation Successful"]
     if clear_cache:

@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include "app/resource_ids.h"
+#include "removal/tunnel_client.h"
+#include "support/packages.h"
+#include "support/test_support.h"
+#include "support/window_driver.h"
+
+namespace {
+
+const wchar_t kManagerStarting[] = L"Starting Tessaline Manager Uninstallation Please wait .... ";
+const wchar_t kManagerRemoved[] = L"Tessaline Manager Uninstallation Successful";
+const wchar_t kManagerAbsent[] = L"Tessaline Manager not installed";
+const wchar_t kManagerFailed[] = L"Tessaline Manager Uninstallation Failed";
+const wchar_t kTunnelStarting[] = L"Starting Brisolt Link Uninstallation Please wait ...";
+const wchar_t kServiceRemoved[] = L"Uninstalled Brisolt Link services...";
+const wchar_t kClientRemoved[] = L"Uninstalled Brisolt Link ...";
+const wchar_t kTunnelCleaning[] = L"Cleaning Registry for Brisolt Link......";
+const wchar_t kTunnelAbsent[] = L"Brisolt Link not installed";
+const wchar_t kClientFailed[] = L"Brisolt Link uninstallation Failed";
+
+const wchar_t kClientKey[] = L"Software\\Kestrix VPN Client";
+
+std::wstring FolderPath(int csidl)
+{
+    wchar_t path[MAX_PATH] = L"";
+    SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
+    return path;
+}
+
+std::wstring TempFile(const wchar_t* name)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + name;
+}
+
+// The lines of one run of an administrator with the browser cache option
+// on, around the product phases' own lines.
+std::vector<std::wstring> RunLog(std::initializer_list<const wchar_t*> productLines)
+{
+    std::vector<std::wstring> log = {L"", kManagerStarting};
+    log.insert(log.end(), productLines.begin(), productLines.end());
+    for (const wchar_t* line :
+         {L"Cleaning Registry... ", L"Registry Cleanup Successful", L"HLD not installed",
+          L"Pyrewick not installed", L"Clearing the Browser(IE/FireFox/Chrome) Cache ....",
+          L"The Browsers Cache is Cleared"})
+        log.push_back(line);
+    return log;
+}
+
+class CleanupRun : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const TestPackage* package : kPackages)
+            ASSERT_FALSE(IsInstalled(*package)) << Narrow(package->productCode);
+        ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kListKey, NativeView()));
+        ASSERT_FALSE(KeyExists(HKEY_CURRENT_USER, kListKey));
+        ASSERT_FALSE(Exists(userFolder));
+    }
+
+    void TearDown() override
+    {
+        DeleteUninstallLists();
+        DeleteFileW(msiLeftover.c_str());
+        DeleteFileW(bootstrapLeftover.c_str());
+        RemoveTestTree(userFolder);
+        RemoveTestTree(vendorFolder);
+        DeleteKeyForTest(HKEY_CURRENT_USER, kClientKey);
+        DeleteKeyForTest(HKEY_LOCAL_MACHINE, kClientKey, NativeView());
+        for (const wchar_t* name : kTunnelClientFiles)
+            DeleteFileW((systemFolder + name).c_str());
+    }
+
+    // The suite as its installer leaves it: three products in the list,
+    // the endpoint-control product beside them, the installer's files in
+    // the temporary folder.
+    void SeedSuite(bool agentBroken)
+    {
+        ASSERT_EQ(0u, agentBroken ? InstallDamaged(kSuiteAgent, Damage::kPackageLost)
+                                  : Install(kSuiteAgent));
+        ASSERT_EQ(0u, Install(kSuiteMonitor));
+        ASSERT_EQ(0u, Install(kSuitePrimary));
+        ASSERT_EQ(0u, Install(kEndpointControlPackage));
+        ASSERT_TRUE(WriteUninstallList(HKEY_LOCAL_MACHINE, NativeView(),
+                                       {{L"XPV", kSuitePrimary.productCode},
+                                        {L"Zeta Agent", kSuiteAgent.productCode},
+                                        {L"Zeta Monitor", kSuiteMonitor.productCode}}));
+        ASSERT_TRUE(WriteTextFile(msiLeftover, "package"));
+        ASSERT_TRUE(WriteTextFile(bootstrapLeftover, "bootstrapper"));
+    }
+
+    // The user's vendor folder; with a subfolder only a whole-tree
+    // deletion removes it.
+    void SeedUserFolder(bool withSubfolder)
+    {
+        ASSERT_TRUE(MakeFolders(userFolder));
+        ASSERT_TRUE(WriteTextFile(userFolder + L"\\agent.log", "log"));
+        if (withSubfolder) {
+            ASSERT_TRUE(MakeFolders(userFolder + L"\\Profiles"));
+            ASSERT_TRUE(WriteTextFile(userFolder + L"\\Profiles\\default.ini", "profile"));
+        }
+    }
+
+    void SeedTunnelLeftovers()
+    {
+        ASSERT_TRUE(CreateKey(HKEY_CURRENT_USER, kClientKey));
+        ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, kClientKey, NativeView()));
+        for (const wchar_t* name : kTunnelClientFiles)
+            ASSERT_TRUE(WriteTextFile(systemFolder + name, "client file"));
+        ASSERT_TRUE(MakeFolders(vendorFolder));
+        ASSERT_TRUE(WriteTextFile(vendorFolder + L"\\vpn.cfg", "settings"));
+    }
+
+    void RunCleanup(ProgramUnderTest& program)
+    {
+        program.Click(IDC_START_CLEANUP);
+        ASSERT_TRUE(program.WaitForControls());
+        for (int id : {IDC_CLEAR_CACHE, IDC_RESTART, IDC_SKIP_TUNNEL, IDC_START_CLEANUP, IDC_EXIT,
+                       IDC_SAVE_LOGS, IDC_SKIP_DESKTOP})
+            EXPECT_TRUE(program.IsEnabled(id)) << id;
+    }
+
+    const TestPackage* const kPackages[8] = {&kSuiteAgent,      &kSuiteMonitor,   &kSuitePrimary,
+                                             &kEndpointControlPackage, &kTunnelService64,
+                                             &kTunnelClient64,  &kTunnelService32, &kTunnelClient32};
+    std::wstring msiLeftover = TempFile(L"xpv.msi");
+    std::wstring bootstrapLeftover = TempFile(L"xpvMsiBootstraper.exe");
+    std::wstring userFolder = FolderPath(CSIDL_APPDATA) + L"\\Kestrix";
+    std::wstring vendorFolder = FolderPath(CSIDL_COMMON_APPDATA) + L"\\Kestrix";
+    std::wstring systemFolder = FolderPath(CSIDL_SYSTEM);
+    ProductCleanup cleanup{&kSuiteAgent,      &kSuiteMonitor,   &kSuitePrimary,
+                           &kEndpointControlPackage, &kTunnelService64,
+                           &kTunnelClient64,  &kTunnelService32, &kTunnelClient32};
+};
+
+TEST_F(CleanupRun, SuiteAndEndpointControlAreRemoved)
+{
+    SeedSuite(false);
+    SeedUserFolder(true);
+
+    ProgramUnderTest program;
+    ASSERT_TRUE(program.Start());
+    RunCleanup(program);
+    EXPECT_EQ(RunLog({kManagerRemoved, kTunnelStarting, kTunnelCleaning, kTunnelAbsent}),
+              program.LogLines());
+    for (const TestPackage* package :
+         {&kSuiteAgent, &kSuiteMonitor, &kSuitePrimary, &kEndpointControlPackage}) {
+        EXPECT_FALSE(IsInstalled(*package)) << Narrow(package->productCode);
+        EXPECT_FALSE(Exists(PayloadPath(*package))) << Narrow(package->productCode);
+    }
+    EXPECT_FALSE(Exists(msiLeftover));
+    EXPECT_FALSE(Exists(bootstrapLeftover));
+    EXPECT_FALSE(Exists(userFolder));
+
+    // The list stays behind; its products are gone.
+    RunCleanup(program);
+    EXPECT_EQ(RunLog({kManagerAbsent, kTunnelStarting, kTunnelCleaning, kTunnelAbsent}),
+              program.LogLines());
+}
+
+TEST_F(CleanupRun, FailingSuiteProductKeepsTheUserFolder)
+{
+    SeedSuite(true);
+    SeedUserFolder(true);
+
+    ProgramUnderTest program;
+    ASSERT_TRUE(program.Start());
+    RunCleanup(program);
+    EXPECT_EQ(RunLog({kManagerFailed, kTunnelStarting, kTunnelCleaning, kTunnelAbsent}),
+              program.LogLines());
+    EXPECT_TRUE(IsInstalled(kSuiteAgent));
+    EXPECT_TRUE(IsInstalled(kSuiteMonitor));
+    EXPECT_TRUE(IsInstalled(kSuitePrimary));
+    EXPECT_FALSE(IsInstalled(kEndpointControlPackage));
+    EXPECT_FALSE(Exists(msiLeftover));
+    EXPECT_TRUE(Exists(userFolder + L"\\Profiles\\default.ini"));
+}
+
+TEST_F(CleanupRun, TypicalRunWithOnlyTheTunnelClient)
+{
+    const TestPackage& service = TunnelServicePackage();
+    const TestPackage& client = TunnelClientPackage();
+    ASSERT_EQ(0u, Install(service));
+    ASSERT_EQ(0u, Install(client));
+    SeedTunnelLeftovers();
+    SeedUserFolder(true);
+
+    ProgramUnderTest program;
+    ASSERT_TRUE(program.Start());
+    RunCleanup(program);
+    EXPECT_EQ(RunLog({kManagerAbsent, kTunnelStarting, kServiceRemoved, kClientRemoved,
+                      kTunnelCleaning}),
+              program.LogLines());
+    EXPECT_FALSE(IsInstalled(service));
+    EXPECT_FALSE(IsInstalled(client));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kClientKey));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kClientKey, NativeView()));
+    for (const wchar_t* name : kTunnelClientFiles)
+        EXPECT_FALSE(Exists(systemFolder + name)) << Narrow(name);
+    EXPECT_FALSE(Exists(vendorFolder));
+    EXPECT_FALSE(Exists(userFolder));
+
+    // This time the client cannot be removed, so the run leaves the user's
+    // folder tree alone; the flags of the first run still let the
+    // class-registration step delete the files lying in it.
+    ASSERT_EQ(0u, InstallDamaged(client, Damage::kPackageGarbage));
+    SeedUserFolder(true);
+    RunCleanup(program);
+    EXPECT_EQ(RunLog({kManagerAbsent, kTunnelStarting, kTunnelCleaning, kClientFailed}),
+              program.LogLines());
+    EXPECT_TRUE(IsInstalled(client));
+    EXPECT_FALSE(Exists(userFolder + L"\\agent.log"));
+    EXPECT_TRUE(Exists(userFolder + L"\\Profiles\\default.ini"));
+}
+
+}  // namespace

@@ -1,0 +1,102 @@
+// The installer packages built from tests/msi, the uninstall list of the
+// endpoint suite, and ways to put products into states that make their
+// removal fail for real.
+#pragma once
+
+#include <windows.h>
+#include <msi.h>
+
+#include <initializer_list>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct TestPackage {
+    const wchar_t* msiName;      // file name in HS_MSI_DIR
+    const wchar_t* productCode;
+    const wchar_t* folder;       // below "Program Files\HsTest"
+    const wchar_t* payloadName;  // the one file the package installs there
+};
+
+extern const TestPackage kSuiteAgent;
+extern const TestPackage kSuiteMonitor;
+extern const TestPackage kSuitePrimary;
+extern const TestPackage kPerUserTool;  // installed per user, not per machine
+extern const TestPackage kEndpointControlPackage;
+extern const TestPackage kTunnelService64;
+extern const TestPackage kTunnelClient64;
+extern const TestPackage kTunnelService32;
+extern const TestPackage kTunnelClient32;
+
+// The tunnel packages whose product codes this Windows is removed by.
+const TestPackage& TunnelServicePackage();
+const TestPackage& TunnelClientPackage();
+
+UINT Install(const TestPackage& package);
+bool IsInstalled(const TestPackage& package);
+// The installed file, as this process sees Program Files.
+std::wstring PayloadPath(const TestPackage& package);
+
+enum class Damage {
+    kPackageLost,     // cached package and source both gone: removal fails with 1612
+    kPackageGarbage,  // cached package overwritten: removal fails with 1627
+};
+// Installs the product, then takes away what its removal needs.
+UINT InstallDamaged(const TestPackage& package, Damage damage);
+// Puts the original package back into the installer's cache.
+void RepairCache(const TestPackage& package);
+// Repairs the cache and removes the product, when installed (test clean-up).
+void Uninstall(const TestPackage& package);
+
+// Removes the listed products when it goes out of scope, however the test
+// ended.
+class ProductCleanup {
+public:
+    ProductCleanup(std::initializer_list<const TestPackage*> packages) : packages_(packages) {}
+    ~ProductCleanup();
+    ProductCleanup(const ProductCleanup&) = delete;
+    ProductCleanup& operator=(const ProductCleanup&) = delete;
+
+private:
+    std::vector<const TestPackage*> packages_;
+};
+
+// --- the endpoint suite's uninstall list -----------------------------------
+extern const wchar_t kListKey[];  // "Software\Kestrix\XPV\Uninstall"
+typedef std::vector<std::pair<std::wstring, std::wstring>> ListValues;  // name, product code
+// Writes the key with these string values, in this order.
+bool WriteUninstallList(HKEY root, REGSAM view, const ListValues& values);
+// Deletes the key and the parents it was made with, under both roots and
+// in both views.
+void DeleteUninstallLists();
+// Value names in the order the registry enumerates them.
+std::vector<std::wstring> EnumeratedValueNames(HKEY root, const std::wstring& path, REGSAM view);
+
+// --- watching the installer ------------------------------------------------
+// One removal as the installer was asked for it.
+struct RemovalCall {
+    std::wstring productCode;
+    int uiLevel;           // the internal UI level in force
+    HWND* uiWindow;        // the owner window argument given with it
+    bool externalUiReset;  // the (null, 0, null) setting call came right before
+    int installLevel;
+    INSTALLSTATE state;
+    std::wstring commandLine;
+    UINT result;
+};
+
+// While it lives, every installer call the program makes is recorded and
+// passed on to msi.dll, except that the next removals may be answered with
+// forced results instead.
+class InstallerRecorder {
+public:
+    InstallerRecorder();
+    ~InstallerRecorder();
+    InstallerRecorder(const InstallerRecorder&) = delete;
+    InstallerRecorder& operator=(const InstallerRecorder&) = delete;
+
+    void ForceResults(std::initializer_list<UINT> results);
+
+    std::vector<std::wstring> queries;
+    std::vector<RemovalCall> removals;
+};

@@ -1,0 +1,354 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "removal/endpoint_agent.h"
+#include "run/cleanup_state.h"
+#include "support/packages.h"
+#include "support/test_support.h"
+#include "system/platform_probes.h"
+
+namespace {
+
+std::wstring TempFile(const wchar_t* name)
+{
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + name;
+}
+
+// A product code no package uses.
+std::wstring UnknownCode(int n)
+{
+    wchar_t code[40];
+    swprintf(code, 40, L"{6F1C0000-0000-4000-8000-0000000000%02d}", n);
+    return code;
+}
+
+bool SetRawValue(HKEY root, const std::wstring& name, DWORD type, const void* data, DWORD bytes)
+{
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(root, kListKey, 0, nullptr, 0, KEY_ALL_ACCESS | NativeView(), nullptr, &key,
+                        nullptr) != ERROR_SUCCESS)
+        return false;
+    LONG status = RegSetValueExW(key, name.c_str(), 0, type, static_cast<const BYTE*>(data), bytes);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS;
+}
+
+class EndpointAgent : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kListKey, NativeView()));
+        ASSERT_FALSE(KeyExists(HKEY_CURRENT_USER, kListKey));
+        for (const TestPackage* package : {&kSuiteAgent, &kSuiteMonitor, &kSuitePrimary,
+                                           &kEndpointControlPackage})
+            ASSERT_FALSE(IsInstalled(*package)) << Narrow(package->productCode);
+        ASSERT_TRUE(WriteTextFile(msiLeftover, "leftover"));
+        ASSERT_TRUE(WriteTextFile(bootstrapLeftover, "leftover"));
+    }
+
+    void TearDown() override
+    {
+        DeleteUninstallLists();
+        DeleteFileW(msiLeftover.c_str());
+        DeleteFileW(bootstrapLeftover.c_str());
+    }
+
+    bool WriteMachineList(const ListValues& values)
+    {
+        return WriteUninstallList(HKEY_LOCAL_MACHINE, NativeView(), values);
+    }
+
+    void ExpectLeftoversDeleted()
+    {
+        EXPECT_FALSE(Exists(msiLeftover));
+        EXPECT_FALSE(Exists(bootstrapLeftover));
+    }
+
+    CleanupState state{};
+    std::wstring msiLeftover = TempFile(L"xpv.msi");
+    std::wstring bootstrapLeftover = TempFile(L"xpvMsiBootstraper.exe");
+    ProductCleanup cleanup{&kSuiteAgent, &kSuiteMonitor, &kSuitePrimary, &kEndpointControlPackage};
+};
+
+TEST_F(EndpointAgent, NoListAnywhereStillDeletesTheLeftovers)
+{
+    UninstallList list;
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadUninstallList(list));
+    EXPECT_EQ(0u, list.count);
+
+    EXPECT_EQ(kNotInstalled, RemoveEndpointManager(state));
+    ExpectLeftoversDeleted();
+}
+
+TEST_F(EndpointAgent, ListIsReadFromTheNativeView)
+{
+    if (!IsNative64Bit())
+        GTEST_SKIP() << "one registry view on 32-bit Windows";
+    ASSERT_EQ(0u, Install(kSuitePrimary));
+    ASSERT_TRUE(WriteUninstallList(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY,
+                                   {{L"XPV", kSuitePrimary.productCode}}));
+
+    EXPECT_EQ(kNotInstalled, RemoveEndpointManager(state));
+    EXPECT_TRUE(IsInstalled(kSuitePrimary));
+}
+
+TEST_F(EndpointAgent, MachineKeyWithoutValuesHidesTheUserKey)
+{
+    ASSERT_EQ(0u, Install(kSuitePrimary));
+    ASSERT_TRUE(WriteMachineList({}));
+    ASSERT_TRUE(WriteUninstallList(HKEY_CURRENT_USER, 0, {{L"XPV", kSuitePrimary.productCode}}));
+
+    UninstallList list;
+    EXPECT_EQ(ERROR_SUCCESS, ReadUninstallList(list));
+    EXPECT_EQ(0u, list.count);
+    EXPECT_EQ(0, RemoveEndpointManager(state));
+    EXPECT_TRUE(IsInstalled(kSuitePrimary));
+    ExpectLeftoversDeleted();
+}
+
+TEST_F(EndpointAgent, UserKeyIsReadWhenTheMachineHasNone)
+{
+    ASSERT_EQ(0u, Install(kSuiteAgent));
+    ASSERT_EQ(0u, Install(kSuitePrimary));
+    ASSERT_TRUE(WriteUninstallList(HKEY_CURRENT_USER, 0,
+                                   {{L"XPV", kSuitePrimary.productCode},
+                                    {L"Zeta Agent", kSuiteAgent.productCode}}));
+
+    EXPECT_EQ(0, RemoveEndpointManager(state));
+    EXPECT_FALSE(IsInstalled(kSuiteAgent));
+    EXPECT_FALSE(IsInstalled(kSuitePrimary));
+    EXPECT_FALSE(Exists(PayloadPath(kSuiteAgent)));
+    EXPECT_FALSE(Exists(PayloadPath(kSuitePrimary)));
+    ExpectLeftoversDeleted();
+}
+
+TEST_F(EndpointAgent, TwentyFiveValuesAreAllRead)
+{
+    ASSERT_EQ(0u, Install(kSuitePrimary));
+    ListValues values;
+    for (int n = 1; n <= 24; ++n)
+        values.push_back({L"Agent " + std::to_wstring(n), UnknownCode(n)});
+    values.push_back({L"XPV", kSuitePrimary.productCode});
+    ASSERT_TRUE(WriteMachineList(values));
+
+    UninstallList list;
+    EXPECT_EQ(ERROR_SUCCESS, ReadUninstallList(list));
+    ASSERT_EQ(25u, list.count);
+    int primaries = 0;
+    for (const ProductEntry& entry : list.entries)
+        primaries += entry.isPrimary ? 1 : 0;
+    EXPECT_EQ(1, primaries);
+
+    EXPECT_EQ(0, RemoveEndpointManager(state));
+    EXPECT_FALSE(IsInstalled(kSuitePrimary));
+}
+
+TEST_F(EndpointAgent, KeyBeyondTheLimitsRemovesNothing)
+{
+    ASSERT_EQ(0u, Install(kSuitePrimary));
+    const wchar_t* cases[] = {L"26 values", L"261-character name", L"521-byte data"};
+    for (const wchar_t* name : cases) {
+        SCOPED_TRACE(Narrow(name));
+        ListValues values = {{L"XPV", kSuitePrimary.productCode}};
+        if (name == cases[0]) {
+            for (int n = 1; n <= 25; ++n)
+                values.push_back({L"Agent " + std::to_wstring(n), UnknownCode(n)});
+        } else if (name == cases[1]) {
+            values.push_back({std::wstring(261, L'N'), UnknownCode(1)});
+        }
+        ASSERT_TRUE(WriteMachineList(values));
+        if (name == cases[2]) {
+            wchar_t data[261] = {};
+            ASSERT_TRUE(SetRawValue(HKEY_LOCAL_MACHINE, L"Long Data", REG_SZ, data, 521));
+        }
+
+        UninstallList list;
+        EXPECT_EQ(ERROR_INVALID_DATA, ReadUninstallList(list));
+        EXPECT_EQ(0u, list.count);
+        EXPECT_EQ(ERROR_INVALID_DATA, RemoveEndpointManager(state));
+        EXPECT_TRUE(IsInstalled(kSuitePrimary));
+        ExpectLeftoversDeleted();
+        DeleteUninstallLists();
+    }
+}
+
+TEST_F(EndpointAgent, LowerCaseXpvIsThePrimaryProduct)
+{
+    ASSERT_EQ(0u, Install(kSuiteAgent));
+    ASSERT_EQ(0u, Install(kSuitePrimary));
+    ASSERT_TRUE(WriteMachineList({{L"xpv", kSuitePrimary.productCode},
+                                  {L"Zeta Agent", kSuiteAgent.productCode}}));
+
+    InstallerRecorder recorder;
+    EXPECT_EQ(0, RemoveEndpointManager(state));
+    ASSERT_EQ(2u, recorder.removals.size());
+    EXPECT_EQ(kSuiteAgent.productCode, recorder.removals[0].productCode);
+    EXPECT_EQ(INSTALLUILEVEL_NONE, recorder.removals[0].uiLevel);
+    EXPECT_EQ(kSuitePrimary.productCode, recorder.removals[1].productCode);
+    EXPECT_EQ(INSTALLUILEVEL_BASIC, recorder.removals[1].uiLevel);
+    EXPECT_FALSE(IsInstalled(kSuitePrimary));
+}
+
+TEST_F(EndpointAgent, PrimaryGoesLastEvenWhenListedFirst)
+{
+    ASSERT_EQ(0u, Install(kSuitePrimary));
+    ASSERT_EQ(0u, Install(kSuiteAgent));
+    ASSERT_EQ(0u, Install(kSuiteMonitor));
+    ASSERT_TRUE(WriteMachineList({{L"XPV", kSuitePrimary.productCode},
+                                  {L"Zeta Agent", kSuiteAgent.productCode},
+                                  {L"Zeta Monitor", kSuiteMonitor.productCode}}));
+    std::vector<std::wstring> order = EnumeratedValueNames(HKEY_LOCAL_MACHINE, kListKey, NativeView());
+    ASSERT_EQ(3u, order.size());
+    ASSERT_EQ(L"XPV", order[0]);
+
+    InstallerRecorder recorder;
+    EXPECT_EQ(0, RemoveEndpointManager(state));
+    ASSERT_EQ(3u, recorder.removals.size());
+    EXPECT_EQ(kSuiteAgent.productCode, recorder.removals[0].productCode);
+    EXPECT_EQ(kSuiteMonitor.productCode, recorder.removals[1].productCode);
+    EXPECT_EQ(kSuitePrimary.productCode, recorder.removals[2].productCode);
+    EXPECT_EQ(INSTALLUILEVEL_NONE, recorder.removals[0].uiLevel);
+    EXPECT_EQ(INSTALLUILEVEL_NONE, recorder.removals[1].uiLevel);
+    EXPECT_EQ(INSTALLUILEVEL_BASIC, recorder.removals[2].uiLevel);
+    for (const TestPackage* package : {&kSuiteAgent, &kSuiteMonitor, &kSuitePrimary}) {
+        EXPECT_FALSE(IsInstalled(*package));
+        EXPECT_FALSE(Exists(PayloadPath(*package)));
+    }
+}
+
+TEST_F(EndpointAgent, OnlyStringValuesTakeASlot)
+{
+    ASSERT_TRUE(SetDwordValue(HKEY_LOCAL_MACHINE, kListKey, L"Build", 7, NativeView()));
+    ASSERT_TRUE(SetDwordValue(HKEY_LOCAL_MACHINE, kListKey, L"Zulu", 1, NativeView()));
+    {
+        InstallerRecorder recorder;
+        UninstallList list;
+        EXPECT_EQ(ERROR_SUCCESS, ReadUninstallList(list));
+        EXPECT_EQ(0u, list.count);
+        EXPECT_EQ(0, RemoveEndpointManager(state));
+        EXPECT_TRUE(recorder.queries.empty());
+    }
+
+    ASSERT_EQ(0u, Install(kSuitePrimary));
+    ASSERT_TRUE(WriteMachineList({{L"XPV", kSuitePrimary.productCode}}));
+    UninstallList list;
+    EXPECT_EQ(ERROR_SUCCESS, ReadUninstallList(list));
+    ASSERT_EQ(1u, list.count);
+    EXPECT_STREQ(L"XPV", list.entries[0].displayName);
+    EXPECT_STREQ(kSuitePrimary.productCode, list.entries[0].productCode);
+    EXPECT_TRUE(list.entries[0].isPrimary);
+    EXPECT_EQ(0, RemoveEndpointManager(state));
+    EXPECT_FALSE(IsInstalled(kSuitePrimary));
+}
+
+TEST_F(EndpointAgent, ValueTooLongToReadIsPassedOverWhereverItStands)
+{
+    const struct {
+        const wchar_t* label;
+        std::wstring name;
+        DWORD dataBytes;  // 0: a short product code
+        bool first;
+    } cases[] = {
+        {L"260-character name first", std::wstring(260, L'A'), 0, true},
+        {L"260-character name last", std::wstring(260, L'Z'), 0, false},
+        {L"519-byte data first", L"AAA Long Data", 519, true},
+        {L"519-byte data last", L"ZZZ Long Data", 519, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(c.label));
+        ASSERT_EQ(0u, Install(kSuitePrimary));
+        ASSERT_TRUE(WriteMachineList({}));
+        if (!c.first) {
+            ASSERT_TRUE(WriteMachineList({{L"XPV", kSuitePrimary.productCode}}));
+        }
+        if (c.dataBytes == 0) {
+            ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE, kListKey, c.name, UnknownCode(1),
+                                       NativeView()));
+        } else {
+            std::wstring data(260, L'7');
+            ASSERT_TRUE(SetRawValue(HKEY_LOCAL_MACHINE, c.name, REG_SZ, data.c_str(), c.dataBytes));
+        }
+        if (c.first) {
+            ASSERT_TRUE(WriteMachineList({{L"XPV", kSuitePrimary.productCode}}));
+        }
+        std::vector<std::wstring> order =
+            EnumeratedValueNames(HKEY_LOCAL_MACHINE, kListKey, NativeView());
+        ASSERT_EQ(2u, order.size());
+        ASSERT_EQ(c.name, c.first ? order.front() : order.back());
+
+        UninstallList list;
+        EXPECT_EQ(ERROR_SUCCESS, ReadUninstallList(list));
+        ASSERT_EQ(1u, list.count);
+        EXPECT_STREQ(L"XPV", list.entries[0].displayName);
+        EXPECT_EQ(0, RemoveEndpointManager(state));
+        EXPECT_FALSE(IsInstalled(kSuitePrimary));
+        DeleteUninstallLists();
+    }
+}
+
+TEST_F(EndpointAgent, FailingProductStopsTheListAndKeepsThePrimary)
+{
+    ASSERT_EQ(0u, Install(kSuitePrimary));
+    ASSERT_EQ(0u, InstallDamaged(kSuiteAgent, Damage::kPackageLost));
+    ASSERT_EQ(0u, Install(kSuiteMonitor));
+    ASSERT_TRUE(WriteMachineList({{L"XPV", kSuitePrimary.productCode},
+                                  {L"Zeta Agent", kSuiteAgent.productCode},
+                                  {L"Zeta Monitor", kSuiteMonitor.productCode}}));
+    std::vector<std::wstring> order = EnumeratedValueNames(HKEY_LOCAL_MACHINE, kListKey, NativeView());
+    ASSERT_EQ(3u, order.size());
+    ASSERT_EQ(L"Zeta Agent", order[1]);
+
+    EXPECT_EQ(ERROR_INSTALL_SOURCE_ABSENT, RemoveEndpointManager(state));
+    EXPECT_TRUE(IsInstalled(kSuiteAgent));
+    EXPECT_TRUE(IsInstalled(kSuiteMonitor));
+    EXPECT_TRUE(IsInstalled(kSuitePrimary));
+    EXPECT_TRUE(Exists(PayloadPath(kSuitePrimary)));
+    ExpectLeftoversDeleted();
+}
+
+TEST_F(EndpointAgent, RestartRequestStopsTheList)
+{
+    ASSERT_EQ(0u, Install(kSuitePrimary));
+    ASSERT_EQ(0u, Install(kSuiteAgent));
+    ASSERT_TRUE(WriteMachineList({{L"XPV", kSuitePrimary.productCode},
+                                  {L"Zeta Agent", kSuiteAgent.productCode}}));
+
+    InstallerRecorder recorder;
+    recorder.ForceResults({ERROR_SUCCESS_REBOOT_REQUIRED});
+    EXPECT_EQ(kRebootRequired, RemoveEndpointManager(state));
+    ASSERT_EQ(1u, recorder.removals.size());
+    EXPECT_EQ(kSuiteAgent.productCode, recorder.removals[0].productCode);
+    EXPECT_TRUE(IsInstalled(kSuitePrimary));
+}
+
+TEST_F(EndpointAgent, EndpointControlProduct)
+{
+    EXPECT_EQ(kNotInstalled, RemoveEndpointControl(state));
+
+    ASSERT_EQ(0u, Install(kEndpointControlPackage));
+    state.skipTunnel = true;
+    EXPECT_EQ(kSkipped, RemoveEndpointControl(state));
+    EXPECT_TRUE(IsInstalled(kEndpointControlPackage));
+    state.skipTunnel = false;
+    {
+        InstallerRecorder recorder;
+        EXPECT_EQ(0, RemoveEndpointControl(state));
+        ASSERT_EQ(1u, recorder.removals.size());
+        EXPECT_EQ(INSTALLUILEVEL_NONE, recorder.removals[0].uiLevel);
+        EXPECT_FALSE(IsInstalled(kEndpointControlPackage));
+        EXPECT_FALSE(Exists(PayloadPath(kEndpointControlPackage)));
+    }
+
+    ASSERT_EQ(0u, InstallDamaged(kEndpointControlPackage, Damage::kPackageGarbage));
+    InstallerRecorder recorder;
+    EXPECT_EQ(ERROR_FUNCTION_FAILED, RemoveEndpointControl(state));
+    ASSERT_EQ(2u, recorder.removals.size());
+    EXPECT_EQ(INSTALLUILEVEL_NONE, recorder.removals[0].uiLevel);
+    EXPECT_EQ(INSTALLUILEVEL_BASIC, recorder.removals[1].uiLevel);
+    EXPECT_TRUE(IsInstalled(kEndpointControlPackage));
+}
+
+}  // namespace

@@ -1,0 +1,63 @@
+// A vendor folder given with a trailing backslash must still be seen as the
+// link it is: the file system looks through "link\" to the target.
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+#include "system/file_removal.h"
+
+namespace {
+
+struct LinkedFolder {
+    LinkedFolder()
+    {
+        scratch = MakeScratchFolder(L"link-guard");
+        target = scratch + L"\\target";
+        MakeFolders(target + L"\\sub");
+        WriteTextFile(target + L"\\cookies.sqlite", "precious");
+        WriteTextFile(target + L"\\sub\\deep.txt", "precious");
+        link = scratch + L"\\Kestrix";
+        linked = MakeDirectoryLink(link, target);
+    }
+    ~LinkedFolder() { RemoveTestTree(scratch); }
+
+    bool TargetIntact() const
+    {
+        return ReadWholeFile(target + L"\\cookies.sqlite") == "precious" &&
+               ReadWholeFile(target + L"\\sub\\deep.txt") == "precious";
+    }
+
+    std::wstring scratch, target, link;
+    bool linked;
+};
+
+}  // namespace
+
+TEST(LinkGuard, TrailingBackslashDoesNotHideTheLink)
+{
+    LinkedFolder folder;
+    ASSERT_TRUE(folder.linked);
+    std::wstring slashed = folder.link + L"\\";
+
+    EmptyAndRemoveFolder(slashed.c_str());
+    EXPECT_TRUE(folder.TargetIntact());
+
+    EXPECT_EQ(0, DeleteMatchingFiles(slashed.c_str(), L"cookies.*"));
+    EXPECT_TRUE(folder.TargetIntact());
+
+    EXPECT_EQ(kShellFailed, DeleteTreeViaShell(slashed.c_str()));
+    EXPECT_TRUE(folder.TargetIntact());
+    EXPECT_TRUE(TreeHoldsLink(slashed.c_str()));
+    EXPECT_TRUE(TreeHoldsLink((folder.link + L"\\\\").c_str()));
+}
+
+TEST(LinkGuard, PlainFolderWithTrailingBackslashIsEmptied)
+{
+    std::wstring scratch = MakeScratchFolder(L"link-guard-plain");
+    std::wstring vendor = scratch + L"\\Kestrix";
+    MakeFolders(vendor);
+    WriteTextFile(vendor + L"\\settings.ini", "x");
+    EXPECT_FALSE(TreeHoldsLink((vendor + L"\\").c_str()));
+    EmptyAndRemoveFolder((vendor + L"\\").c_str());
+    EXPECT_FALSE(Exists(vendor));
+    RemoveTestTree(scratch);
+}

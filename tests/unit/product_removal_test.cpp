@@ -1,0 +1,200 @@
+#include <gtest/gtest.h>
+
+#include "removal/product_removal.h"
+#include "run/cleanup_state.h"
+#include "support/packages.h"
+#include "support/test_support.h"
+
+namespace {
+
+ProductEntry EntryFor(const TestPackage& package, bool isPrimary = false)
+{
+    ProductEntry entry;
+    MakeProductEntry(entry, L"Kestrix Test Product", package.productCode, isPrimary);
+    return entry;
+}
+
+void ExpectRemovalCall(const RemovalCall& call, const TestPackage& package, int uiLevel)
+{
+    EXPECT_EQ(package.productCode, call.productCode);
+    EXPECT_EQ(uiLevel, call.uiLevel);
+    EXPECT_EQ(nullptr, call.uiWindow);
+    EXPECT_TRUE(call.externalUiReset);
+    EXPECT_EQ(65535, call.installLevel);
+    EXPECT_EQ(INSTALLSTATE_ABSENT, call.state);
+    EXPECT_EQ(L"REMOVE=ALL ", call.commandLine);
+}
+
+class ProductRemoval : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(IsInstalled(kSuiteAgent));
+        ASSERT_FALSE(IsInstalled(kSuitePrimary));
+        ASSERT_FALSE(IsInstalled(kPerUserTool));
+    }
+
+    CleanupState state{};
+    ProductCleanup cleanup{&kSuiteAgent, &kSuitePrimary, &kPerUserTool};
+};
+
+TEST_F(ProductRemoval, EmptyNameOrCodeNeverReachesTheInstaller)
+{
+    ASSERT_EQ(0u, Install(kSuiteAgent));
+    ProductEntry noName = EntryFor(kSuiteAgent);
+    noName.displayName[0] = L'\0';
+    ProductEntry noCode = EntryFor(kSuiteAgent);
+    noCode.productCode[0] = L'\0';
+
+    InstallerRecorder recorder;
+    EXPECT_EQ(0, RemoveProductEntry(noName, state));
+    EXPECT_EQ(0, RemoveProductEntry(noCode, state));
+    EXPECT_TRUE(recorder.queries.empty());
+    EXPECT_TRUE(recorder.removals.empty());
+    EXPECT_TRUE(IsInstalled(kSuiteAgent));
+}
+
+TEST_F(ProductRemoval, ProductNotInstalledIsTwoWhateverTheSkipFlag)
+{
+    ProductEntry entry = EntryFor(kSuiteAgent);
+    ProductEntry garbled;
+    MakeProductEntry(garbled, L"Garbled", L"not a product code", false);
+
+    InstallerRecorder recorder;
+    EXPECT_EQ(kNotInstalled, RemoveProductEntry(entry, state));
+    EXPECT_EQ(kNotInstalled, RemoveProductEntry(garbled, state));
+    state.skipTunnel = true;
+    EXPECT_EQ(kNotInstalled, RemoveProductEntry(entry, state));
+    EXPECT_EQ(3u, recorder.queries.size());
+    EXPECT_TRUE(recorder.removals.empty());
+}
+
+TEST_F(ProductRemoval, SkipFlagLeavesAnInstalledProductAlone)
+{
+    ASSERT_EQ(0u, Install(kSuiteAgent));
+    state.skipTunnel = true;
+
+    InstallerRecorder recorder;
+    EXPECT_EQ(kSkipped, RemoveProductEntry(EntryFor(kSuiteAgent), state));
+    EXPECT_TRUE(recorder.removals.empty());
+    EXPECT_TRUE(IsInstalled(kSuiteAgent));
+    EXPECT_TRUE(Exists(PayloadPath(kSuiteAgent)));
+}
+
+TEST_F(ProductRemoval, OrdinaryProductGoesSilentlyInOneAttempt)
+{
+    ASSERT_EQ(0u, Install(kSuiteAgent));
+    ASSERT_TRUE(Exists(PayloadPath(kSuiteAgent)));
+
+    InstallerRecorder recorder;
+    EXPECT_EQ(0, RemoveProductEntry(EntryFor(kSuiteAgent), state));
+    ASSERT_EQ(1u, recorder.removals.size());
+    ExpectRemovalCall(recorder.removals[0], kSuiteAgent, INSTALLUILEVEL_NONE);
+    EXPECT_FALSE(IsInstalled(kSuiteAgent));
+    EXPECT_FALSE(Exists(PayloadPath(kSuiteAgent)));
+}
+
+TEST_F(ProductRemoval, PerUserProductIsRemovedToo)
+{
+    ASSERT_EQ(0u, Install(kPerUserTool));
+    ASSERT_TRUE(IsInstalled(kPerUserTool));
+
+    EXPECT_EQ(0, RemoveProductEntry(EntryFor(kPerUserTool), state));
+    EXPECT_FALSE(IsInstalled(kPerUserTool));
+    EXPECT_FALSE(Exists(PayloadPath(kPerUserTool)));
+}
+
+TEST_F(ProductRemoval, FailedSilentRemovalIsRetriedWithBasicUi)
+{
+    const struct {
+        Damage damage;
+        int error;
+    } cases[] = {{Damage::kPackageLost, ERROR_INSTALL_SOURCE_ABSENT},
+                 {Damage::kPackageGarbage, ERROR_FUNCTION_FAILED}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        ASSERT_EQ(0u, InstallDamaged(kSuiteAgent, c.damage));
+
+        InstallerRecorder recorder;
+        EXPECT_EQ(c.error, RemoveProductEntry(EntryFor(kSuiteAgent), state));
+        ASSERT_EQ(2u, recorder.removals.size());
+        ExpectRemovalCall(recorder.removals[0], kSuiteAgent, INSTALLUILEVEL_NONE);
+        ExpectRemovalCall(recorder.removals[1], kSuiteAgent, INSTALLUILEVEL_BASIC);
+        EXPECT_EQ(static_cast<UINT>(c.error), recorder.removals[0].result);
+        EXPECT_TRUE(IsInstalled(kSuiteAgent));
+        EXPECT_TRUE(Exists(PayloadPath(kSuiteAgent)));
+
+        Uninstall(kSuiteAgent);
+        ASSERT_FALSE(IsInstalled(kSuiteAgent));
+    }
+}
+
+TEST_F(ProductRemoval, BasicUiResultIsReturnedAfterASilentFailure)
+{
+    ASSERT_EQ(0u, Install(kSuiteAgent));
+
+    InstallerRecorder recorder;
+    recorder.ForceResults({ERROR_INSTALL_FAILURE});  // the silent attempt only
+    EXPECT_EQ(0, RemoveProductEntry(EntryFor(kSuiteAgent), state));
+    ASSERT_EQ(2u, recorder.removals.size());
+    EXPECT_EQ(INSTALLUILEVEL_BASIC, recorder.removals[1].uiLevel);
+    EXPECT_FALSE(IsInstalled(kSuiteAgent));
+}
+
+TEST_F(ProductRemoval, RestartRequestIsNotRetried)
+{
+    ASSERT_EQ(0u, Install(kSuiteAgent));
+
+    InstallerRecorder recorder;
+    recorder.ForceResults({ERROR_SUCCESS_REBOOT_REQUIRED, ERROR_INSTALL_FAILURE});
+    EXPECT_EQ(kRebootRequired, RemoveProductEntry(EntryFor(kSuiteAgent), state));
+    ASSERT_EQ(1u, recorder.removals.size());
+    EXPECT_EQ(INSTALLUILEVEL_NONE, recorder.removals[0].uiLevel);
+}
+
+TEST_F(ProductRemoval, PrimaryProductGetsOneAttemptWithBasicUi)
+{
+    ASSERT_EQ(0u, Install(kSuitePrimary));
+    {
+        InstallerRecorder recorder;
+        EXPECT_EQ(0, RemoveProductEntry(EntryFor(kSuitePrimary, true), state));
+        ASSERT_EQ(1u, recorder.removals.size());
+        ExpectRemovalCall(recorder.removals[0], kSuitePrimary, INSTALLUILEVEL_BASIC);
+        EXPECT_FALSE(IsInstalled(kSuitePrimary));
+        EXPECT_FALSE(Exists(PayloadPath(kSuitePrimary)));
+    }
+
+    ASSERT_EQ(0u, InstallDamaged(kSuitePrimary, Damage::kPackageGarbage));
+    InstallerRecorder recorder;
+    EXPECT_EQ(ERROR_FUNCTION_FAILED, RemoveProductEntry(EntryFor(kSuitePrimary, true), state));
+    ASSERT_EQ(1u, recorder.removals.size());
+    EXPECT_EQ(INSTALLUILEVEL_BASIC, recorder.removals[0].uiLevel);
+    EXPECT_TRUE(IsInstalled(kSuitePrimary));
+}
+
+TEST_F(ProductRemoval, CodeWithoutTerminatorIsCutToTheField)
+{
+    ProductEntry entry;
+    MakeProductEntry(entry, L"Overlong", L"", false);
+    for (size_t i = 0; i < kPathUnits; ++i)
+        entry.productCode[i] = L'A' + static_cast<wchar_t>(i % 26);
+
+    InstallerRecorder recorder;
+    EXPECT_EQ(kNotInstalled, RemoveProductEntry(entry, state));
+    ASSERT_EQ(1u, recorder.queries.size());
+    EXPECT_EQ(std::wstring(entry.productCode, kPathUnits - 1), recorder.queries[0]);
+}
+
+TEST_F(ProductRemoval, UnknownProductIsRefusedByTheInstaller)
+{
+    ProductQuery query(kSuiteAgent.productCode);
+    QueryProduct(query);
+    EXPECT_FALSE(query.installed);
+    EXPECT_EQ(ERROR_UNKNOWN_PRODUCT, UninstallProduct(query, INSTALLUILEVEL_NONE));
+
+    ASSERT_EQ(0u, Install(kSuiteAgent));
+    QueryProduct(query);
+    EXPECT_TRUE(query.installed);
+}
+
+}  // namespace
