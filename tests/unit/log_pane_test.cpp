@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/cleanup_dialog.h"
+#include "app/log_pane.h"
+#include "app/resource_ids.h"
+#include "support/test_support.h"
+
+namespace {
+
+const wchar_t kCreateFailed[] = L"File to save log is not able to create";
+
+std::wstring Repeated(wchar_t unit, size_t count)
+{
+    return std::wstring(count, unit);
+}
+
+void SetPaneText(const TestWindow& window, const std::wstring& text)
+{
+    SetWindowTextW(GetDlgItem(window.Window(), IDC_LOG_PANE), text.c_str());
+}
+
+}  // namespace
+
+TEST(LogPane, AppendJoinsLinesWithSeparators)
+{
+    TestWindow window;
+    ASSERT_NE(nullptr, gCleanupDialog);
+    EXPECT_EQ(L"", window.LogText());
+
+    AppendLog(*gCleanupDialog, L"first");
+    EXPECT_EQ(L" \r\nfirst", window.LogText());
+    AppendLog(*gCleanupDialog, L"second ");
+    EXPECT_EQ(L" \r\nfirst \r\nsecond ", window.LogText());
+    AppendLog(*gCleanupDialog, L"");
+    EXPECT_EQ(L" \r\nfirst \r\nsecond  \r\n", window.LogText());
+
+    // Whatever the user typed stays in front of the next line.
+    SetPaneText(window, L"123");
+    AppendLog(*gCleanupDialog, L"next");
+    EXPECT_EQ(L"123 \r\nnext", window.LogText());
+}
+
+TEST(LogPane, AppendMeasuresTheTextWithinItsBound)
+{
+    TestWindow window;
+    std::wstring fits = Repeated(L'a', 1023);
+    AppendLog(*gCleanupDialog, fits.c_str());
+    EXPECT_EQ(L" \r\n" + fits, window.LogText());
+
+    // 1024 units have no terminator within the bound: the separator and
+    // the first unit of the text are all that is added.
+    std::wstring tooLong = L"b" + Repeated(L'c', 1023);
+    AppendLog(*gCleanupDialog, tooLong.c_str());
+    EXPECT_EQ(L" \r\n" + fits + L" \r\nb", window.LogText());
+
+    // The pane keeps working normally afterwards.
+    AppendLog(*gCleanupDialog, L"after");
+    EXPECT_EQ(L" \r\n" + fits + L" \r\nb \r\nafter", window.LogText());
+}
+
+TEST(LogPane, SaveWritesThePaneAsBytes)
+{
+    TestWindow window;
+    std::wstring folder = MakeScratchFolder(L"log-save");
+    std::wstring path = folder + L"\\log.txt";
+
+    AppendLog(*gCleanupDialog, L"Cleaning Registry... ");
+    AppendLog(*gCleanupDialog, L"Registry Cleanup Successful");
+    SaveLogToFile(path.c_str(), *gCleanupDialog);
+    EXPECT_EQ(std::string(" \r\nCleaning Registry...  \r\nRegistry Cleanup Successful"),
+              ReadWholeFile(path));
+    // A successful save adds nothing to the pane.
+    EXPECT_EQ(L" \r\nCleaning Registry...  \r\nRegistry Cleanup Successful", window.LogText());
+
+    // Saving over a longer file replaces it.
+    ASSERT_TRUE(WriteTextFile(path, std::string(500, 'z')));
+    SetPaneText(window, L" \r\nshort");
+    SaveLogToFile(path.c_str(), *gCleanupDialog);
+    EXPECT_EQ(std::string(" \r\nshort"), ReadWholeFile(path));
+
+    RemoveTestTree(folder);
+}
+
+TEST(LogPane, SaveEmptyPaneGivesEmptyFile)
+{
+    TestWindow window;
+    std::wstring folder = MakeScratchFolder(L"log-empty");
+    std::wstring fresh = folder + L"\\fresh.txt";
+    std::wstring old = folder + L"\\old.txt";
+    ASSERT_TRUE(WriteTextFile(old, "previous content"));
+
+    SaveLogToFile(fresh.c_str(), *gCleanupDialog);
+    SaveLogToFile(old.c_str(), *gCleanupDialog);
+    EXPECT_TRUE(Exists(fresh));
+    EXPECT_EQ(std::string(), ReadWholeFile(fresh));
+    EXPECT_EQ(std::string(), ReadWholeFile(old));
+    EXPECT_EQ(L"", window.LogText());
+
+    RemoveTestTree(folder);
+}
+
+// Units up to 0xFF keep their value as one byte; each unit above becomes
+// one '?' and the rest of the text is kept.
+TEST(LogPane, SaveReplacesUnitsWithoutAByte)
+{
+    TestWindow window;
+    std::wstring folder = MakeScratchFolder(L"log-wide");
+    std::wstring path = folder + L"\\wide.txt";
+
+    SetPaneText(window, std::wstring(L" \r\ncaf\x00E9 \x20AC 5 ") + L"\xD83D\xDE00" + L" \x0001" L"end");
+    SaveLogToFile(path.c_str(), *gCleanupDialog);
+    EXPECT_EQ(std::string(" \r\ncaf\xE9 ? 5 ?? \x01" "end"), ReadWholeFile(path));
+
+    RemoveTestTree(folder);
+}
+
+TEST(LogPane, SaveFailureAddsALine)
+{
+    TestWindow window;
+    std::wstring folder = MakeScratchFolder(L"log-fail");
+    AppendLog(*gCleanupDialog, L"Registry Cleanup Successful");
+
+    std::wstring missing = folder + L"\\no such folder\\log.txt";
+    SaveLogToFile(missing.c_str(), *gCleanupDialog);
+    EXPECT_FALSE(Exists(missing));
+    EXPECT_EQ(std::wstring(L" \r\nRegistry Cleanup Successful \r\n") + kCreateFailed,
+              window.LogText());
+
+    // A file another program holds open without write sharing.
+    std::wstring held = folder + L"\\held.txt";
+    ASSERT_TRUE(WriteTextFile(held, "kept"));
+    HANDLE holder = CreateFileW(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+    SaveLogToFile(held.c_str(), *gCleanupDialog);
+    CloseHandle(holder);
+    EXPECT_EQ(std::string("kept"), ReadWholeFile(held));
+    std::vector<std::wstring> lines = window.LogLines();
+    ASSERT_EQ(4u, lines.size());
+    EXPECT_EQ(kCreateFailed, lines[2]);
+    EXPECT_EQ(kCreateFailed, lines[3]);
+
+    // A later save exports the failure lines with the rest.
+    std::wstring good = folder + L"\\good.txt";
+    SaveLogToFile(good.c_str(), *gCleanupDialog);
+    EXPECT_EQ(" \r\nRegistry Cleanup Successful \r\n" + Narrow(kCreateFailed) + " \r\n" +
+                  Narrow(kCreateFailed),
+              ReadWholeFile(good));
+
+    RemoveTestTree(folder);
+}
