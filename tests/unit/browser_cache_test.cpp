@@ -1,0 +1,382 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/cleanup_dialog.h"
+#include "maintenance/browser_cache.h"
+#include "run/cleanup_state.h"
+#include "support/test_support.h"
+#include "system/bounded_string.h"
+#include "system/special_folders.h"
+
+namespace {
+
+const wchar_t kOpeningLine[] = L"Clearing the Browser(IE/FireFox/Chrome) Cache ....";
+const wchar_t kClosingLine[] = L"The Browsers Cache is Cleared";
+const wchar_t kSite[] = L"http://hs-cache.test/";
+
+// Every URL the cache enumerates for pattern, the buffer growing whenever
+// WinINet asks for more.
+std::vector<std::wstring> CacheUrls(const wchar_t* pattern)
+{
+    std::vector<std::wstring> urls;
+    std::vector<BYTE> buffer(1024);
+    HANDLE find = nullptr;
+    for (;;) {
+        auto* entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(buffer.data());
+        DWORD size = static_cast<DWORD>(buffer.size());
+        bool fetched = find == nullptr ? (find = FindFirstUrlCacheEntryW(pattern, entry, &size)) != nullptr
+                                       : FindNextUrlCacheEntryW(find, entry, &size) != 0;
+        if (fetched) {
+            urls.push_back(entry->lpszSourceUrlName);
+        } else if (GetLastError() == ERROR_INSUFFICIENT_BUFFER && size > buffer.size()) {
+            buffer.resize(size);
+        } else {
+            break;
+        }
+    }
+    if (find != nullptr)
+        FindCloseUrlCache(find);
+    return urls;
+}
+
+// The cookie entry WinINet made for kSite ("Cookie:user@hs-cache.test/").
+std::wstring CookieEntryUrl()
+{
+    for (const std::wstring& url : CacheUrls(nullptr)) {
+        if (url.compare(0, 7, L"Cookie:") == 0 && url.find(L"@hs-cache.test/") != std::wstring::npos)
+            return url;
+    }
+    return L"";
+}
+
+// Bytes the entry's record needs, and its local file.
+DWORD EntryInfo(const std::wstring& url, std::wstring* localFile)
+{
+    std::vector<BYTE> buffer(64 * 1024);
+    DWORD size = static_cast<DWORD>(buffer.size());
+    auto* entry = reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(buffer.data());
+    if (!GetUrlCacheEntryInfoW(url.c_str(), entry, &size))
+        return 0;
+    if (localFile != nullptr && entry->lpszLocalFileName != nullptr)
+        *localFile = entry->lpszLocalFileName;
+    return size;
+}
+
+// Size of the entry the cache hands out first: what the size probe reports.
+DWORD FirstEntrySize()
+{
+    DWORD size = 0;
+    HANDLE find = FindFirstUrlCacheEntryW(nullptr, nullptr, &size);
+    if (find != nullptr)
+        FindCloseUrlCache(find);
+    return size;
+}
+
+// A committed cache entry with a real file behind it, as a browser leaves it.
+bool AddCacheEntry(const std::wstring& url, const std::string& body, std::wstring headers)
+{
+    wchar_t file[MAX_PATH] = L"";
+    if (!CreateUrlCacheEntryW(url.c_str(), 0, L"html", file, 0))
+        return false;
+    if (!WriteTextFile(file, body))
+        return false;
+    FILETIME never = {0, 0};
+    return CommitUrlCacheEntryW(url.c_str(), file, never, never, NORMAL_CACHE_ENTRY,
+                                headers.empty() ? nullptr : &headers[0],
+                                static_cast<DWORD>(headers.size()), L"html", nullptr) != 0;
+}
+
+// Whether a process that starts now finds the site's cookie. This process
+// keeps its own copy of the cookies it has seen, so only a fresh one tells
+// what was left on disk.
+bool FreshProcessSeesCookie()
+{
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring line = L"\"" + std::wstring(self) +
+                        L"\" --gtest_filter=CookieProbe.DISABLED_SiteCookieIsThere "
+                        L"--gtest_also_run_disabled_tests";
+    std::vector<wchar_t> commandLine(line.begin(), line.end());
+    commandLine.push_back(L'\0');
+    // Its report would only clutter ours; the exit code says it all.
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                             OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOW startup;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = nul;
+    startup.hStdError = nul;
+    PROCESS_INFORMATION process;
+    BOOL started = CreateProcessW(self, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                  nullptr, nullptr, &startup, &process);
+    CloseHandle(nul);
+    if (!started) {
+        ADD_FAILURE() << "cannot start the cookie probe: " << GetLastError();
+        return false;
+    }
+    DWORD exitCode = 2;
+    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &exitCode);
+    else
+        TerminateProcess(process.hProcess, 2);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    EXPECT_NE(2u, exitCode) << "the cookie probe did not finish";
+    return exitCode == 0;
+}
+
+// Collects what the code under test writes to the debugger output.
+class DebugOutput {
+public:
+    DebugOutput() { handler_ = AddVectoredExceptionHandler(1, Collect); }
+    ~DebugOutput()
+    {
+        RemoveVectoredExceptionHandler(handler_);
+        texts_.clear();
+    }
+    bool Saw(const std::string& text) const
+    {
+        return std::find(texts_.begin(), texts_.end(), text) != texts_.end();
+    }
+
+private:
+    static LONG CALLBACK Collect(EXCEPTION_POINTERS* info)
+    {
+        const EXCEPTION_RECORD* record = info->ExceptionRecord;
+        if (record->NumberParameters < 2)
+            return EXCEPTION_CONTINUE_SEARCH;
+        if (record->ExceptionCode == DBG_PRINTEXCEPTION_C)
+            texts_.push_back(reinterpret_cast<const char*>(record->ExceptionInformation[1]));
+        else if (record->ExceptionCode == 0x4001000A)  // the wide form, newer Windows
+            texts_.push_back(Narrow(reinterpret_cast<const wchar_t*>(record->ExceptionInformation[1])));
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+    static std::vector<std::string> texts_;
+    PVOID handler_;
+};
+
+std::vector<std::string> DebugOutput::texts_;
+
+// Folders the test makes below an existing base; removes, at the end, the
+// outermost one that was not there before.
+class MadeFolders {
+public:
+    MadeFolders(const std::wstring& base, const std::wstring& relative) : path_(base + relative)
+    {
+        size_t at = 0;
+        while (at != std::wstring::npos) {
+            at = relative.find(L'\\', at + 1);
+            std::wstring step = base + relative.substr(0, at);
+            if (!Exists(step)) {
+                created_ = step;
+                break;
+            }
+        }
+        MakeFolders(path_);
+    }
+    ~MadeFolders()
+    {
+        if (!created_.empty())
+            RemoveTestTree(created_);
+    }
+    const std::wstring& Path() const { return path_; }
+
+private:
+    std::wstring path_;
+    std::wstring created_;
+};
+
+std::wstring InteractiveAppData()
+{
+    wchar_t folder[kPathUnits];
+    GetInteractiveUserAppData(folder);
+    return folder;
+}
+
+bool Make(const std::wstring& path)
+{
+    size_t slash = path.find_last_of(L'\\');
+    return MakeFolders(path.substr(0, slash)) && WriteTextFile(path, "data");
+}
+
+// Deletes the entries a test made, should it stop half-way.
+struct CacheEntriesMade {
+    std::vector<std::wstring> urls;
+    ~CacheEntriesMade()
+    {
+        for (const std::wstring& url : urls)
+            DeleteUrlCacheEntryW(url.c_str());
+    }
+};
+
+std::vector<std::wstring> ClearInWindow()
+{
+    TestWindow window;
+    CleanupState state{};
+    state.dialog = gCleanupDialog;
+    ClearBrowserCaches(state);
+    return window.LogLines();
+}
+
+}  // namespace
+
+// Run only as the probe of FreshProcessSeesCookie, in a process of its own.
+TEST(CookieProbe, DISABLED_SiteCookieIsThere)
+{
+    wchar_t data[1024];
+    DWORD units = 1024;
+    EXPECT_TRUE(InternetGetCookieW(kSite, nullptr, data, &units));
+}
+
+TEST(InternetExplorerCache, EntriesCookiesAndTheirFilesAreDeleted)
+{
+    const std::wstring page = std::wstring(kSite) + L"index.html";
+    // Over 4096 bytes of entry record: a long URL and long headers.
+    const std::wstring large = std::wstring(kSite) + L"search?q=" + std::wstring(2500, L'q');
+    const std::wstring headers =
+        L"HTTP/1.1 200 OK\r\nX-Padding: " + std::wstring(3000, L'p') + L"\r\n\r\n";
+    CacheEntriesMade made;
+    made.urls = {page, large};
+    ASSERT_TRUE(AddCacheEntry(page, "<html>page</html>", L""));
+    ASSERT_TRUE(AddCacheEntry(large, "<html>large</html>", headers));
+    ASSERT_TRUE(InternetSetCookieW(kSite, L"session", L"42; expires=Thu, 31-Dec-2037 23:59:59 GMT"));
+
+    const std::wstring cookie = CookieEntryUrl();
+    ASSERT_FALSE(cookie.empty()) << "the persistent cookie is not in the cache";
+    made.urls.push_back(cookie);
+    std::wstring pageFile, cookieFile;
+    ASSERT_NE(0u, EntryInfo(page, &pageFile));
+    ASSERT_NE(0u, EntryInfo(cookie, &cookieFile));
+    ASSERT_TRUE(Exists(pageFile));
+    ASSERT_TRUE(Exists(cookieFile));
+    const DWORD largeSize = EntryInfo(large, nullptr);
+    ASSERT_GT(largeSize, 4096u);
+    // The large entry must not be the first one, or the buffer never grows.
+    ASSERT_LT(FirstEntrySize(), largeSize);
+    ASSERT_TRUE(FreshProcessSeesCookie());
+
+    GROUPID group = 0;
+    HANDLE groups = FindFirstUrlCacheGroup(0, CACHEGROUP_SEARCH_ALL, nullptr, 0, &group, nullptr);
+    if (groups != nullptr)
+        FindCloseUrlCache(groups);
+
+    std::vector<std::wstring> lines;
+    {
+        DebugOutput debug;
+        lines = ClearInWindow();
+        // Without any cache group the entries must still be deleted.
+        if (groups == nullptr) {
+            EXPECT_TRUE(debug.Saw("No More item"));
+        }
+    }
+
+    EXPECT_EQ(std::vector<std::wstring>({L"", kOpeningLine, kClosingLine}), lines);
+    std::vector<std::wstring> left = CacheUrls(nullptr);
+    EXPECT_TRUE(left.empty()) << left.size() << " entries left, first " << Narrow(left[0].substr(0, 60));
+    // Wine matches this prefix case-sensitively: "cookie:" finds nothing.
+    EXPECT_TRUE(CacheUrls(L"Cookie:").empty());
+    EXPECT_EQ(0u, EntryInfo(large, nullptr));
+    EXPECT_FALSE(Exists(pageFile));
+    EXPECT_FALSE(Exists(cookieFile));
+    EXPECT_FALSE(FreshProcessSeesCookie());
+}
+
+TEST(InternetExplorerCache, NothingToClearStillLogsBothLines)
+{
+    DeleteUrlCacheEntries();
+    ASSERT_TRUE(CacheUrls(nullptr).empty());
+    EXPECT_EQ(std::vector<std::wstring>({L"", kOpeningLine, kClosingLine}), ClearInWindow());
+}
+
+TEST(BrowserProfiles, FirefoxCookieAndCacheFilesGo)
+{
+    const std::wstring appData = InteractiveAppData();
+    ASSERT_FALSE(appData.empty()) << "no interactive user (is explorer.exe running?)";
+    MadeFolders firefox(appData, L"\\Mozilla\\Firefox\\Profiles");
+    const std::wstring profiles = firefox.Path();
+    const std::wstring main = profiles + L"\\k3x9q2.default-release";
+    const std::wstring second = profiles + L"\\a7b1c0.work";
+    const std::vector<std::wstring> going = {
+        main + L"\\cookies.sqlite", main + L"\\cookies.sqlite-journal", main + L"\\x.cache",
+        main + L"\\startupCache.cache", second + L"\\cookies.sqlite"};
+    const std::vector<std::wstring> staying = {
+        main + L"\\places.sqlite", main + L"\\prefs.js", main + L"\\cache2\\old.cache",
+        main + L"\\cache2\\entries\\cookies.bin", main + L"\\cookiejar.sqlite",
+        second + L"\\key4.db", profiles + L"\\notes.cache", profiles + L"\\cookies.txt"};
+    for (const std::wstring& path : going)
+        ASSERT_TRUE(Make(path)) << Narrow(path);
+    for (const std::wstring& path : staying)
+        ASSERT_TRUE(Make(path)) << Narrow(path);
+
+    // A profile reached through a link is somebody else's; its files stay.
+    const std::wstring elsewhere = MakeScratchFolder(L"firefox-elsewhere");
+    ASSERT_TRUE(WriteTextFile(elsewhere + L"\\cookies.sqlite", "keep"));
+    ASSERT_TRUE(WriteTextFile(elsewhere + L"\\y.cache", "keep"));
+    ASSERT_TRUE(MakeDirectoryLink(profiles + L"\\linked.default", elsewhere));
+
+    EXPECT_EQ(std::vector<std::wstring>({L"", kOpeningLine, kClosingLine}), ClearInWindow());
+
+    for (const std::wstring& path : going)
+        EXPECT_FALSE(Exists(path)) << Narrow(path);
+    for (const std::wstring& path : staying)
+        EXPECT_TRUE(Exists(path)) << Narrow(path);
+    EXPECT_EQ("keep", ReadWholeFile(elsewhere + L"\\cookies.sqlite"));
+    EXPECT_EQ("keep", ReadWholeFile(elsewhere + L"\\y.cache"));
+    RemoveTestTree(profiles + L"\\linked.default");
+    RemoveTestTree(elsewhere);
+}
+
+TEST(BrowserProfiles, ChromeCacheAndCookiesGoInEveryProfile)
+{
+    const std::wstring appData = InteractiveAppData();
+    ASSERT_FALSE(appData.empty()) << "no interactive user (is explorer.exe running?)";
+    size_t marker = appData.find(L"AppData");
+    if (marker == std::wstring::npos)
+        GTEST_SKIP() << "no AppData in " << Narrow(appData) << ": Chrome is not looked for";
+    MadeFolders chrome(appData.substr(0, marker), L"Appdata\\Local\\Google\\Chrome\\User Data");
+    const std::wstring userData = chrome.Path();
+    const std::wstring main = userData + L"\\Default";
+    const std::wstring second = userData + L"\\Profile 1";
+    const std::wstring linkedCache = userData + L"\\Profile 2";
+    const std::vector<std::wstring> going = {
+        main + L"\\Cache\\data_0", main + L"\\Cache\\index", main + L"\\Cache\\f_00001a",
+        main + L"\\Cookies", second + L"\\Cache\\data_1", second + L"\\Cookies",
+        userData + L"\\Crashpad\\Cookies", linkedCache + L"\\Cookies"};
+    const std::vector<std::wstring> staying = {
+        main + L"\\Cookies-journal", main + L"\\Preferences", main + L"\\Cache\\Cache_Data\\f_000002",
+        main + L"\\Code Cache\\js\\index", second + L"\\History", userData + L"\\Local State",
+        userData + L"\\Cookies", userData + L"\\Crashpad\\settings.dat"};
+    for (const std::wstring& path : going)
+        ASSERT_TRUE(Make(path)) << Narrow(path);
+    for (const std::wstring& path : staying)
+        ASSERT_TRUE(Make(path)) << Narrow(path);
+
+    // Neither a linked profile nor a linked Cache folder is followed.
+    const std::wstring elsewhere = MakeScratchFolder(L"chrome-elsewhere");
+    ASSERT_TRUE(Make(elsewhere + L"\\profile\\Cookies"));
+    ASSERT_TRUE(Make(elsewhere + L"\\profile\\Cache\\data_0"));
+    ASSERT_TRUE(Make(elsewhere + L"\\cache\\data_0"));
+    ASSERT_TRUE(MakeDirectoryLink(userData + L"\\Profile 3", elsewhere + L"\\profile"));
+    ASSERT_TRUE(MakeDirectoryLink(linkedCache + L"\\Cache", elsewhere + L"\\cache"));
+
+    EXPECT_EQ(std::vector<std::wstring>({L"", kOpeningLine, kClosingLine}), ClearInWindow());
+
+    for (const std::wstring& path : going)
+        EXPECT_FALSE(Exists(path)) << Narrow(path);
+    for (const std::wstring& path : staying)
+        EXPECT_TRUE(Exists(path)) << Narrow(path);
+    EXPECT_TRUE(Exists(elsewhere + L"\\profile\\Cookies"));
+    EXPECT_TRUE(Exists(elsewhere + L"\\profile\\Cache\\data_0"));
+    EXPECT_TRUE(Exists(elsewhere + L"\\cache\\data_0"));
+    RemoveTestTree(userData + L"\\Profile 3");
+    RemoveTestTree(linkedCache + L"\\Cache");
+    RemoveTestTree(elsewhere);
+}
