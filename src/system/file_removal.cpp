@@ -82,10 +82,12 @@ bool TreeHoldsLink(const wchar_t* path)
 
 int DeleteTreeViaShell(const wchar_t* path)
 {
-    wchar_t list[kPathUnits + 1];
+    // Up to 260 units and two terminators: the shell takes a list of paths.
+    // A longer path is never cut: the cut one would name something else.
+    wchar_t list[kPathUnits + 2];
     ZeroMemory(list, sizeof(list));
-    BoundedCopy(list, kPathUnits, path);
-    list[kPathUnits] = L'\0';  // double terminator, even for a full buffer
+    if (BoundedCopy(list, kPathUnits + 1, path) != kStringOk)
+        return kShellFailed;
 
     if (TreeHoldsLink(list))
         return kShellFailed;

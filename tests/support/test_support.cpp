@@ -211,7 +211,13 @@ void RemoveTestTree(const std::wstring& path)
     if (search != INVALID_HANDLE_VALUE) {
         do {
             std::wstring name = found.cFileName;
-            if (name != L"." && name != L"..")
+            if (name == L"." || name == L"..")
+                continue;
+            // A link whose target is gone has no attributes of its own to
+            // ask for; the listing still shows it as a link.
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+                RemoveLink(path + L"\\" + name);
+            else
                 RemoveTestTree(path + L"\\" + name);
         } while (FindNextFileW(search, &found));
         FindClose(search);

@@ -1,0 +1,257 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+#include "system/bounded_string.h"
+#include "system/file_removal.h"
+
+namespace {
+
+bool IsLinkEntry(const std::wstring& path)
+{
+    DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// Each case works in its own scratch folder, which also holds the only
+// folder its links may point at.
+class FileRemoval : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char* name = testing::UnitTest::GetInstance()->current_test_info()->name();
+        scratch_ = MakeScratchFolder(Widen(std::string("files-") + name).c_str());
+        ASSERT_TRUE(IsFolder(scratch_));
+        target_ = Path(L"target");
+        ASSERT_TRUE(MakeFolders(target_ + L"\\inner"));
+        ASSERT_TRUE(WriteTextFile(target_ + L"\\keep.txt", "target file"));
+        ASSERT_TRUE(WriteTextFile(target_ + L"\\inner\\deep.cache", "deep file"));
+    }
+    void TearDown() override
+    {
+        // By name first: a link whose target went is invisible to the walk.
+        for (const std::wstring& link : links_)
+            RemoveLink(link);
+        RemoveTestTree(scratch_);
+    }
+
+    std::wstring Path(const wchar_t* relative) const { return scratch_ + L"\\" + relative; }
+
+    void MakeFile(const std::wstring& path, DWORD attributes = 0) const
+    {
+        ASSERT_TRUE(WriteTextFile(path, "x")) << Narrow(path);
+        if (attributes != 0) {
+            ASSERT_TRUE(SetFileAttributesW(path.c_str(), attributes));
+        }
+    }
+
+    bool LinkToTarget(const std::wstring& link)
+    {
+        links_.push_back(link);
+        return MakeDirectoryLink(link, target_);
+    }
+
+    void ExpectTargetIntact() const
+    {
+        EXPECT_EQ("target file", ReadWholeFile(target_ + L"\\keep.txt"));
+        EXPECT_EQ("deep file", ReadWholeFile(target_ + L"\\inner\\deep.cache"));
+    }
+
+    // A folder below the scratch folder whose path is exactly units long.
+    std::wstring FolderOfLength(size_t units) const
+    {
+        std::wstring folder = scratch_;
+        while (folder.size() < units) {
+            size_t room = units - folder.size() - 1;
+            folder += L"\\" + std::wstring(room > 100 ? 90 : room, L'd');
+        }
+        EXPECT_TRUE(MakeFolders(folder));
+        return folder;
+    }
+
+    std::wstring scratch_;
+    std::wstring target_;
+    std::vector<std::wstring> links_;
+};
+
+TEST_F(FileRemoval, ShellDeleteRemovesTreeWithReadOnlyAndHiddenFiles)
+{
+    std::wstring tree = Path(L"tree");
+    ASSERT_TRUE(MakeFolders(tree + L"\\sub\\deeper"));
+    MakeFile(tree + L"\\plain.txt");
+    MakeFile(tree + L"\\readonly.txt", FILE_ATTRIBUTE_READONLY);
+    MakeFile(tree + L"\\sub\\hidden.dat", FILE_ATTRIBUTE_HIDDEN);
+    MakeFile(tree + L"\\sub\\deeper\\all.bin",
+             FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    MakeFile(Path(L"lone.txt"), FILE_ATTRIBUTE_HIDDEN);
+
+    EXPECT_EQ(kShellDeleted, DeleteTreeViaShell(tree.c_str()));
+    EXPECT_FALSE(Exists(tree));
+    EXPECT_EQ(kShellDeleted, DeleteTreeViaShell(Path(L"lone.txt").c_str()));
+    EXPECT_FALSE(Exists(Path(L"lone.txt")));
+    ExpectTargetIntact();
+
+    int missing = DeleteTreeViaShell(Path(L"missing").c_str());
+    EXPECT_TRUE(missing == kShellFailed || missing == kShellAborted) << missing;
+}
+
+TEST_F(FileRemoval, ShellDeleteNeverCutsAPath)
+{
+    // 259 and 260 units fit with the list's two terminators: deleted.
+    std::wstring folder = FolderOfLength(kPathUnits - 40);
+    std::wstring shorter = folder + L"\\" + std::wstring(kPathUnits - 2 - folder.size(), L'f');
+    ASSERT_EQ(kPathUnits - 1, shorter.size());
+    std::wstring full = shorter + L"g";
+    MakeFile(shorter);
+    EXPECT_EQ(kShellDeleted, DeleteTreeViaShell(shorter.c_str()));
+    EXPECT_FALSE(Exists(shorter));
+
+    // A path of 260 units names its own file, never the one its first 259
+    // units name.
+    MakeFile(shorter);
+    MakeFile(full);
+    DeleteTreeViaShell(full.c_str());
+    EXPECT_TRUE(Exists(shorter));
+
+    // 261 units do not fit: nothing is deleted, not even a cut version.
+    std::wstring longer = full + L"h";
+    MakeFile(full);
+    MakeFile(longer);
+    EXPECT_EQ(kShellFailed, DeleteTreeViaShell(longer.c_str()));
+    EXPECT_TRUE(Exists(full));
+    EXPECT_TRUE(Exists(longer));
+}
+
+TEST_F(FileRemoval, ShellDeleteRefusesLinks)
+{
+    std::wstring link = Path(L"link");
+    ASSERT_TRUE(LinkToTarget(link));
+    EXPECT_EQ(kShellFailed, DeleteTreeViaShell(link.c_str()));
+    EXPECT_TRUE(IsLinkEntry(link));
+
+    // A link anywhere below: nothing is deleted, not even the files beside it.
+    std::wstring tree = Path(L"tree");
+    ASSERT_TRUE(MakeFolders(tree + L"\\sub"));
+    MakeFile(tree + L"\\top.txt");
+    MakeFile(tree + L"\\sub\\below.txt");
+    ASSERT_TRUE(LinkToTarget(tree + L"\\sub\\link"));
+    EXPECT_EQ(kShellFailed, DeleteTreeViaShell(tree.c_str()));
+    EXPECT_TRUE(Exists(tree + L"\\top.txt"));
+    EXPECT_TRUE(Exists(tree + L"\\sub\\below.txt"));
+    EXPECT_TRUE(IsLinkEntry(tree + L"\\sub\\link"));
+    ExpectTargetIntact();
+}
+
+TEST_F(FileRemoval, EmptyAndRemoveDeletesFilesThenTheFolder)
+{
+    std::wstring folder = Path(L"vendor");
+    ASSERT_TRUE(MakeFolders(folder));
+    MakeFile(folder + L"\\a.txt");
+    MakeFile(folder + L"\\b.log", FILE_ATTRIBUTE_HIDDEN);
+    MakeFile(folder + L"\\noextension");
+    EmptyAndRemoveFolder(folder.c_str());
+    EXPECT_FALSE(Exists(folder));
+
+    ASSERT_TRUE(MakeFolders(folder));
+    EmptyAndRemoveFolder(folder.c_str());
+    EXPECT_FALSE(Exists(folder));
+
+    EmptyAndRemoveFolder(folder.c_str());  // missing: nothing happens
+    EXPECT_TRUE(IsFolder(scratch_));
+    ExpectTargetIntact();
+}
+
+TEST_F(FileRemoval, EmptyAndRemoveKeepsFolderWithSubfolder)
+{
+    std::wstring folder = Path(L"vendor");
+    ASSERT_TRUE(MakeFolders(folder + L"\\sub"));
+    MakeFile(folder + L"\\a.txt");
+    MakeFile(folder + L"\\b.txt");
+    MakeFile(folder + L"\\sub\\inner.txt");
+
+    EmptyAndRemoveFolder(folder.c_str());
+    EXPECT_FALSE(Exists(folder + L"\\a.txt"));
+    EXPECT_FALSE(Exists(folder + L"\\b.txt"));
+    EXPECT_TRUE(Exists(folder + L"\\sub\\inner.txt"));
+}
+
+TEST_F(FileRemoval, EmptyAndRemovePassesOverLinks)
+{
+    std::wstring folder = Path(L"vendor");
+    ASSERT_TRUE(MakeFolders(folder));
+    MakeFile(folder + L"\\a.txt");
+    ASSERT_TRUE(LinkToTarget(folder + L"\\link"));
+    EmptyAndRemoveFolder(folder.c_str());
+    EXPECT_FALSE(Exists(folder + L"\\a.txt"));
+    EXPECT_TRUE(IsLinkEntry(folder + L"\\link"));
+    ExpectTargetIntact();
+
+    std::wstring linked = Path(L"linked");
+    ASSERT_TRUE(LinkToTarget(linked));
+    EmptyAndRemoveFolder(linked.c_str());
+    EXPECT_TRUE(IsLinkEntry(linked));
+    ExpectTargetIntact();
+}
+
+TEST_F(FileRemoval, MatchingFilesDeletesOnlyMatchesInTheFolder)
+{
+    std::wstring folder = Path(L"cache");
+    ASSERT_TRUE(MakeFolders(folder + L"\\dir.cache"));
+    ASSERT_TRUE(MakeFolders(folder + L"\\nested"));
+    MakeFile(folder + L"\\a.cache");
+    MakeFile(folder + L"\\b.cache", FILE_ATTRIBUTE_HIDDEN);
+    MakeFile(folder + L"\\keep.txt");
+    MakeFile(folder + L"\\nested\\c.cache");
+    MakeFile(folder + L"\\cookies.sqlite");
+    MakeFile(folder + L"\\mycookies.txt");
+
+    EXPECT_EQ(kStringOk, DeleteMatchingFiles(folder.c_str(), L"*.cache"));
+    EXPECT_FALSE(Exists(folder + L"\\a.cache"));
+    EXPECT_FALSE(Exists(folder + L"\\b.cache"));
+    EXPECT_TRUE(IsFolder(folder + L"\\dir.cache"));
+    EXPECT_TRUE(Exists(folder + L"\\nested\\c.cache"));
+
+    EXPECT_EQ(kStringOk, DeleteMatchingFiles(folder.c_str(), L"cookies.*"));
+    EXPECT_FALSE(Exists(folder + L"\\cookies.sqlite"));
+    EXPECT_TRUE(Exists(folder + L"\\mycookies.txt"));
+
+    EXPECT_EQ(kStringOk, DeleteMatchingFiles(folder.c_str(), L"*.none"));
+    EXPECT_EQ(kStringOk, DeleteMatchingFiles(Path(L"missing").c_str(), L"*"));
+    EXPECT_TRUE(Exists(folder + L"\\keep.txt"));
+}
+
+TEST_F(FileRemoval, MatchingFilesStopsWhenJoinedPathIsTooLong)
+{
+    // The search pattern fits; the name of the file it finds does not.
+    std::wstring folder = FolderOfLength(kPathUnits - 20);
+    std::wstring longName = folder + L"\\" + std::wstring(40, L'n') + L".cache";
+    MakeFile(longName);
+    EXPECT_EQ(kStringTruncated, DeleteMatchingFiles(folder.c_str(), L"*.cache"));
+    EXPECT_TRUE(Exists(longName));
+
+    // The pattern itself does not fit: nothing is searched.
+    MakeFile(folder + L"\\s.cache");
+    std::wstring pattern = std::wstring(30, L'*') + L".cache";
+    EXPECT_EQ(kStringTruncated, DeleteMatchingFiles(folder.c_str(), pattern.c_str()));
+    EXPECT_TRUE(Exists(folder + L"\\s.cache"));
+}
+
+TEST_F(FileRemoval, MatchingFilesPassesOverLinks)
+{
+    std::wstring folder = Path(L"cache");
+    ASSERT_TRUE(MakeFolders(folder));
+    MakeFile(folder + L"\\a.cache");
+    ASSERT_TRUE(LinkToTarget(folder + L"\\linked.cache"));
+    EXPECT_EQ(kStringOk, DeleteMatchingFiles(folder.c_str(), L"*.cache"));
+    EXPECT_FALSE(Exists(folder + L"\\a.cache"));
+    EXPECT_TRUE(IsLinkEntry(folder + L"\\linked.cache"));
+
+    std::wstring linked = Path(L"linked");
+    ASSERT_TRUE(LinkToTarget(linked));
+    EXPECT_EQ(kStringOk, DeleteMatchingFiles(linked.c_str(), L"*.txt"));
+    ExpectTargetIntact();
+}
+
+}  // namespace
