@@ -41,8 +41,13 @@ bool AppDataOfProcess(DWORD processId, wchar_t* buffer)
 
 DWORD GetSpecialFolderPath(wchar_t* buffer, int csidl)
 {
-    if (!SHGetSpecialFolderPathW(nullptr, buffer, csidl, FALSE))
-        return GetLastError();
+    SetLastError(0);
+    if (!SHGetSpecialFolderPathW(nullptr, buffer, csidl, FALSE)) {
+        // The shell does not always set an error; a failure must not read
+        // as success.
+        DWORD error = GetLastError();
+        return error != 0 ? error : ERROR_PATH_NOT_FOUND;
+    }
     size_t length = 0;
     BoundedLength(buffer, kPathUnits, &length);
     if (length == 0 || buffer[length - 1] != L'\\')

@@ -149,3 +149,11 @@ TEST(SpecialFolders, InteractiveUserAppData)
     EXPECT_EQ(0, lstrcmpiW(ShellFolder(CSIDL_APPDATA).c_str(), path.c_str())) << Narrow(path);
     EXPECT_TRUE(IsFolder(path)) << Narrow(path);
 }
+
+TEST(SpecialFolders, FolderWithoutAPathIsAFailure)
+{
+    // Virtual folders have no path; the answer must not read as success.
+    wchar_t buffer[MAX_PATH] = L"";
+    EXPECT_NE(0u, GetSpecialFolderPath(buffer, CSIDL_DRIVES));
+    EXPECT_NE(0u, GetSpecialFolderPath(buffer, 0x7F));
+}
