@@ -64,6 +64,25 @@ bool IsLinkEntry(const WIN32_FIND_DATAW& found)
     return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+// Calls visit for every entry of folder that the pattern format ("%s\\*"
+// or "%s\\*.*") lists, "." and ".." excepted; visit returns false to end
+// the listing early.
+template <typename Visit>
+void ForEachEntry(const wchar_t* folder, const wchar_t* format, Visit visit)
+{
+    wchar_t pattern[kPathUnits];
+    if (BoundedFormat(pattern, kPathUnits, format, folder) != kStringOk)
+        return;
+    WIN32_FIND_DATAW found;
+    FindHandle search(FindFirstFileW(pattern, &found));
+    if (!search.IsValid())
+        return;
+    do {
+        if (!IsDotEntry(found.cFileName) && !visit(found))
+            return;
+    } while (FindNextFileW(search.Get(), &found));
+}
+
 // Fetches the next entry into buffer, growing it when WinINet asks for more.
 bool AdvanceEntry(HANDLE find, EntryBuffer& buffer)
 {
@@ -88,22 +107,16 @@ void ClearFirefox()
         return;
     if (BoundedAppend(profiles, kPathUnits, L"\\Mozilla\\FireFox\\Profiles") != kStringOk)
         return;
-    wchar_t pattern[kPathUnits];
-    if (BoundedFormat(pattern, kPathUnits, L"%s\\*.*", profiles) != kStringOk)
-        return;
-    WIN32_FIND_DATAW found;
-    FindHandle search(FindFirstFileW(pattern, &found));
-    if (!search.IsValid())
-        return;
-    do {
-        if (IsDotEntry(found.cFileName) || IsLinkEntry(found))
-            continue;
+    ForEachEntry(profiles, L"%s\\*.*", [&](const WIN32_FIND_DATAW& found) {
+        if (IsLinkEntry(found))
+            return true;
         wchar_t profile[kPathUnits];
         if (BoundedFormat(profile, kPathUnits, L"%s\\%s", profiles, found.cFileName) != kStringOk)
-            break;
+            return false;
         DeleteMatchingFiles(profile, L"cookies.*");
         DeleteMatchingFiles(profile, L"*.cache");
-    } while (FindNextFileW(search.Get(), &found));
+        return true;
+    });
 }
 
 // Chrome keeps its profiles in the local, not the roaming, folder.
@@ -125,23 +138,16 @@ void ClearChrome()
     wchar_t userData[kPathUnits];
     if (!ChromeUserDataFolder(userData))
         return;
-    wchar_t pattern[kPathUnits];
-    if (BoundedFormat(pattern, kPathUnits, L"%s\\*", userData) != kStringOk)
-        return;
-    WIN32_FIND_DATAW found;
-    FindHandle search(FindFirstFileW(pattern, &found));
-    if (!search.IsValid())
-        return;
-    do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || IsDotEntry(found.cFileName) ||
-            IsLinkEntry(found))
-            continue;
+    // Every folder is treated as a profile, whatever its name.
+    ForEachEntry(userData, L"%s\\*", [&](const WIN32_FIND_DATAW& found) {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || IsLinkEntry(found))
+            return true;
         wchar_t profile[kPathUnits];
-        if (BoundedFormat(profile, kPathUnits, L"%s\\", userData) != kStringOk ||
-            BoundedAppend(profile, kPathUnits, found.cFileName) != kStringOk)
-            continue;
-        ClearChromeProfile(profile);
-    } while (FindNextFileW(search.Get(), &found));
+        if (BoundedFormat(profile, kPathUnits, L"%s\\", userData) == kStringOk &&
+            BoundedAppend(profile, kPathUnits, found.cFileName) == kStringOk)
+            ClearChromeProfile(profile);
+        return true;
+    });
 }
 
 void ClearChromeCacheFolder(const wchar_t* profile, const wchar_t* name)
@@ -150,17 +156,11 @@ void ClearChromeCacheFolder(const wchar_t* profile, const wchar_t* name)
     if (BoundedFormat(cache, kPathUnits, L"%s\\", profile) != kStringOk ||
         BoundedAppend(cache, kPathUnits, name) != kStringOk)
         return;
-    wchar_t pattern[kPathUnits];
-    if (BoundedFormat(pattern, kPathUnits, L"%s\\*", cache) != kStringOk)
-        return;
-    WIN32_FIND_DATAW found;
-    FindHandle search(FindFirstFileW(pattern, &found));
-    if (!search.IsValid())
-        return;
-    do {
-        if (!IsDotEntry(found.cFileName))
-            DeleteMatchingFiles(cache, found.cFileName);
-    } while (FindNextFileW(search.Get(), &found));
+    // Only files directly in Cache: a subfolder's name matches no file.
+    ForEachEntry(cache, L"%s\\*", [&](const WIN32_FIND_DATAW& found) {
+        DeleteMatchingFiles(cache, found.cFileName);
+        return true;
+    });
 }
 
 }  // namespace
@@ -226,19 +226,13 @@ void ClearChromeProfile(const wchar_t* profileFolder)
     wchar_t profile[kPathUnits];
     if (BoundedFormat(profile, kPathUnits, L"%s", profileFolder) != kStringOk)
         return;
-    wchar_t pattern[kPathUnits];
-    if (BoundedFormat(pattern, kPathUnits, L"%s\\*", profile) != kStringOk)
-        return;
-    WIN32_FIND_DATAW found;
-    FindHandle search(FindFirstFileW(pattern, &found));
-    if (!search.IsValid())
-        return;
-    do {
-        if (IsDotEntry(found.cFileName) || IsLinkEntry(found))
-            continue;
+    ForEachEntry(profile, L"%s\\*", [&](const WIN32_FIND_DATAW& found) {
+        if (IsLinkEntry(found))
+            return true;
         if (lstrcmpiW(found.cFileName, L"Cache") == 0)
             ClearChromeCacheFolder(profile, found.cFileName);
         else if (lstrcmpiW(found.cFileName, L"Cookies") == 0)
             DeleteMatchingFiles(profile, found.cFileName);
-    } while (FindNextFileW(search.Get(), &found));
+        return true;
+    });
 }
