@@ -1,0 +1,296 @@
+#!/bin/bash
+# Measures Host Sweeper's speed under Wine and writes docs/benchmarks.md:
+# the registry subkey search against a bare enumeration of the same keys,
+# whole cleanup runs (on a clean prefix and with installer products), the
+# start-up to a visible window against a minimal dialog program, and the
+# program's size and peak memory. Everything runs in one fresh throwaway
+# prefix; run it again to get a new set of numbers.
+#
+# Needs what scripts/build.sh installs. HS_BUILD_DIR picks the build folder
+# (default build-bench), HS_BENCH_PREFIX the kind of prefix (win64, win32 or
+# winxp; default win64), HS_BENCH_CPUS the CPUs the Wine processes may use
+# (a taskset list; default 0).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build="${HS_BUILD_DIR:-build-bench}"
+kind="${HS_BENCH_PREFIX:-win64}"
+cpus="${HS_BENCH_CPUS:-0}"
+doc=docs/benchmarks.md
+
+# Repetitions: enough for a steady median, few enough for a few minutes.
+registry_repeats=15
+registry_sizes="5000 20000 50000"
+startup_repeats=9
+clean_repeats=9
+phase_repeats=5
+product_repeats=7
+
+mkdir -p "$build"
+build_abs="$(cd "$build" && pwd)"
+out="$build_abs/bench-results"
+rm -rf "$out"
+mkdir -p "$out"
+
+# Only the program, the measuring tools and the test packages are built, so
+# a test that does not compile yet cannot stop the measurements.
+echo "building $build ..."
+if ! { cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake &&
+       cmake --build "$build" --target bench_tools test_packages; } >"$out/build.log" 2>&1; then
+  cat "$out/build.log" >&2
+  exit 1
+fi
+
+root="$build_abs/bench-prefixes"
+export HS_PREFIX_ROOT="$root" HS_PREFIX="$kind" HS_BUILD_DIR="$build_abs"
+export HS_MSI_DIR="$build_abs/msi" HS_SOURCE_DIR="$PWD"
+WINEPREFIX="$root/$kind" wineserver -k >/dev/null 2>&1 || true
+echo "making a fresh $kind prefix ..."
+scripts/prefix.sh "$root/$kind" "$kind"
+
+# A display for the windows; only what this script starts is stopped.
+started_xvfb=""
+if [ -z "${DISPLAY:-}" ] || ! xdotool getdisplaygeometry >/dev/null 2>&1; then
+  display=""
+  for n in $(seq 121 160); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=":$n"; break; }
+  done
+  [ -n "$display" ] || { echo "no free display number" >&2; exit 1; }
+  Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  started_xvfb=$!
+  export DISPLAY="$display"
+  sleep 1
+fi
+stop() {
+  WINEPREFIX="$root/$kind" wineserver -k >/dev/null 2>&1 || true
+  [ -n "$started_xvfb" ] && kill "$started_xvfb" 2>/dev/null || true
+}
+trap stop EXIT
+
+# One server for all the measurements, kept up between them so that Wine's
+# own services do not start again in the middle of one. Everything runs on
+# one CPU: most calls are round trips to wineserver, and across two otherwise
+# idle virtual CPUs each waits for the other to wake up, which made the times
+# swing several-fold from run to run.
+WINEPREFIX="$root/$kind" taskset -c "$cpus" wineserver -p
+run() { taskset -c "$cpus" scripts/wine-run.sh "$@"; }
+
+tools="$build/tests/tools"
+load_before="$(cut -d' ' -f1-3 /proc/loadavg)"
+started_at=$(date +%s)
+
+echo "start-up ($startup_repeats starts of each program) ..."
+run "$tools/bench_startup.exe" "$startup_repeats" >"$out/startup.txt"
+echo "cleanup runs on the clean prefix ($clean_repeats) ..."
+run "$tools/bench_cleanup_run.exe" clean "$clean_repeats" >"$out/clean.txt"
+run "$tools/bench_cleanup_run.exe" phases "$phase_repeats" >"$out/phases.txt"
+
+# The products a run removes, in the order it removes them: the endpoint
+# suite's listed products (the primary one last), the endpoint-control
+# product, the tunnel client's service and client for this Windows.
+case "$kind" in
+  win64) bits=64 ;;
+  *) bits=32 ;;
+esac
+packages=("Agent=suite_agent.msi" "Monitor=suite_monitor.msi" "XPV=suite_primary.msi"
+          endpoint_control.msi "tunnel_service$bits.msi" "tunnel_client$bits.msi")
+have_packages=yes
+for p in "${packages[@]}"; do
+  [ -f "$HS_MSI_DIR/${p#*=}" ] || have_packages=""
+done
+if [ -n "$have_packages" ]; then
+  echo "cleanup runs with ${#packages[@]} installer products ($product_repeats) ..."
+  run "$tools/bench_cleanup_run.exe" products "$product_repeats" "${packages[@]}" \
+    >"$out/products.txt"
+else
+  echo "no test packages in $HS_MSI_DIR: the run with installer products is skipped"
+fi
+
+echo "registry search ($registry_sizes subkeys, $registry_repeats passes each) ..."
+# shellcheck disable=SC2086
+run "$tools/bench_registry.exe" "$registry_repeats" $registry_sizes >"$out/registry.txt"
+
+load_after="$(cut -d' ' -f1-3 /proc/loadavg)"
+elapsed=$(( $(date +%s) - started_at ))
+
+# --- the numbers ------------------------------------------------------------
+declare -A R
+while read -r key value; do
+  R[$key]=$value
+done < <(cat "$out"/*.txt | tr -d '\r' | grep -E '^[a-z_]+\.[A-Za-z0-9_.]+ -?[0-9.]+$' || true)
+
+has() { [ -n "${R[$1]:-}" ]; }
+# f KEY [DECIMALS]: a number as measured
+f() { has "$1" && printf "%.${2:-1}f" "${R[$1]}" || printf 'n/a'; }
+# calc EXPRESSION [DECIMALS]
+calc() { awk "BEGIN { printf \"%.${2:-1}f\", $1 }"; }
+spread() { echo "$(f "$1.median") ($(f "$1.min")–$(f "$1.max"), n=$(f "$1.count" 0))"; }
+
+exe_size=$(stat -c %s "$build/HostSweeper.exe")
+minimal_size=$(stat -c %s "$tools/bench_minimal_dialog.exe")
+imports_size=$(stat -c %s "$tools/bench_minimal_imports.exe")
+cpu="$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')"
+cores="$(nproc)"
+memory="$(awk '/MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)"
+wine_version="$(wine --version)"
+kernel="$(uname -sr)"
+distro="Debian $(cat /etc/debian_version 2>/dev/null || echo '?')"
+compiler="$(i686-w64-mingw32-g++-posix --version | head -1)"
+revision="$(git rev-parse --short HEAD 2>/dev/null || echo '?')"
+if [ -n "$(git status --porcelain 2>/dev/null)" ]; then
+  revision="$revision with uncommitted changes"
+fi
+today="$(date -u '+%Y-%m-%d %H:%M UTC')"
+
+registry_rows=""
+above=""
+noisy=""
+per_key=()
+fastest_per_key=()
+for size in $registry_sizes; do
+  k="registry.$size"
+  ratio=$(f "$k.ratio" 2)
+  fastest=$(calc "${R[$k.search_ms.min]} / ${R[$k.bare_ms.min]}" 2)
+  mark=""
+  if awk "BEGIN { exit !(${R[$k.ratio]} > 1.2) }"; then
+    mark=" (above 1.2)"
+    if awk "BEGIN { exit !(${R[$k.paired_ratio]} > 1.2 || $fastest > 1.2) }"; then
+      above="$above $size"
+    else
+      noisy="$noisy $size"
+    fi
+  fi
+  per_key+=("${R[$k.search_us_per_key]}")
+  fastest_per_key+=("${R[$k.fastest_search_us_per_key]}")
+  registry_rows+="| $size | $(spread "$k.search_ms") | $(spread "$k.bare_ms") | $ratio$mark | $(f "$k.paired_ratio" 2) | $fastest | $(f "$k.search_us_per_key" 2) | $(f "$k.bare_us_per_key" 2) | $(spread "$k.delete10_ms") |"$'\n'
+done
+# largest / smallest of the arguments
+spread_factor() { printf '%s\n' "$@" | awk 'NR == 1 { lo = hi = $1 } { if ($1 < lo) lo = $1; if ($1 > hi) hi = $1 } END { printf "%.2f", hi / lo }'; }
+per_key_spread=$(spread_factor "${per_key[@]}")
+fastest_per_key_spread=$(spread_factor "${fastest_per_key[@]}")
+
+run_rows="| Clean prefix (nothing installed) | $(spread run.clean.ms) | n/a | n/a |"$'\n'
+if has run.products.ms.median; then
+  own="$(calc "${R[run.products.ms.median]} - ${R[installer.products.ms.median]}") (fastest: $(calc "${R[run.products.ms.min]} - ${R[installer.products.ms.min]}"))"
+  run_rows+="| ${#packages[@]} installer products installed | $(spread run.products.ms) | $(spread installer.products.ms) | $own |"$'\n'
+  run_rows+=$'\n'"A cross-check: the run with products takes $(calc "${R[run.products.ms.median]} - ${R[run.clean.ms.median]}") ms more than the run on the clean prefix (medians), against $(f installer.products.ms.median) ms for the installer calls timed directly."$'\n'
+  products_note="The installer share is timed in the bench program, not inside the run: each run is preceded by a seeding (install the packages, write the suite's uninstall list, wait 0.5 s), and each run alternates with an identical seeding on which the bench program itself makes the calls the program makes for each product (MsiQueryProductStateW, MsiSetInternalUI at the level the program uses, MsiSetExternalUIW(NULL, 0, NULL), MsiConfigureProductExW(code, INSTALLLEVEL_MAXIMUM, INSTALLSTATE_ABSENT, \"REMOVE=ALL \")) and times them with QueryPerformanceCounter. \"Program's own\" is the difference of the two medians (and of the two fastest times); both carry the noise described below, so it is an estimate. The packages: ${packages[*]} (built with wixl from tests/msi; \"NAME=\" also lists the product in the suite's uninstall list, \"XPV\" being the primary product, removed with the basic user interface)."
+else
+  run_rows+="| Installer products installed | skipped: no test packages in \$HS_MSI_DIR | | |"$'\n'
+  products_note="The run with installer products was skipped: the test packages were not found in $HS_MSI_DIR."
+fi
+
+phase_rows=""
+phase_sum=0
+for phase in endpoint_manager endpoint_control tunnel_client class_registrations desktop_components browser_caches; do
+  phase_rows+="| $phase | $(spread "phase.$phase.ms") |"$'\n'
+  phase_sum=$(calc "$phase_sum + ${R[phase.$phase.ms.median]:-0}")
+done
+class_share=$(calc "${R[phase.class_registrations.ms.median]} * 100 / $phase_sum" 0)
+class_verdict=""
+if [ "$class_share" -ge 50 ]; then
+  class_verdict=" Most of a run on a clean PC is this subkey search."
+fi
+class_rate=$(calc "${R[phase.class_registrations.ms.median]} * 1000 / ${R[phase.class_registrations.subkeys_read]}" 2)
+
+startup_rows=""
+for subject in hostsweeper:HostSweeper.exe minimal:"minimal dialog" minimal_imports:"minimal dialog, same imports"; do
+  name="${subject%%:*}"
+  startup_rows+="| ${subject#*:} | $(spread "startup.$name.ms") | $(f "startup.$name.first_ms") |"$'\n'
+done
+startup_extra=$(calc "${R[startup.hostsweeper.ms.median]} - ${R[startup.minimal.ms.median]}")
+startup_imports=$(calc "${R[startup.minimal_imports.ms.median]} - ${R[startup.minimal.ms.median]}")
+startup_extra_fastest=$(calc "${R[startup.hostsweeper.ms.min]} - ${R[startup.minimal.ms.min]}")
+
+memory_rows="| HostSweeper.exe, window up, idle | $exe_size | $(f startup.hostsweeper.peak_working_set_kib 0) | $(f startup.hostsweeper.peak_pagefile_kib 0) |"$'\n'
+memory_rows+="| HostSweeper.exe, after a run on the clean prefix | $exe_size | $(f run.clean.peak_working_set_kib 0) | $(f run.clean.peak_pagefile_kib 0) |"$'\n'
+if has run.products.peak_working_set_kib; then
+  memory_rows+="| HostSweeper.exe, after a run removing ${#packages[@]} products | $exe_size | $(f run.products.peak_working_set_kib 0) | $(f run.products.peak_pagefile_kib 0) |"$'\n'
+fi
+memory_rows+="| minimal dialog, window up | $minimal_size | $(f startup.minimal.peak_working_set_kib 0) | $(f startup.minimal.peak_pagefile_kib 0) |"$'\n'
+memory_rows+="| minimal dialog with the same imports, window up | $imports_size | $(f startup.minimal_imports.peak_working_set_kib 0) | $(f startup.minimal_imports.peak_pagefile_kib 0) |"$'\n'
+
+ratio_verdict="Within the 1.2 target at every size."
+if [ -n "$noisy" ]; then
+  ratio_verdict="The ratio of the medians is above 1.2 at$noisy subkeys in this run, but the paired and fastest ratios are not: passes slowed by a busy neighbour (see the notes on noise), not a slower search."
+fi
+if [ -n "$above" ]; then
+  ratio_verdict="Above the 1.2 target at$above subkeys in this run, in the paired or fastest ratio too."
+fi
+
+tables="### 1. Registry subkey search
+
+DeleteSubkeysContaining under HKCU\\Software\\HostSweeperBench\\Parent<subkeys>, searching for \"Kestrix VPN Client\", which no subkey contains, against the bare enumeration loop over the same keys. Times in ms as median (min–max, n); the ratio is of the medians, \"paired\" the median of the ratios of each search to the bare pass run next to it, \"fastest\" the ratio of the fastest passes; the last column is one search that finds and deletes 10 matching subkeys (each with a subkey and a value) spread over the parent.
+
+| Subkeys | Search ms | Bare loop ms | Ratio | Ratio, paired | Ratio, fastest | Search µs/key | Bare µs/key | Search deleting 10, ms |
+|---:|---|---|---:|---:|---:|---:|---:|---:|
+${registry_rows}
+$ratio_verdict The search's cost per key (median) varies by a factor of $per_key_spread between the sizes, that of the fastest passes by $fastest_per_key_spread (1.00 would be perfectly flat).
+
+### 2. Whole cleanup run
+
+From the click on Start Cleanup to the controls coming back, default options (browser caches cleared, no restart), each run in a freshly started program. ms as median (min–max, n).
+
+| Prefix | Run ms | Windows Installer ms | Program's own ms |
+|---|---|---|---:|
+${run_rows}
+Where the run's time goes on the clean prefix: the phases called one by one in a bench process on the real dialog (ms, median (min–max, n)). Their medians add up to $phase_sum ms.
+
+| Phase | ms |
+|---|---|
+${phase_rows}
+The class registration phase, $class_share% of that, reads $(f phase.class_registrations.subkeys_read 0) subkey names (HKEY_CLASSES_ROOT, HKCU\\Software\\Classes twice, and CLSID in each view once per vendor class id), $class_rate µs per name.$class_verdict
+
+### 3. Start-up to a visible window
+
+From just before CreateProcessW to the program's window, found by its caption, being visible; the three programs take turns. ms as median (min–max, n); the first start of each, in the fresh prefix, is left out of the median and shown apart.
+
+| Program | Start-up ms | First start ms |
+|---|---|---:|
+${startup_rows}
+Differences of the medians: HostSweeper.exe minus the minimal dialog $startup_extra ms (of the fastest starts: $startup_extra_fastest ms); the minimal dialog with the same imports minus the bare one $startup_imports ms.
+
+### 4. Size and peak memory
+
+File size in bytes; PeakWorkingSetSize and PeakPagefileUsage from GetProcessMemoryInfo in KiB, read by the bench program just before it closes the program (the largest over the runs; the median over the starts for the idle rows).
+
+| Program | Size, bytes | Peak working set KiB | Peak pagefile KiB |
+|---|---:|---:|---:|
+${memory_rows}"
+
+cat >"$doc" <<EOF
+# Benchmarks
+
+Generated by \`scripts/bench.sh\` on $today from revision $revision; do not edit by hand, run the script again. It builds the program and the measuring tools (tests/tools) into \`$build\`, makes a fresh throwaway $kind prefix with \`scripts/prefix.sh\`, runs every measurement in that one prefix and writes this file. The measurements took ${elapsed} s.
+
+## Machine
+
+- CPU: $cpu, $cores cores
+- Memory: $memory
+- $distro, $kernel
+- $wine_version, prefix $kind, display: Xvfb without a window manager; wineserver and every Wine process of the measurements pinned to CPU $cpus (taskset), see the notes
+- Build: $compiler, the project's MinSizeRel flags (static, stripped)
+- Load average (1, 5, 15 min) before the measurements: $load_before; after: $load_after
+
+## Results
+
+$tables
+## Method
+
+- Clock: QueryPerformanceCounter in the bench programs, under Wine. Each figure is the median of repeated measurements; the minimum and maximum are shown so the spread can be judged.
+- Registry search (tests/tools/bench_registry.cpp): the bench program creates the subkeys itself under HKCU in the same registry view the search opens (names "Bench.Component.NNNNNN", 22 characters), one parent for each size ($registry_sizes). No name contains the searched text, so nothing is deleted and every size is measured $registry_repeats times; the bench checks that the counts are unchanged afterwards. The sizes are measured round by round (each round times every size), so a busy spell falls on all sizes alike. The bare loop is RegOpenKeyExW with the search's access mask, RegQueryInfoKeyW for the count, and RegEnumKeyExW over every index into a 255-unit buffer. Search and bare loop run in the same process, one after the other (swapping which goes first every round) after one untimed pass of each. For the deleting column, 10 matching keys are added before each of 5 searches, and the bench checks they are all gone and nothing else is. Everything the bench made is deleted at the end.
+- Cleanup run (tests/tools/bench_cleanup_run.cpp): ProgramUnderTest (tests/support/window_driver.h) starts the real $build/HostSweeper.exe and clicks Start Cleanup with BM_CLICK; the call returns when the program has handled the click, that is when the run is over. The bench checks that the controls are enabled again and that the log holds "Registry Cleanup Successful", reads the peak memory, then closes the program. $products_note
+- Phases: the same phase functions the run calls, in its order, on the real dialog from template 129 created in the bench process (TestWindow); this tells where the time goes but is not the program itself.
+- Start-up (tests/tools/bench_startup.cpp): the bench program starts each program with CreateProcessW and polls EnumWindows every millisecond for a visible top-level window of that process with the expected caption, then reads its peak memory and closes it with WM_CLOSE, waiting for it to exit before the next start. The minimal dialog (tests/tools/bench_minimal_dialog.cpp) is one modeless dialog with one button, the program's window style, font and manifest, built with the program's flags (static, stripped, GUI subsystem, the same runtime); the "same imports" variant also imports the nine system libraries HostSweeper.exe imports, without calling them.
+- Sizes are of the files in \`$build\`.
+
+## Notes
+
+- One CPU: every registry call (and most other calls) is a round trip between the program and the single-threaded wineserver. On the 2-CPU virtual machine this script was written on, with the two on different, otherwise idle CPUs, each round trip waited for the other CPU to wake up: the bare enumeration then cost about 35 µs per key instead of 5, and the figures swung several-fold from run to run depending on what else kept the CPUs awake. Pinned to one CPU the round trip is a plain task switch and the figures repeat; HS_BENCH_CPUS=0-1 measures without the pinning.
+- Noise: the machine is shared (see the load average), so a busy neighbour still shows up in the times. Medians and the interleaving absorb most of it; compare the paired and "fastest" ratios with the median one, and re-run the script when in doubt. The registry bench keeps every search/bare pair in \`$build/bench-results/registry.txt\` (lines "pair SIZE REPEAT SEARCH_MS BARE_MS") to show when a neighbour got in the way.
+- Closing a program's window takes Wine about 2 s under Xvfb: with no window manager, the X11 driver's wait for the window to be withdrawn runs into its 2-second timeout. It is outside every timed interval, but it is why the start-up and run measurements take most of the script's time.
+EOF
+
+echo
+echo "$tables"
+echo "written to $doc"
