@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(g++-mingw-w64-i686 mingw-w64-tools cmake ninja-build wine wine32:i386 wine64
-          wixl msitools xvfb xdotool xauth imagemagick googletest)
+          wixl msitools xvfb xdotool xauth imagemagick googletest python3)
 
 missing=()
 for p in "${packages[@]}"; do
