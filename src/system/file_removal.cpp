@@ -21,13 +21,14 @@ bool IsLink(DWORD attributes)
 
 // The attributes of the entry itself: a trailing backslash would make the
 // file system look through a link to its target.
+// Takes every path the shell delete accepts, 260 units included.
 DWORD EntryAttributes(const wchar_t* path)
 {
-    wchar_t entry[kPathUnits];
-    if (BoundedCopy(entry, kPathUnits, path) != kStringOk)
+    wchar_t entry[kPathUnits + 1];
+    if (BoundedCopy(entry, kPathUnits + 1, path) != kStringOk)
         return INVALID_FILE_ATTRIBUTES;
     size_t length = 0;
-    BoundedLength(entry, kPathUnits, &length);
+    BoundedLength(entry, kPathUnits + 1, &length);
     while (length > 3 && entry[length - 1] == L'\\')
         entry[--length] = L'\0';
     return GetFileAttributesW(entry);

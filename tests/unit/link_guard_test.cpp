@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/test_support.h"
+#include "system/bounded_string.h"
 #include "system/file_removal.h"
 
 namespace {
@@ -60,4 +61,25 @@ TEST(LinkGuard, PlainFolderWithTrailingBackslashIsEmptied)
     EmptyAndRemoveFolder((vendor + L"\\").c_str());
     EXPECT_FALSE(Exists(vendor));
     RemoveTestTree(scratch);
+}
+
+TEST(LinkGuard, LinkAtTheLongestPathTheShellTakes)
+{
+    // 260 units reach the shell whole, so the guard must see all of them.
+    LinkedFolder folder;
+    ASSERT_TRUE(folder.linked);
+    std::wstring deep = folder.scratch + L"\\";
+    while (deep.size() < kPathUnits - 20)
+        deep += (deep.size() % 40 == 0) ? L'\\' : L'd';
+    if (deep.back() == L'\\')
+        deep.back() = L'e';
+    ASSERT_TRUE(MakeFolders(deep));
+    std::wstring link = deep + L"\\" + std::wstring(kPathUnits - deep.size() - 1, L'k');
+    ASSERT_EQ(kPathUnits, link.size());
+    ASSERT_TRUE(MakeDirectoryLink(link, folder.target));
+
+    EXPECT_TRUE(TreeHoldsLink(link.c_str()));
+    EXPECT_EQ(kShellFailed, DeleteTreeViaShell(link.c_str()));
+    EXPECT_TRUE(folder.TargetIntact());
+    RemoveLink(link);
 }
