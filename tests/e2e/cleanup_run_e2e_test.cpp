@@ -23,20 +23,6 @@ const wchar_t kClientFailed[] = L"Brisolt Link uninstallation Failed";
 
 const wchar_t kClientKey[] = L"Software\\Kestrix VPN Client";
 
-std::wstring FolderPath(int csidl)
-{
-    wchar_t path[MAX_PATH] = L"";
-    SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
-    return path;
-}
-
-std::wstring TempFile(const wchar_t* name)
-{
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    return std::wstring(temp) + name;
-}
-
 // The lines of one run of an administrator with the browser cache option
 // on, around the product phases' own lines.
 std::vector<std::wstring> RunLog(std::initializer_list<const wchar_t*> productLines)
@@ -127,11 +113,11 @@ protected:
     const TestPackage* const kPackages[8] = {&kSuiteAgent,      &kSuiteMonitor,   &kSuitePrimary,
                                              &kEndpointControlPackage, &kTunnelService64,
                                              &kTunnelClient64,  &kTunnelService32, &kTunnelClient32};
-    std::wstring msiLeftover = TempFile(L"xpv.msi");
-    std::wstring bootstrapLeftover = TempFile(L"xpvMsiBootstraper.exe");
-    std::wstring userFolder = FolderPath(CSIDL_APPDATA) + L"\\Kestrix";
-    std::wstring vendorFolder = FolderPath(CSIDL_COMMON_APPDATA) + L"\\Kestrix";
-    std::wstring systemFolder = FolderPath(CSIDL_SYSTEM);
+    std::wstring msiLeftover = TempPath(L"xpv.msi");
+    std::wstring bootstrapLeftover = TempPath(L"xpvMsiBootstraper.exe");
+    std::wstring userFolder = ShellFolder(CSIDL_APPDATA) + L"\\Kestrix";
+    std::wstring vendorFolder = ShellFolder(CSIDL_COMMON_APPDATA) + L"\\Kestrix";
+    std::wstring systemFolder = ShellFolder(CSIDL_SYSTEM);
     ProductCleanup cleanup{&kSuiteAgent,      &kSuiteMonitor,   &kSuitePrimary,
                            &kEndpointControlPackage, &kTunnelService64,
                            &kTunnelClient64,  &kTunnelService32, &kTunnelClient32};

@@ -70,14 +70,9 @@ protected:
     // through explorer.exe, which starts with the first window.
     void Install(bool registered)
     {
-        wchar_t appData[kPathUnits] = L"";
-        for (int i = 0; i < 200 && appData[0] == L'\0'; ++i) {
-            GetInteractiveUserAppData(appData);
-            if (appData[0] == L'\0')
-                Sleep(50);
-        }
-        ASSERT_NE(L'\0', appData[0]) << "no explorer.exe";
-        perUser_ = std::wstring(appData) + L"\\Halcyra";
+        std::wstring appData = WaitForInteractiveAppData();
+        ASSERT_FALSE(appData.empty()) << "no explorer.exe";
+        perUser_ = appData + L"\\Halcyra";
 
         // Wine keeps its later folder layout in XP mode: the test makes the
         // XP folders itself, and removes the part it made.

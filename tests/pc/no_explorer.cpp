@@ -51,13 +51,6 @@ int EndExplorers()
     return running;
 }
 
-std::wstring OwnAppData()
-{
-    wchar_t path[MAX_PATH] = L"";
-    SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path);
-    return path;
-}
-
 }  // namespace
 
 int wmain()
@@ -73,7 +66,7 @@ int wmain()
           "no interactive user: empty folder, status 0");
 
     // The user's own folders that a cleanup with a user would touch.
-    std::wstring appData = OwnAppData();
+    std::wstring appData = ShellFolder(CSIDL_APPDATA);
     std::wstring vendor = appData + L"\\Kestrix";
     std::wstring cookies = appData + L"\\Mozilla\\Firefox\\Profiles\\p.default\\cookies.sqlite";
     MakeFolders(vendor);

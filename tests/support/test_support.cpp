@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 
 #include <msi.h>
+#include <shlobj.h>
 #include <shlwapi.h>
 
 #include "app/cleanup_dialog.h"
@@ -8,6 +9,7 @@
 #include "run/cleanup_run.h"
 #include "system/handles.h"
 #include "system/platform_probes.h"
+#include "system/special_folders.h"
 
 std::wstring Widen(const std::string& text)
 {
@@ -29,6 +31,33 @@ std::wstring EnvironmentValue(const wchar_t* name)
     if (length == 0 || length >= 2048)
         return L"";
     return value;
+}
+
+std::wstring ShellFolder(int csidl)
+{
+    wchar_t path[MAX_PATH] = L"";
+    if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)))
+        return L"";
+    return path;
+}
+
+std::wstring TempPath(const std::wstring& name)
+{
+    wchar_t temp[MAX_PATH] = L"";
+    GetTempPathW(MAX_PATH, temp);
+    return temp + name;
+}
+
+std::wstring WaitForInteractiveAppData()
+{
+    wchar_t appData[MAX_PATH] = L"";
+    for (int i = 0; i < 200; ++i) {
+        GetInteractiveUserAppData(appData);
+        if (appData[0] != L'\0')
+            break;
+        Sleep(50);
+    }
+    return appData;
 }
 
 std::wstring UnixToWindowsPath(const std::string& unixPath)

@@ -19,6 +19,15 @@ std::wstring MsiPath(const wchar_t* name);
 // The program under test (HS_BUILD_DIR\HostSweeper.exe).
 std::wstring ProgramPath();
 std::wstring EnvironmentValue(const wchar_t* name);
+// The shell's own answer for a folder of this process's user, without a
+// trailing backslash ("" on failure).
+std::wstring ShellFolder(int csidl);
+// A name in the temporary folder GetTempPathW gives (the folder itself,
+// with its backslash, for an empty name).
+std::wstring TempPath(const std::wstring& name);
+// The interactive user's roaming application data, waiting for
+// explorer.exe to come up with the first window; "" when it never does.
+std::wstring WaitForInteractiveAppData();
 
 // --- files -----------------------------------------------------------------
 // A fresh, empty scratch folder below the prefix's temporary folder.

@@ -20,7 +20,7 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM context)
     WindowSearch* search = reinterpret_cast<WindowSearch*>(context);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner != search->processId)
+    if (owner != search->processId || !IsWindowVisible(window))
         return TRUE;
     wchar_t caption[256] = L"";
     GetWindowTextW(window, caption, 256);
@@ -30,12 +30,16 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM context)
     return FALSE;
 }
 
-HWND FindOwnWindow(DWORD processId, const wchar_t* caption)
+}  // namespace
+
+HWND FindVisibleWindow(DWORD processId, const wchar_t* caption)
 {
     WindowSearch search = {processId, caption, nullptr};
     EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
+
+namespace {
 
 // A token like ours, but holding Administrators for deny only.
 bool MakeRestrictedToken(HANDLE* restricted)
@@ -207,8 +211,8 @@ bool ProgramUnderTest::IsRunning() const
 HWND ProgramUnderTest::WaitForOwnWindow(const wchar_t* caption, DWORD timeoutMs) const
 {
     for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
-        HWND found = FindOwnWindow(processId_, caption);
-        if (found != nullptr && IsWindowVisible(found))
+        HWND found = FindVisibleWindow(processId_, caption);
+        if (found != nullptr)
             return found;
         if (!IsRunning())
             return nullptr;

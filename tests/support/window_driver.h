@@ -60,6 +60,9 @@ private:
     HWND window_ = nullptr;
 };
 
+// A visible top-level window of the process with exactly this caption.
+HWND FindVisibleWindow(DWORD processId, const wchar_t* caption);
+
 // Fills the real save-as dialog's file name and presses Save.
 bool AcceptSaveDialog(HWND dialog, const std::wstring& fileName);
 // Waits until a file exists and is no longer growing.

@@ -233,18 +233,6 @@ int BenchProducts(int repeats, const std::vector<Package>& packages)
     return 0;
 }
 
-DWORD SubkeyCount(HKEY root, const wchar_t* path)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path, 0, ReadAccessMask(), &key) != ERROR_SUCCESS)
-        return 0;
-    DWORD count = 0;
-    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr,
-                     nullptr, nullptr, nullptr);
-    RegCloseKey(key);
-    return count;
-}
-
 // How many subkey names the class registration phase reads: the parents it
 // searches, each once per text searched for in it.
 double ClassPhaseSubkeys()

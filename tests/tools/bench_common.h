@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "system/platform_probes.h"
+
 inline double NowMs()
 {
     LARGE_INTEGER frequency;
@@ -17,6 +19,20 @@ inline double NowMs()
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&count);
     return static_cast<double>(count.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+// How many subkeys root\path has, in the native view (0 when it cannot be
+// opened).
+inline DWORD SubkeyCount(HKEY root, const wchar_t* path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path, 0, ReadAccessMask(), &key) != ERROR_SUCCESS)
+        return 0;
+    DWORD count = 0;
+    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    return count;
 }
 
 inline double Median(std::vector<double> samples)

@@ -91,18 +91,6 @@ bool AddKeys(const Parent& parent, bool matching)
     return made;
 }
 
-DWORD CountSubkeys(const wchar_t* path)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, FullAccessMask(), &key) != ERROR_SUCCESS)
-        return 0;
-    DWORD count = 0;
-    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr,
-                     nullptr, nullptr, nullptr);
-    RegCloseKey(key);
-    return count;
-}
-
 double TimeSearch(const Parent& parent)
 {
     double start = NowMs();
@@ -220,7 +208,7 @@ int wmain(int argc, wchar_t** argv)
         parent.size = static_cast<DWORD>(_wtoi(argv[a]));
         parent.path = std::wstring(kBenchRoot) + L"\\Parent" + argv[a];
         if (parent.size < kMatchingKeys || !AddKeys(parent, false) ||
-            CountSubkeys(parent.path.c_str()) != parent.size)
+            SubkeyCount(HKEY_CURRENT_USER, parent.path.c_str()) != parent.size)
             return Fail("could not create the keys", parent.size);
         parents.push_back(parent);
     }
@@ -248,17 +236,17 @@ int wmain(int argc, wchar_t** argv)
         }
     }
     for (Parent& parent : parents) {
-        if (CountSubkeys(parent.path.c_str()) != parent.size)
+        if (SubkeyCount(HKEY_CURRENT_USER, parent.path.c_str()) != parent.size)
             return Fail("the search deleted a key it should have kept", parent.size);
     }
 
     for (int r = 0; r < kMatchingRepeats; ++r) {
         for (Parent& parent : parents) {
             if (!AddKeys(parent, true) ||
-                CountSubkeys(parent.path.c_str()) != parent.size + kMatchingKeys)
+                SubkeyCount(HKEY_CURRENT_USER, parent.path.c_str()) != parent.size + kMatchingKeys)
                 return Fail("could not create the matching keys", parent.size);
             parent.deleting.push_back(TimeSearch(parent));
-            if (CountSubkeys(parent.path.c_str()) != parent.size)
+            if (SubkeyCount(HKEY_CURRENT_USER, parent.path.c_str()) != parent.size)
                 return Fail("the search left a matching key", parent.size);
         }
     }
@@ -266,7 +254,7 @@ int wmain(int argc, wchar_t** argv)
     for (const Parent& parent : parents)
         ReportParent(parent);
     RemoveBenchKeys();
-    if (CountSubkeys(kBenchRoot) != 0)
+    if (SubkeyCount(HKEY_CURRENT_USER, kBenchRoot) != 0)
         return Fail("the bench keys were not removed", 0);
     return 0;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/test_support.h"
+#include "support/window_driver.h"
 #include "tools/bench_common.h"
 
 namespace {
@@ -25,27 +26,6 @@ struct Subject {
     std::vector<double> peakPagefileKiB;
     double firstMs;
 };
-
-struct WindowSearch {
-    DWORD processId;
-    const wchar_t* caption;
-    HWND found;
-};
-
-BOOL CALLBACK MatchWindow(HWND window, LPARAM context)
-{
-    WindowSearch* search = reinterpret_cast<WindowSearch*>(context);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner != search->processId || !IsWindowVisible(window))
-        return TRUE;
-    wchar_t caption[256] = L"";
-    GetWindowTextW(window, caption, 256);
-    if (lstrcmpW(caption, search->caption) != 0)
-        return TRUE;
-    search->found = window;
-    return FALSE;
-}
 
 // Starts the program, waits for its visible window and closes it again;
 // the time is from just before CreateProcessW to the window being seen.
@@ -66,23 +46,23 @@ bool StartOnce(Subject& subject, double* ms, double* workingSetKiB, double* page
                 GetLastError());
         return false;
     }
-    WindowSearch search = {info.dwProcessId, subject.caption, nullptr};
+    HWND found = nullptr;
     // Polling every millisecond leaves the CPU to the starting program.
-    while (search.found == nullptr && NowMs() - start < 30000 &&
+    while (found == nullptr && NowMs() - start < 30000 &&
            WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT) {
-        EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
-        if (search.found == nullptr)
+        found = FindVisibleWindow(info.dwProcessId, subject.caption);
+        if (found == nullptr)
             Sleep(1);
     }
     *ms = NowMs() - start;
 
-    bool seen = search.found != nullptr;
+    bool seen = found != nullptr;
     if (!seen)
         fprintf(stderr, "bench_startup: no window from %ls\n", subject.path.c_str());
     else if (!ReadPeakMemory(info.dwProcessId, workingSetKiB, pagefileKiB))
         *workingSetKiB = *pagefileKiB = 0;
     if (seen)
-        PostMessageW(search.found, WM_CLOSE, 0, 0);
+        PostMessageW(found, WM_CLOSE, 0, 0);
     if (WaitForSingleObject(info.hProcess, 10000) != WAIT_OBJECT_0) {
         TerminateProcess(info.hProcess, 255);
         WaitForSingleObject(info.hProcess, 10000);

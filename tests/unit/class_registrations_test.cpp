@@ -110,14 +110,9 @@ protected:
 
     void SetUp() override
     {
-        wchar_t appData[kPathUnits] = L"";
-        for (int i = 0; i < 200 && appData[0] == L'\0'; ++i) {
-            GetInteractiveUserAppData(appData);
-            if (appData[0] == L'\0')
-                Sleep(50);
-        }
-        ASSERT_NE(L'\0', appData[0]) << "no explorer.exe";
-        folder_ = std::wstring(appData) + L"\\Kestrix";
+        std::wstring appData = WaitForInteractiveAppData();
+        ASSERT_FALSE(appData.empty()) << "no explorer.exe";
+        folder_ = appData + L"\\Kestrix";
         RemoveTestTree(folder_);
         ASSERT_TRUE(MakeFolders(folder_));
         ASSERT_TRUE(WriteTextFile(folder_ + L"\\profile.xml", "<profile/>"));

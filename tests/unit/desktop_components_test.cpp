@@ -71,14 +71,9 @@ protected:
         ASSERT_NE(nullptr, gCleanupDialog);
         ClearLog();
         state_.dialog = gCleanupDialog;
-        wchar_t appData[kPathUnits] = L"";
-        for (int i = 0; i < 200 && appData[0] == L'\0'; ++i) {
-            GetInteractiveUserAppData(appData);
-            if (appData[0] == L'\0')
-                Sleep(50);
-        }
-        ASSERT_NE(L'\0', appData[0]) << "no explorer.exe";
-        perUser_ = std::wstring(appData) + L"\\Halcyra";
+        std::wstring appData = WaitForInteractiveAppData();
+        ASSERT_FALSE(appData.empty()) << "no explorer.exe";
+        perUser_ = appData + L"\\Halcyra";
         for (const std::wstring& folder : {DataFolder(kHld), DataFolder(kPw), perUser_})
             RemoveTestTree(folder);
     }

@@ -10,13 +10,6 @@
 
 namespace {
 
-std::wstring TempFile(const wchar_t* name)
-{
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    return std::wstring(temp) + name;
-}
-
 // A product code no package uses.
 std::wstring UnknownCode(int n)
 {
@@ -68,8 +61,8 @@ protected:
     }
 
     CleanupState state{};
-    std::wstring msiLeftover = TempFile(L"xpv.msi");
-    std::wstring bootstrapLeftover = TempFile(L"xpvMsiBootstraper.exe");
+    std::wstring msiLeftover = TempPath(L"xpv.msi");
+    std::wstring bootstrapLeftover = TempPath(L"xpvMsiBootstraper.exe");
     ProductCleanup cleanup{&kSuiteAgent, &kSuiteMonitor, &kSuitePrimary, &kEndpointControlPackage};
 };
 

@@ -41,13 +41,6 @@ bool SetListValue(const wchar_t* name, DWORD type, const std::vector<BYTE>& data
     return status == ERROR_SUCCESS;
 }
 
-std::wstring TempFolder()
-{
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    return temp;
-}
-
 // Points this process's temporary folder elsewhere while it lives.
 class TemporaryFolderOverride {
 public:
@@ -132,7 +125,7 @@ TEST(HostileInput, TemporaryFolderPathsAtTheLimit)
 
         {
             TemporaryFolderOverride override(folder);
-            ASSERT_EQ(folder + L"\\", TempFolder());
+            ASSERT_EQ(folder + L"\\", TempPath(L""));
             CleanupState state{};
             EXPECT_EQ(kNotInstalled, RemoveEndpointManager(state));
         }

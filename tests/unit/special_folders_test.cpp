@@ -9,15 +9,6 @@
 
 namespace {
 
-// The shell's own answer for a folder of the calling user ("" on failure).
-std::wstring ShellFolder(int csidl)
-{
-    wchar_t path[MAX_PATH] = L"";
-    if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)))
-        return L"";
-    return path;
-}
-
 bool IsExplorerRunning()
 {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);

@@ -23,13 +23,6 @@ const wchar_t kServiceFailed[] = L"Brisolt Link service uninstallation Failed";
 const wchar_t kClientKey[] = L"Software\\Kestrix VPN Client";
 const wchar_t kDefaultUserKey[] = L".DEFAULT\\Software\\Kestrix VPN Client";
 
-std::wstring FolderPath(int csidl)
-{
-    wchar_t path[MAX_PATH] = L"";
-    SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
-    return path;
-}
-
 // The tunnel client's products of the other kind of Windows.
 const TestPackage& OtherService()
 {
@@ -94,8 +87,8 @@ protected:
 
     TestWindow window;
     CleanupState state{};
-    std::wstring systemFolder = FolderPath(CSIDL_SYSTEM);
-    std::wstring vendorFolder = FolderPath(CSIDL_COMMON_APPDATA) + L"\\Kestrix";
+    std::wstring systemFolder = ShellFolder(CSIDL_SYSTEM);
+    std::wstring vendorFolder = ShellFolder(CSIDL_COMMON_APPDATA) + L"\\Kestrix";
     ProductCleanup cleanup{&kTunnelService64, &kTunnelClient64, &kTunnelService32, &kTunnelClient32};
 };
 
