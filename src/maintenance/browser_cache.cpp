@@ -9,6 +9,7 @@
 #include "run/cleanup_state.h"
 #include "system/bounded_string.h"
 #include "system/file_removal.h"
+#include "system/folder_listing.h"
 #include "system/handles.h"
 #include "system/special_folders.h"
 
@@ -53,34 +54,10 @@ private:
     DWORD size_ = 0;
 };
 
-bool IsDotEntry(const wchar_t* name)
-{
-    return lstrcmpiW(name, L".") == 0 || lstrcmpiW(name, L"..") == 0;
-}
-
 // Profiles reached through a link belong elsewhere; they are not cleared.
 bool IsLinkEntry(const WIN32_FIND_DATAW& found)
 {
     return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-// Calls visit for every entry of folder that the pattern format ("%s\\*"
-// or "%s\\*.*") lists, "." and ".." excepted; visit returns false to end
-// the listing early.
-template <typename Visit>
-void ForEachEntry(const wchar_t* folder, const wchar_t* format, Visit visit)
-{
-    wchar_t pattern[kPathUnits];
-    if (BoundedFormat(pattern, kPathUnits, format, folder) != kStringOk)
-        return;
-    WIN32_FIND_DATAW found;
-    FindHandle search(FindFirstFileW(pattern, &found));
-    if (!search.IsValid())
-        return;
-    do {
-        if (!IsDotEntry(found.cFileName) && !visit(found))
-            return;
-    } while (FindNextFileW(search.Get(), &found));
 }
 
 // Fetches the next entry into buffer, growing it when WinINet asks for more.

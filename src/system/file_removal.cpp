@@ -5,14 +5,10 @@
 #include <cstdio>
 
 #include "system/bounded_string.h"
+#include "system/folder_listing.h"
 #include "system/handles.h"
 
 namespace {
-
-bool IsDotEntry(const wchar_t* name)
-{
-    return lstrcmpiW(name, L".") == 0 || lstrcmpiW(name, L"..") == 0;
-}
 
 bool IsLink(DWORD attributes)
 {
@@ -112,25 +108,19 @@ void EmptyAndRemoveFolder(const wchar_t* folder)
 {
     if (IsLinkPath(folder))
         return;  // emptying it would empty the link's target
-    wchar_t pattern[kPathUnits];
-    if (BoundedFormat(pattern, kPathUnits, L"%s\\*.*", folder) == kStringOk) {
-        WIN32_FIND_DATAW found;
-        FindHandle search(FindFirstFileW(pattern, &found));
-        if (search.IsValid()) {
-            do {
-                if (IsDotEntry(found.cFileName) || IsLink(found.dwFileAttributes))
-                    continue;
-                wchar_t path[kPathUnits];
-                if (BoundedFormat(path, kPathUnits, L"%s\\%s", folder, found.cFileName) != kStringOk)
-                    break;
-                if (!DeleteFileW(path)) {
-                    DWORD error = GetLastError();
-                    printf("Failed to delete %S \n", path);
-                    printf("Error %d \n", static_cast<int>(error));
-                }
-            } while (FindNextFileW(search.Get(), &found));
+    ForEachEntry(folder, L"%s\\*.*", [&](const WIN32_FIND_DATAW& found) {
+        if (IsLink(found.dwFileAttributes))
+            return true;
+        wchar_t path[kPathUnits];
+        if (BoundedFormat(path, kPathUnits, L"%s\\%s", folder, found.cFileName) != kStringOk)
+            return false;
+        if (!DeleteFileW(path)) {
+            DWORD error = GetLastError();
+            printf("Failed to delete %S \n", path);
+            printf("Error %d \n", static_cast<int>(error));
         }
-    }
+        return true;
+    });
     RemoveDirectoryW(folder);
 }
 
