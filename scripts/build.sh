@@ -7,6 +7,10 @@ cd "$(dirname "$0")/.."
 packages=(g++-mingw-w64-i686 mingw-w64-tools cmake ninja-build wine wine32:i386 wine64
           wixl msitools xvfb xdotool xauth imagemagick googletest python3)
 
+# Wine's 32-bit side needs a host that runs i386 programs, natively or
+# through qemu-user; this must be settled before wine32:i386 is installed.
+scripts/host-i386.sh
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

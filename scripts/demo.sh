@@ -16,8 +16,8 @@ echo "making the demo PC ($kind) in $prefix"
 scripts/prefix.sh "$prefix" "$kind"
 scripts/seed-pc.sh "$prefix" "$kind" "$build"
 
-export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-if [ "$kind" = win64 ]; then export WINEARCH=win64; else export WINEARCH=win32; fi
+source scripts/wine-env.sh
+wine_env "$prefix" "$kind"
 out="$build/demo.out"
 
 if [ -n "${DISPLAY:-}" ] && xdotool getdisplaygeometry >/dev/null 2>&1; then

@@ -5,11 +5,8 @@ dir="$1"
 kind="$2"
 rm -rf "$dir"
 mkdir -p "$(dirname "$dir")"
-export WINEPREFIX="$dir" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-case "$kind" in
-  win64) export WINEARCH=win64 ;;
-  *) export WINEARCH=win32 ;;
-esac
+source "$(dirname "$0")/wine-env.sh"
+wine_env "$dir" "$kind"
 log="$dir.log"
 wineboot -i >"$log" 2>&1
 if [ "$kind" = winxp ]; then

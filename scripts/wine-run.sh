@@ -5,13 +5,8 @@
 set -u
 root="${HS_PREFIX_ROOT:?HS_PREFIX_ROOT is not set}"
 name="${HS_PREFIX:-win64}"
-export WINEPREFIX="$root/$name"
-export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-case "$name" in
-  win64*) export WINEARCH=win64 ;;
-  *) export WINEARCH=win32 ;;
-esac
+source "$(dirname "$0")/wine-env.sh"
+wine_env "$root/$name" "$name"
 out=$(mktemp "${TMPDIR:-/tmp}/hs-run.XXXXXX")
 err="$out.err"
 wine "$@" >"$out" 2>"$err" </dev/null

@@ -7,7 +7,8 @@ build="${HS_BUILD_DIR:?}"
 prefix="${HS_PREFIX_ROOT:?}/no-explorer"
 : "${DISPLAY:?a display is needed for the window}"
 "$here/../scripts/prefix.sh" "$prefix" win32
-export WINEPREFIX="$prefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+source "$here/../scripts/wine-env.sh"
+wine_env "$prefix" win32
 status=0
 wine "$build/tests/pc/no_explorer.exe" >"$prefix.out" 2>"$prefix.err" </dev/null || status=$?
 wineserver -k || true

@@ -20,7 +20,8 @@ if ! xdotool getdisplaygeometry >/dev/null 2>&1; then
 fi
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/hs-restart.XXXXXX")"
-export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+source "$root/scripts/wine-env.sh"
+wine_env "$work/prefix" win64
 pid=""
 
 cleanup() {

@@ -29,8 +29,9 @@ IFS=, read -ra wanted <<<"$options"
 for o in "${wanted[@]}"; do
   [ "$o" = default ] || [ "$o" = hostile ] || flags+=("--$o")
 done
-export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" HS_BUILD_DIR="$build"
-if [ "$kind" = win64 ]; then export WINEARCH=win64; else export WINEARCH=win32; fi
+source "$source_dir/scripts/wine-env.sh"
+wine_env "$prefix" "$kind"
+export HS_BUILD_DIR="$build"
 status=0
 wine "$build/tests/pc/hs_drive.exe" "Z:${work//\//\\}\\run.log" "${flags[@]}" \
   >"$work/drive.out" 2>"$work/drive.err" </dev/null || status=$?
