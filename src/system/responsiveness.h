@@ -1,0 +1,8 @@
+// Lets the one window keep answering while a long run works on its thread.
+// Long loops call KeepResponsive() often (per entry, per key); it is cheap
+// and does real work only when the hook is set and some time has passed.
+#pragma once
+
+// The window installs the hook for the length of a run; null removes it.
+void SetResponsivenessHook(void (*hook)());
+void KeepResponsive();
