@@ -7,6 +7,7 @@
 #include "system/bounded_string.h"
 #include "system/folder_listing.h"
 #include "system/handles.h"
+#include "system/responsiveness.h"
 
 namespace {
 
@@ -48,6 +49,7 @@ bool FolderIsLinkFree(const wchar_t* folder)
     if (!search.IsValid())
         return GetLastError() == ERROR_FILE_NOT_FOUND;
     do {
+        KeepResponsive();
         if (IsDotEntry(found.cFileName))
             continue;
         if (IsLink(found.dwFileAttributes))
@@ -137,6 +139,7 @@ HRESULT DeleteMatchingFiles(const wchar_t* folder, const wchar_t* pattern)
     if (!find.IsValid())
         return kStringOk;
     do {
+        KeepResponsive();
         if (IsLink(found.dwFileAttributes))
             continue;
         wchar_t path[kPathUnits];

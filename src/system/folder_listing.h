@@ -5,6 +5,7 @@
 
 #include "system/bounded_string.h"
 #include "system/handles.h"
+#include "system/responsiveness.h"
 
 inline bool IsDotEntry(const wchar_t* name)
 {
@@ -26,6 +27,7 @@ void ForEachEntry(const wchar_t* folder, const wchar_t* format, Visit visit)
     if (!search.IsValid())
         return;
     do {
+        KeepResponsive();
         if (!IsDotEntry(found.cFileName) && !visit(found))
             return;
     } while (FindNextFileW(search.Get(), &found));

@@ -6,6 +6,7 @@
 
 #include "system/handles.h"
 #include "system/platform_probes.h"
+#include "system/responsiveness.h"
 
 const wchar_t kProtectedProgId[] = L"Kestrix.QvWinActiveX";
 
@@ -31,6 +32,7 @@ int DeleteSubkeysContaining(HKEY root, const wchar_t* subkeyPath, const wchar_t*
     // The count is read once; a successful deletion re-examines the same
     // index, since the next subkey has moved into it.
     for (DWORD i = 0; i < subkeyCount; ++i) {
+        KeepResponsive();
         wchar_t name[kSubkeyNameUnits];
         DWORD nameUnits = kSubkeyNameUnits;
         if (RegEnumKeyExW(parent.Get(), i, name, &nameUnits, nullptr, nullptr, nullptr, nullptr) !=
