@@ -26,6 +26,11 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 build="${HS_BUILD_DIR:-build}"
-cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+# The toolchain is read only when the build folder is first configured.
+if [ -f "$build/CMakeCache.txt" ]; then
+  cmake -S . -B "$build" >/dev/null
+else
+  cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+fi
 cmake --build "$build"
 echo "built $build/HostSweeper.exe"

@@ -4,9 +4,12 @@
 # leftovers, browser caches, and decoys that must survive) and opens the
 # utility in it. With no display it runs under Xvfb, presses Start Cleanup
 # itself and writes screenshots of the window before and after the run to
-# docs/. Set HS_DEMO_KIND=win32 or winxp for another Windows.
+# build/screenshots (and to docs/, for the README, with --docs).
+# Set HS_DEMO_KIND=win32 or winxp for another Windows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+to_docs=""
+[ "${1:-}" = --docs ] && to_docs=1
 scripts/build.sh
 build="$PWD/${HS_BUILD_DIR:-build}"
 kind="${HS_DEMO_KIND:-win64}"
@@ -29,14 +32,24 @@ fi
 
 # Headless: a private Xvfb, Wine's own desktop window (so the dialog has
 # its caption and frame), and xdotool for the keys.
-for n in $(seq 90 120); do
+display=""
+for n in $(seq 90 129); do
   [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { display=":$n"; break; }
 done
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+[ -n "$display" ] || { echo "no free X display number between :90 and :129" >&2; exit 1; }
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$build/demo-xvfb.log" 2>&1 </dev/null &
 xvfb=$!
 trap 'wineserver -k >/dev/null 2>&1 || true; kill $xvfb 2>/dev/null || true' EXIT
 export DISPLAY="$display"
-sleep 1
+for _ in $(seq 1 50); do
+  xdotool getdisplaygeometry >/dev/null 2>&1 && break
+  kill -0 $xvfb 2>/dev/null || break
+  sleep 0.2
+done
+xdotool getdisplaygeometry >/dev/null 2>&1 ||
+  { echo "Xvfb did not start on $display (see $build/demo-xvfb.log)" >&2; exit 1; }
+shots="$build/screenshots"
+mkdir -p "$shots"
 
 wine explorer /desktop=HostSweeper,800x560 "$build/HostSweeper.exe" >"$out" 2>&1 </dev/null &
 desktop=""
@@ -46,14 +59,14 @@ for _ in $(seq 1 100); do
 done
 [ -n "$desktop" ] || { echo "the demo window did not appear" >&2; exit 1; }
 sleep 3
-mkdir -p docs
-import -window root -crop 800x560+0+0 docs/screenshot.png
+import -window root -crop 800x560+0+0 "$shots/screenshot.png"
 # The dialog sits at a fixed place on Wine's desktop: click its buttons.
 echo "pressing Start Cleanup"
 xdotool mousemove --window "$desktop" 182 200 click 1
 sleep 15
-import -window root -crop 800x560+0+0 docs/screenshot-after-run.png
+import -window root -crop 800x560+0+0 "$shots/screenshot-after-run.png"
 echo "pressing Exit"
 xdotool mousemove --window "$desktop" 641 480 click 1
 timeout 30 wineserver -w || wineserver -k
-echo "screenshots: docs/screenshot.png (start) and docs/screenshot-after-run.png (after the run)"
+[ -n "$to_docs" ] && cp "$shots"/screenshot*.png docs/
+echo "screenshots: $shots/screenshot.png (start) and $shots/screenshot-after-run.png (after the run)${to_docs:+, copied to docs/}"

@@ -10,3 +10,12 @@ wine_env() {
     *) export WINEARCH=win32 ;;
   esac
 }
+
+# Tests run by CTest alone find their display where the display fixture
+# (scripts/test-display.sh) wrote it: test_display PREFIX_ROOT
+test_display() {
+  if [ -f "$1/display" ]; then
+    DISPLAY="$(cat "$1/display")"
+    export DISPLAY
+  fi
+}

@@ -7,6 +7,7 @@ root="${HS_PREFIX_ROOT:?HS_PREFIX_ROOT is not set}"
 name="${HS_PREFIX:-win64}"
 source "$(dirname "$0")/wine-env.sh"
 wine_env "$root/$name" "$name"
+test_display "$root"
 out=$(mktemp "${TMPDIR:-/tmp}/hs-run.XXXXXX")
 err="$out.err"
 wine "$@" >"$out" 2>"$err" </dev/null

@@ -5,9 +5,10 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 build="${HS_BUILD_DIR:?}"
 prefix="${HS_PREFIX_ROOT:?}/no-explorer"
+source "$here/../scripts/wine-env.sh"
+test_display "$HS_PREFIX_ROOT"
 : "${DISPLAY:?a display is needed for the window}"
 "$here/../scripts/prefix.sh" "$prefix" win32
-source "$here/../scripts/wine-env.sh"
 wine_env "$prefix" win32
 status=0
 wine "$build/tests/pc/no_explorer.exe" >"$prefix.out" 2>"$prefix.err" </dev/null || status=$?

@@ -12,6 +12,8 @@ here="$(cd "$(dirname "$0")" && pwd)"
 source_dir="$(cd "$here/.." && pwd)"
 build="${HS_BUILD_DIR:?}"
 root="${HS_PREFIX_ROOT:?}"
+source "$source_dir/scripts/wine-env.sh"
+test_display "$root"
 : "${DISPLAY:?a display is needed for the window}"
 
 work="$root/pc-$kind-${options//,/-}"
@@ -29,7 +31,6 @@ IFS=, read -ra wanted <<<"$options"
 for o in "${wanted[@]}"; do
   [ "$o" = default ] || [ "$o" = hostile ] || flags+=("--$o")
 done
-source "$source_dir/scripts/wine-env.sh"
 wine_env "$prefix" "$kind"
 export HS_BUILD_DIR="$build"
 status=0

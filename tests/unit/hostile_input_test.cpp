@@ -77,6 +77,8 @@ std::wstring FolderOfLength(const std::wstring& base, size_t length)
 
 TEST(HostileInput, UninstallListOfEveryValueType)
 {
+    // The product is installed, so a value that were wrongly read as its
+    // code would remove it; the last row shows that a proper one does.
     const ListCase cases[] = {
         {"expandable string", REG_EXPAND_SZ, Bytes(kSuiteAgent.productCode), 0},
         {"multi-string", REG_MULTI_SZ, Bytes(std::wstring(kSuiteAgent.productCode) + L'\0'), 0},
@@ -87,15 +89,20 @@ TEST(HostileInput, UninstallListOfEveryValueType)
         {"string without terminator", REG_SZ, Bytes(L"{not-a-product}", false), kNotInstalled},
         {"text that is no product code", REG_SZ, Bytes(L"rm -rf C:\\"), kNotInstalled},
         {"odd byte count", REG_SZ, {0x41, 0x00, 0x42}, kNotInstalled},
+        {"the product's code as a string", REG_SZ, Bytes(kSuiteAgent.productCode), 0},
     };
+    ProductCleanup cleanup{&kSuiteAgent};
+    ASSERT_EQ(0u, Install(kSuiteAgent));
     CleanupState state{};
     for (const ListCase& test : cases) {
         SCOPED_TRACE(test.what);
+        const bool proper = test.type == REG_SZ && test.data == Bytes(kSuiteAgent.productCode);
         DeleteUninstallLists();
         ASSERT_TRUE(SetListValue(L"Suite Part", test.type, test.data));
         InstallerRecorder recorder;
         EXPECT_EQ(test.expected, RemoveEndpointManager(state));
-        EXPECT_TRUE(recorder.removals.empty());
+        EXPECT_EQ(proper ? 1u : 0u, recorder.removals.size());
+        EXPECT_EQ(!proper, IsInstalled(kSuiteAgent));
     }
     DeleteUninstallLists();
 }
