@@ -5,7 +5,8 @@
 #
 #   host-i386.sh            native when the host can, emulated otherwise
 #   host-i386.sh emulate    emulated even on a host that runs i386 itself
-#   host-i386.sh remove     unregister our handler (the host goes back to native)
+#   host-i386.sh remove     unregister our handler (the host goes back to
+#                           native, or to emulation set up anew next time)
 #
 # HS_I386=emulate in the environment has the same effect as "emulate", so
 # that scripts/test.sh and scripts/demo.sh can be timed in that mode anywhere.
@@ -19,6 +20,7 @@ handler="$binfmt/hostsweeper-i386"
 # opens it once, at registration, whatever PATH says later.
 interp=/usr/local/libexec/hostsweeper/qemu-i386
 state=/var/lib/hostsweeper/apt-backports
+reason=/var/lib/hostsweeper/i386-mode
 
 die() { echo "host-i386: $*" >&2; exit 1; }
 
@@ -44,16 +46,33 @@ runs_i386() {
   [ "$rc" = 42 ]
 }
 
-# Whether the kernel itself runs i386, with our handler (if any) set aside.
+# The enabled binfmt_misc handlers that take i386 ELF files: ours, or one
+# that another package (an old qemu-user-static, say) registered.
+i386_handlers() {
+  local entry
+  [ -d "$binfmt" ] || return 0
+  for entry in "$binfmt"/*; do
+    case "$(basename "$entry")" in register|status) continue ;; esac
+    grep -qx enabled "$entry" 2>/dev/null || continue
+    # ELF, 32-bit, little-endian, ..., machine 3 (bytes 18 and 19).
+    grep -q '^magic 7f454c460101\(..\)\{12\}0300' "$entry" && echo "$entry"
+  done
+}
+
+# Whether the kernel itself runs i386, with every i386 handler set aside.
 runs_i386_natively() {
-  local ok=1
-  if [ -e "$handler" ]; then
-    echo 0 >"$handler"
-    runs_i386 && ok=0
-    echo 1 >"$handler"
-    return $ok
+  local handlers entry ok=1
+  handlers=$(i386_handlers)
+  if [ -n "$handlers" ] && [ "$(id -u)" != 0 ]; then
+    # Cannot set them aside: only ours may decide, and only as emulation.
+    [ -e "$handler" ] && return 1
+    runs_i386
+    return
   fi
-  runs_i386
+  for entry in $handlers; do echo 0 >"$entry"; done
+  runs_i386 && ok=0
+  for entry in $handlers; do echo 1 >"$entry"; done
+  return $ok
 }
 
 remove_handler() {
@@ -118,28 +137,30 @@ case "$mode" in
   remove)
     [ "$(id -u)" = 0 ] || die "run as root to remove the handler"
     remove_handler
+    rm -f "$reason"
     exit 0 ;;
   auto|emulate) ;;
   *) die "unknown mode '$mode' (auto, emulate or remove)" ;;
 esac
 
+# Our handler, once registered, is never set aside or replaced while it
+# works: Wine processes of other runs may be starting through it.
+if [ -e "$handler" ] && grep -qx enabled "$handler" && qemu_version_ok && runs_i386; then
+  echo "32-bit programs: emulated by qemu-i386 ($(cat "$reason" 2>/dev/null || echo "registered earlier"))"
+  exit 0
+fi
+
 if [ "$mode" = auto ] && runs_i386_natively; then
-  [ "$(id -u)" = 0 ] && remove_handler >/dev/null
   echo "32-bit programs: native (this kernel runs i386 itself)"
   exit 0
 fi
 
-if [ "$mode" = auto ] && [ -e "$handler" ] && qemu_version_ok && runs_i386; then
-  echo "32-bit programs: emulated by qemu-i386 (this kernel runs no i386 itself)"
-  exit 0
-fi
-
+why="this kernel runs no i386 itself"
+[ "$mode" = emulate ] && why="forced; scripts/host-i386.sh remove undoes it"
 [ "$(id -u)" = 0 ] || die "this host runs no 32-bit programs; run as root to set up qemu-user emulation"
 install_qemu
 register_handler
 runs_i386 || die "the qemu-i386 handler is registered but a test i386 program still does not run"
-if [ "$mode" = emulate ]; then
-  echo "32-bit programs: emulated by qemu-i386 (forced)"
-else
-  echo "32-bit programs: emulated by qemu-i386 (this kernel runs no i386 itself)"
-fi
+mkdir -p "$(dirname "$reason")"
+echo "$why" >"$reason"
+echo "32-bit programs: emulated by qemu-i386 ($why)"
