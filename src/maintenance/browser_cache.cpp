@@ -4,7 +4,6 @@
 #include <wininet.h>
 
 #include <cstdlib>
-#include <cwchar>
 
 #include "run/cleanup_state.h"
 #include "system/bounded_string.h"
@@ -96,18 +95,14 @@ void ClearFirefox()
     });
 }
 
-// Chrome keeps its profiles in the local, not the roaming, folder.
+// Chrome keeps its profiles in the local, not the roaming, folder, which
+// Windows XP keeps apart ("Local Settings\Application Data").
 bool ChromeUserDataFolder(wchar_t* folder)
 {
-    GetInteractiveUserAppData(folder);
+    GetInteractiveUserLocalAppData(folder);
     if (folder[0] == L'\0')
         return false;
-    wchar_t* marker = wcsstr(folder, L"AppData");
-    if (marker == nullptr)
-        return false;
-    *marker = L'\0';
-    return BoundedAppend(folder, kPathUnits, L"Appdata\\Local\\Google\\Chrome\\User Data") ==
-           kStringOk;
+    return BoundedAppend(folder, kPathUnits, L"\\Google\\Chrome\\User Data") == kStringOk;
 }
 
 void ClearChrome()
