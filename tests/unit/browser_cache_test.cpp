@@ -296,6 +296,24 @@ TEST(InternetExplorerCache, EntriesCookiesAndTheirFilesAreDeleted)
     EXPECT_FALSE(FreshProcessSeesCookie());
 }
 
+// The probe may give no size, or the first entry may grow after it: the
+// first entry is then fetched again into a grown buffer, not skipped.
+TEST(InternetExplorerCache, FirstEntryBeyondTheBufferIsFetchedAgain)
+{
+    DeleteUrlCacheEntries();
+    ASSERT_TRUE(CacheUrls(nullptr).empty());
+    const std::wstring large = std::wstring(kSite) + L"grown?q=" + std::wstring(2500, L'g');
+    const std::wstring headers =
+        L"HTTP/1.1 200 OK\r\nX-Padding: " + std::wstring(3000, L'p') + L"\r\n\r\n";
+    CacheEntriesMade made;
+    made.urls = {large};
+    ASSERT_TRUE(AddCacheEntry(large, "<html>grown</html>", headers));
+    ASSERT_GT(FirstEntrySize(), 4096u);
+
+    DeleteUrlCacheEntriesFrom(0);
+    EXPECT_TRUE(CacheUrls(nullptr).empty());
+}
+
 TEST(InternetExplorerCache, NothingToClearStillLogsBothLines)
 {
     DeleteUrlCacheEntries();
