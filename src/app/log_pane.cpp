@@ -89,8 +89,8 @@ void SaveLogToFile(const wchar_t* path, CleanupDialog& dialog)
     DWORD position = SetFilePointer(file.Get(), 0, nullptr, FILE_END);
     LockFile(file.Get(), position, 0, length, 0);
     DWORD written = 0;
-    if (!WriteFile(file.Get(), bytes.data(), length, &written, nullptr)) {
-        GetLastError();
+    // A write that stops short (a full disk, say) leaves a cut log: it
+    // fails like a write that wrote nothing.
+    if (!WriteFile(file.Get(), bytes.data(), length, &written, nullptr) || written != length)
         MessageBoxW(nullptr, L"Error in writing", L"SaveLog", MB_OK);
-    }
 }

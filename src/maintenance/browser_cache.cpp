@@ -4,7 +4,6 @@
 #include <wininet.h>
 
 #include <cstdlib>
-#include <cwchar>
 
 #include "run/cleanup_state.h"
 #include "system/bounded_string.h"
@@ -76,6 +75,24 @@ bool AdvanceEntry(HANDLE find, EntryBuffer& buffer)
     }
 }
 
+// Fetches the first entry into buffer, growing it as often as WinINet asks
+// for more: the entry may have grown since the probe, or the probe gave no
+// size. A request that would not grow the buffer ends the attempt.
+HANDLE FindFirstEntry(EntryBuffer& buffer)
+{
+    for (;;) {
+        DWORD size = buffer.Size();
+        SetLastError(0);
+        HANDLE find = FindFirstUrlCacheEntryW(nullptr, buffer.Entry(), &size);
+        if (find != nullptr)
+            return find;
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size <= buffer.Size())
+            return nullptr;
+        if (!buffer.Resize(size))
+            return nullptr;
+    }
+}
+
 void ClearFirefox()
 {
     wchar_t profiles[kPathUnits];
@@ -96,18 +113,14 @@ void ClearFirefox()
     });
 }
 
-// Chrome keeps its profiles in the local, not the roaming, folder.
+// Chrome keeps its profiles in the local, not the roaming, folder, which
+// Windows XP keeps apart ("Local Settings\Application Data").
 bool ChromeUserDataFolder(wchar_t* folder)
 {
-    GetInteractiveUserAppData(folder);
+    GetInteractiveUserLocalAppData(folder);
     if (folder[0] == L'\0')
         return false;
-    wchar_t* marker = wcsstr(folder, L"AppData");
-    if (marker == nullptr)
-        return false;
-    *marker = L'\0';
-    return BoundedAppend(folder, kPathUnits, L"Appdata\\Local\\Google\\Chrome\\User Data") ==
-           kStringOk;
+    return BoundedAppend(folder, kPathUnits, L"\\Google\\Chrome\\User Data") == kStringOk;
 }
 
 void ClearChrome()
@@ -175,12 +188,15 @@ void DeleteUrlCacheEntries()
     }
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
         return;  // normally ERROR_NO_MORE_ITEMS: the cache is empty
+    DeleteUrlCacheEntriesFrom(size);
+}
+
+void DeleteUrlCacheEntriesFrom(DWORD probedBytes)
+{
     EntryBuffer buffer;
-    if (!buffer.Resize(size < kFirstEntryBytes ? kFirstEntryBytes : size))
+    if (!buffer.Resize(probedBytes < kFirstEntryBytes ? kFirstEntryBytes : probedBytes))
         return;
-    size = buffer.Size();
-    SetLastError(0);
-    UrlCacheFind find(FindFirstUrlCacheEntryW(nullptr, buffer.Entry(), &size));
+    UrlCacheFind find(FindFirstEntry(buffer));
     if (find.Get() == nullptr)
         return;
     do {

@@ -106,7 +106,7 @@ void DeleteElevationPolicyKeys()
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, kElevationPolicyAccess, policy.Receive()) !=
             ERROR_SUCCESS)
             continue;
-        DeleteKeyTree(policy.Get(), id);
+        DeleteKeyTree(policy.Get(), id, ViewOf(kElevationPolicyAccess));
     }
 }
 
@@ -187,9 +187,10 @@ void DeleteComponentClassKey(DesktopComponent component)
 {
     RegKey parent;
     const wchar_t* path = IsNative64Bit() ? L"Wow6432Node\\CLSID" : L"CLSID";
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, FullAccessMask(), parent.Receive()) != ERROR_SUCCESS)
+    REGSAM access = FullAccessMask();
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, access, parent.Receive()) != ERROR_SUCCESS)
         return;
-    DeleteKeyTree(parent.Get(), Info(component).classId);
+    DeleteKeyTree(parent.Get(), Info(component).classId, ViewOf(access));
 }
 
 void CleanLowRegistry(HKEY key)
@@ -204,7 +205,8 @@ void CleanLowRegistry(HKEY key)
         if (RegEnumKeyExW(key, i, name, &nameUnits, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             continue;
         for (const wchar_t* vendorName : kLowRegistryNames) {
-            if (wcscmp(name, vendorName) == 0 && DeleteKeyTree(key, name) == ERROR_SUCCESS) {
+            if (wcscmp(name, vendorName) == 0 &&
+                DeleteKeyTree(key, name, ViewOf(kLowRegistryAccess)) == ERROR_SUCCESS) {
                 --i;  // the next subkey moved into this index
                 break;
             }

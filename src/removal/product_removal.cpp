@@ -5,6 +5,16 @@
 #include "removal/installer_api.h"
 #include "run/cleanup_state.h"
 
+namespace {
+
+// Removed, and Windows must restart: the silent removal has done its work.
+bool AsksForRestart(int result)
+{
+    return result == kRebootRequired || result == kRebootInitiated;
+}
+
+}  // namespace
+
 ProductQuery::ProductQuery(const wchar_t* code) : installed(false)
 {
     ZeroMemory(productCode, sizeof(productCode));
@@ -32,7 +42,9 @@ int UninstallProduct(const ProductQuery& query, int uiLevel)
     Installer().setExternalUI(nullptr, 0, nullptr);
     wchar_t commandLine[kPathUnits];
     ZeroMemory(commandLine, sizeof(commandLine));
-    BoundedAppend(commandLine, kPathUnits, L"REMOVE=ALL ");
+    // Restarting is the technician's option, at the end of the run: the
+    // installer must never restart Windows in the middle of it.
+    BoundedAppend(commandLine, kPathUnits, L"REMOVE=ALL REBOOT=ReallySuppress");
     return static_cast<int>(Installer().configureProduct(query.productCode, INSTALLLEVEL_MAXIMUM,
                                                          INSTALLSTATE_ABSENT, commandLine));
 }
@@ -49,7 +61,7 @@ int RemoveProductEntry(const ProductEntry& entry, const CleanupState& state)
         return kSkipped;
     if (!entry.isPrimary) {
         int silent = UninstallProduct(query, kUiSilent);
-        if (silent == 0 || silent == kRebootRequired)
+        if (silent == 0 || AsksForRestart(silent))
             return silent;
     }
     return UninstallProduct(query, kUiBasic);

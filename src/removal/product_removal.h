@@ -11,6 +11,8 @@ struct CleanupState;
 const int kNotInstalled = 2;
 const int kSkipped = 2000;
 const int kRebootRequired = 3010;
+// The installer started a restart itself; treated like kRebootRequired.
+const int kRebootInitiated = 1641;
 
 struct ProductEntry {
     wchar_t displayName[kPathUnits];

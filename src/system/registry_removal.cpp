@@ -1,7 +1,5 @@
 #include "system/registry_removal.h"
 
-#include <shlwapi.h>
-
 #include <cwchar>
 
 #include "system/handles.h"
@@ -11,18 +9,101 @@
 const wchar_t kProtectedProgId[] = L"Kestrix.QvWinActiveX";
 
 namespace {
-const DWORD kSubkeyNameUnits = 255;
+
+const DWORD kSubkeyNameUnits = 255;   // the search's buffer: a 255-character name is skipped
+const DWORD kTreeNameUnits = 256;     // any key name below a found key fits
+const REGSAM kTreeAccess = KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE;
+
+typedef LONG(WINAPI* RegDeleteKeyExWFn)(HKEY, LPCWSTR, REGSAM, DWORD);
+typedef LONG(WINAPI* NtDeleteKeyFn)(HANDLE);
+typedef ULONG(WINAPI* RtlNtStatusToDosErrorFn)(LONG);
+
+template <typename Fn>
+Fn Export(const wchar_t* module, const char* name)
+{
+    HMODULE handle = GetModuleHandleW(module);
+    if (handle == nullptr)
+        return nullptr;
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(handle, name)));
 }
 
-LONG DeleteKeyTree(HKEY parent, const wchar_t* name)
+// A key opened with REG_OPTION_OPEN_LINK is the link itself when it holds
+// the link's target as a REG_LINK "SymbolicLinkValue".
+bool IsRegistryLink(HKEY key)
 {
-    return static_cast<LONG>(SHDeleteKeyW(parent, name));
+    DWORD type = REG_NONE;
+    LONG status = RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr);
+    return (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) && type == REG_LINK;
+}
+
+// Deleting a link by name would follow it to its target; only the handle
+// opened with REG_OPTION_OPEN_LINK names the link itself, and NtDeleteKey
+// deletes the key a handle names.
+LONG DeleteLinkKey(HKEY link)
+{
+    NtDeleteKeyFn deleteKey = Export<NtDeleteKeyFn>(L"ntdll", "NtDeleteKey");
+    RtlNtStatusToDosErrorFn toError =
+        Export<RtlNtStatusToDosErrorFn>(L"ntdll", "RtlNtStatusToDosError");
+    if (deleteKey == nullptr || toError == nullptr)
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    return static_cast<LONG>(toError(deleteKey(link)));
+}
+
+// Deletes parent\name, which has no subkeys left, in the view given.
+// RegDeleteKeyExW exists on every 64-bit Windows; 32-bit Windows XP lacks
+// it but has a single view, where the plain deletion is the same.
+LONG DeleteEmptyKey(HKEY parent, const wchar_t* name, REGSAM view)
+{
+    RegDeleteKeyExWFn deleteKeyEx = Export<RegDeleteKeyExWFn>(L"advapi32", "RegDeleteKeyExW");
+    if (deleteKeyEx != nullptr)
+        return deleteKeyEx(parent, name, view, 0);
+    return RegDeleteKeyW(parent, name);
+}
+
+// Deletes every subkey of key; a subkey that resists is passed over.
+void DeleteSubtrees(HKEY key, REGSAM view)
+{
+    DWORD index = 0;
+    for (;;) {
+        KeepResponsive();
+        wchar_t name[kTreeNameUnits];
+        DWORD nameUnits = kTreeNameUnits;
+        LONG status = RegEnumKeyExW(key, index, name, &nameUnits, nullptr, nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS)
+            return;
+        // A deleted subkey's successor moves into its index.
+        if (status != ERROR_SUCCESS || DeleteKeyTree(key, name, view) != ERROR_SUCCESS)
+            ++index;
+    }
+}
+
+}  // namespace
+
+REGSAM ViewOf(REGSAM access)
+{
+    return access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY);
+}
+
+LONG DeleteKeyTree(HKEY parent, const wchar_t* name, REGSAM view)
+{
+    // Every level is opened with the view flag: Windows XP x64 and Server
+    // 2003 x64 do not carry a handle's view over to opens relative to it.
+    RegKey key;
+    LONG status = RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, kTreeAccess | view, key.Receive());
+    if (status != ERROR_SUCCESS)
+        return status;
+    if (IsRegistryLink(key.Get()))
+        return DeleteLinkKey(key.Get());
+    DeleteSubtrees(key.Get(), view);
+    key.Reset();
+    return DeleteEmptyKey(parent, name, view);
 }
 
 int DeleteSubkeysContaining(HKEY root, const wchar_t* subkeyPath, const wchar_t* text)
 {
     RegKey parent;
-    if (RegOpenKeyExW(root, subkeyPath, 0, FullAccessMask(), parent.Receive()) != ERROR_SUCCESS)
+    REGSAM access = FullAccessMask();
+    if (RegOpenKeyExW(root, subkeyPath, 0, access, parent.Receive()) != ERROR_SUCCESS)
         return 0;
     DWORD subkeyCount = 0;
     if (RegQueryInfoKeyW(parent.Get(), nullptr, nullptr, nullptr, &subkeyCount, nullptr, nullptr,
@@ -40,7 +121,7 @@ int DeleteSubkeysContaining(HKEY root, const wchar_t* subkeyPath, const wchar_t*
             continue;
         if (wcsstr(name, text) == nullptr || wcsstr(name, kProtectedProgId) != nullptr)
             continue;
-        if (DeleteKeyTree(parent.Get(), name) == ERROR_SUCCESS)
+        if (DeleteKeyTree(parent.Get(), name, ViewOf(access)) == ERROR_SUCCESS)
             --i;
     }
     return 0;

@@ -10,6 +10,12 @@ extern const wchar_t kProtectedProgId[];
 // itself when subkeyPath is null) whose names contain text. Returns 0.
 int DeleteSubkeysContaining(HKEY root, const wchar_t* subkeyPath, const wchar_t* text);
 
-// Deletes parent\name with its whole subtree in the view that parent was
-// opened in. Returns the registry error code.
-LONG DeleteKeyTree(HKEY parent, const wchar_t* name);
+// The registry view an access mask asks for: KEY_WOW64_64KEY,
+// KEY_WOW64_32KEY or 0.
+REGSAM ViewOf(REGSAM access);
+
+// Deletes parent\name with its whole subtree in the given view (that of
+// the mask parent was opened with), every level opened in that view and
+// none followed through a registry link: a link is deleted as a link, its
+// target untouched. Returns the registry error code.
+LONG DeleteKeyTree(HKEY parent, const wchar_t* name, REGSAM view);

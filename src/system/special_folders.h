@@ -4,10 +4,12 @@
 #include <windows.h>
 
 // Fills buffer (260 units) with the folder, ending in one backslash.
-// Returns 0, or the thread's last error when the shell has no such folder.
+// Returns 0, or an error when the shell has no such folder or the
+// backslash does not fit.
 DWORD GetSpecialFolderPath(wchar_t* buffer, int csidl);
 
-// Fills buffer (260 units) with the roaming application data folder of the
-// user owning the first explorer.exe, no trailing backslash; empty when
-// there is none.
+// Fill buffer (260 units) with a folder of the user owning the first
+// explorer.exe, no trailing backslash; empty when there is none. The
+// roaming application data, and the local one that stays on this PC.
 DWORD GetInteractiveUserAppData(wchar_t* buffer);
+DWORD GetInteractiveUserLocalAppData(wchar_t* buffer);

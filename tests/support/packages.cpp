@@ -16,6 +16,9 @@ const TestPackage kSuitePrimary = {L"suite_primary.msi", L"{D0E23B25-4356-4F25-A
                                    L"SuitePrimary", L"suite_primary.txt"};
 const TestPackage kPerUserTool = {L"per_user.msi", L"{5D200014-1754-4693-8860-DFACDE3EF1CC}",
                                   L"PerUser", L"per_user.txt"};
+const TestPackage kRestartingTool = {L"restart_on_removal.msi",
+                                     L"{B83F0F69-225D-40E8-885C-513F363D20D3}", L"RestartingTool",
+                                     L"restarting_tool.txt"};
 const TestPackage kEndpointControlPackage = {L"endpoint_control.msi",
                                              L"{824B7195-5022-D47E-A0EA-69C3CF360213}",
                                              L"EndpointControl", L"endpoint_control.txt"};

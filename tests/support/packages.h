@@ -22,6 +22,7 @@ extern const TestPackage kSuiteAgent;
 extern const TestPackage kSuiteMonitor;
 extern const TestPackage kSuitePrimary;
 extern const TestPackage kPerUserTool;  // installed per user, not per machine
+extern const TestPackage kRestartingTool;  // its removal schedules a restart
 extern const TestPackage kEndpointControlPackage;
 extern const TestPackage kTunnelService64;
 extern const TestPackage kTunnelClient64;

@@ -292,6 +292,61 @@ bool SetStringValue(HKEY root, const std::wstring& path, const std::wstring& nam
     return status == ERROR_SUCCESS;
 }
 
+bool ReadStringValue(HKEY root, const std::wstring& path, const std::wstring& name,
+                     std::wstring* data, REGSAM view, DWORD* type)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
+        return false;
+    wchar_t buffer[1024] = L"";
+    DWORD bytes = sizeof(buffer) - sizeof(wchar_t);
+    DWORD found = REG_NONE;
+    LONG status = RegQueryValueExW(key, name.c_str(), nullptr, &found,
+                                   reinterpret_cast<BYTE*>(buffer), &bytes);
+    RegCloseKey(key);
+    *data = buffer;
+    if (type != nullptr)
+        *type = found;
+    return status == ERROR_SUCCESS;
+}
+
+namespace {
+
+const wchar_t kUserShellFolders[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+const wchar_t kShellFolders[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+
+void PutValue(const wchar_t* path, const std::wstring& name, bool present,
+              const std::wstring& data, DWORD type)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    if (present)
+        RegSetValueExW(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
+                       static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
+    else
+        RegDeleteValueW(key, name.c_str());
+    RegCloseKey(key);
+}
+
+}  // namespace
+
+ShellFolderRedirect::ShellFolderRedirect(const std::wstring& name, const std::wstring& path)
+    : name_(name)
+{
+    hadUser_ = ReadStringValue(HKEY_CURRENT_USER, kUserShellFolders, name, &user_, 0, &userType_);
+    hadShell_ = ReadStringValue(HKEY_CURRENT_USER, kShellFolders, name, &shell_, 0, &shellType_);
+    PutValue(kUserShellFolders, name, true, path, REG_EXPAND_SZ);
+}
+
+ShellFolderRedirect::~ShellFolderRedirect()
+{
+    PutValue(kUserShellFolders, name_, hadUser_, user_, userType_);
+    PutValue(kShellFolders, name_, hadShell_, shell_, shellType_);
+}
+
 bool SetDwordValue(HKEY root, const std::wstring& path, const std::wstring& name, DWORD data,
                    REGSAM view)
 {

@@ -50,11 +50,30 @@ bool CreateKey(HKEY root, const std::wstring& path, REGSAM view = 0);
 bool KeyExists(HKEY root, const std::wstring& path, REGSAM view = 0);
 bool SetStringValue(HKEY root, const std::wstring& path, const std::wstring& name,
                     const std::wstring& data, REGSAM view = 0);
+// Reads a string value ("" and false when it is missing).
+bool ReadStringValue(HKEY root, const std::wstring& path, const std::wstring& name,
+                     std::wstring* data, REGSAM view = 0, DWORD* type = nullptr);
 bool SetDwordValue(HKEY root, const std::wstring& path, const std::wstring& name, DWORD data,
                    REGSAM view = 0);
 void DeleteKeyForTest(HKEY root, const std::wstring& path, REGSAM view = 0);
 // KEY_WOW64_64KEY on 64-bit Windows, else 0.
 REGSAM NativeView();
+
+// Points one of this user's shell folders ("Templates", "AppData", "Local
+// AppData") at path while it lives; puts back what the shell had after.
+class ShellFolderRedirect {
+public:
+    ShellFolderRedirect(const std::wstring& name, const std::wstring& path);
+    ~ShellFolderRedirect();
+    ShellFolderRedirect(const ShellFolderRedirect&) = delete;
+    ShellFolderRedirect& operator=(const ShellFolderRedirect&) = delete;
+
+private:
+    std::wstring name_;
+    bool hadUser_, hadShell_;
+    std::wstring user_, shell_;
+    DWORD userType_ = REG_EXPAND_SZ, shellType_ = REG_SZ;
+};
 
 // --- installer -------------------------------------------------------------
 // Installs a package silently; returns the installer's result.

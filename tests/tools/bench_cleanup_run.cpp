@@ -150,8 +150,9 @@ double TimeInstallerCalls(const std::vector<Package>& packages)
         INSTALLSTATE state = MsiQueryProductStateW(package.productCode.c_str());
         MsiSetInternalUI(IsPrimary(package) ? INSTALLUILEVEL_BASIC : INSTALLUILEVEL_NONE, nullptr);
         MsiSetExternalUIW(nullptr, 0, nullptr);
-        UINT result = MsiConfigureProductExW(package.productCode.c_str(), INSTALLLEVEL_MAXIMUM,
-                                             INSTALLSTATE_ABSENT, L"REMOVE=ALL ");
+        UINT result =
+            MsiConfigureProductExW(package.productCode.c_str(), INSTALLLEVEL_MAXIMUM,
+                                   INSTALLSTATE_ABSENT, L"REMOVE=ALL REBOOT=ReallySuppress");
         total += NowMs() - start;
         if (state != INSTALLSTATE_DEFAULT || result != ERROR_SUCCESS) {
             fprintf(stderr, "bench_cleanup_run: removing %ls gave %u\n", package.productCode.c_str(),

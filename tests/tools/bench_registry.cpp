@@ -56,7 +56,7 @@ bool CreateSubkey(HKEY parent, const wchar_t* name, bool withContent)
         return false;
     bool made = true;
     if (withContent) {
-        // A real vendor key has values and a subtree for SHDeleteKeyW to walk.
+        // A real vendor key has values and a subtree for the deletion to walk.
         HKEY settings = nullptr;
         const wchar_t data[] = L"C:\\Program Files\\Kestrix";
         made = RegCreateKeyExW(key, L"Settings", 0, nullptr, 0, FullAccessMask(), nullptr, &settings,

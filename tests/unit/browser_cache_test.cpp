@@ -201,6 +201,13 @@ std::wstring InteractiveAppData()
     return folder;
 }
 
+std::wstring InteractiveLocalAppData()
+{
+    wchar_t folder[kPathUnits];
+    GetInteractiveUserLocalAppData(folder);
+    return folder;
+}
+
 bool Make(const std::wstring& path)
 {
     size_t slash = path.find_last_of(L'\\');
@@ -289,6 +296,24 @@ TEST(InternetExplorerCache, EntriesCookiesAndTheirFilesAreDeleted)
     EXPECT_FALSE(FreshProcessSeesCookie());
 }
 
+// The probe may give no size, or the first entry may grow after it: the
+// first entry is then fetched again into a grown buffer, not skipped.
+TEST(InternetExplorerCache, FirstEntryBeyondTheBufferIsFetchedAgain)
+{
+    DeleteUrlCacheEntries();
+    ASSERT_TRUE(CacheUrls(nullptr).empty());
+    const std::wstring large = std::wstring(kSite) + L"grown?q=" + std::wstring(2500, L'g');
+    const std::wstring headers =
+        L"HTTP/1.1 200 OK\r\nX-Padding: " + std::wstring(3000, L'p') + L"\r\n\r\n";
+    CacheEntriesMade made;
+    made.urls = {large};
+    ASSERT_TRUE(AddCacheEntry(large, "<html>grown</html>", headers));
+    ASSERT_GT(FirstEntrySize(), 4096u);
+
+    DeleteUrlCacheEntriesFrom(0);
+    EXPECT_TRUE(CacheUrls(nullptr).empty());
+}
+
 TEST(InternetExplorerCache, NothingToClearStillLogsBothLines)
 {
     DeleteUrlCacheEntries();
@@ -334,14 +359,13 @@ TEST(BrowserProfiles, FirefoxCookieAndCacheFilesGo)
     RemoveTestTree(elsewhere);
 }
 
-TEST(BrowserProfiles, ChromeCacheAndCookiesGoInEveryProfile)
+namespace {
+
+// Chrome's profiles below localAppData: every file directly in a profile's
+// Cache folder and its Cookies file go, nothing else, nothing through a link.
+void ExpectChromeCleared(const std::wstring& localAppData)
 {
-    const std::wstring appData = InteractiveAppData();
-    ASSERT_FALSE(appData.empty()) << "no interactive user (is explorer.exe running?)";
-    size_t marker = appData.find(L"AppData");
-    if (marker == std::wstring::npos)
-        GTEST_SKIP() << "no AppData in " << Narrow(appData) << ": Chrome is not looked for";
-    MadeFolders chrome(appData.substr(0, marker), L"Appdata\\Local\\Google\\Chrome\\User Data");
+    MadeFolders chrome(localAppData, L"\\Google\\Chrome\\User Data");
     const std::wstring userData = chrome.Path();
     const std::wstring main = userData + L"\\Default";
     const std::wstring second = userData + L"\\Profile 1";
@@ -379,4 +403,32 @@ TEST(BrowserProfiles, ChromeCacheAndCookiesGoInEveryProfile)
     RemoveTestTree(userData + L"\\Profile 3");
     RemoveTestTree(linkedCache + L"\\Cache");
     RemoveTestTree(elsewhere);
+}
+
+}  // namespace
+
+TEST(BrowserProfiles, ChromeCacheAndCookiesGoInEveryProfile)
+{
+    const std::wstring localAppData = InteractiveLocalAppData();
+    ASSERT_FALSE(localAppData.empty()) << "no interactive user (is explorer.exe running?)";
+    ExpectChromeCleared(localAppData);
+}
+
+// Windows XP keeps the local folder apart from the roaming one, and neither
+// path holds "AppData"; Wine keeps the later layout even when set to XP.
+TEST(BrowserProfiles, ChromeIsFoundInWindowsXpsLayout)
+{
+    const std::wstring profile = MakeScratchFolder(L"xp-profile");
+    const std::wstring roaming = profile + L"\\Application Data";
+    const std::wstring local = profile + L"\\Local Settings\\Application Data";
+    ASSERT_TRUE(MakeFolders(roaming));
+    ASSERT_TRUE(MakeFolders(local));
+    {
+        ShellFolderRedirect roamingRedirect(L"AppData", roaming);
+        ShellFolderRedirect localRedirect(L"Local AppData", local);
+        ASSERT_EQ(0, lstrcmpiW(roaming.c_str(), InteractiveAppData().c_str()));
+        ASSERT_EQ(0, lstrcmpiW(local.c_str(), InteractiveLocalAppData().c_str()));
+        ExpectChromeCleared(local);
+    }
+    RemoveTestTree(profile);
 }

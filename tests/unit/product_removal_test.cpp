@@ -22,7 +22,7 @@ void ExpectRemovalCall(const RemovalCall& call, const TestPackage& package, int 
     EXPECT_TRUE(call.externalUiReset);
     EXPECT_EQ(65535, call.installLevel);
     EXPECT_EQ(INSTALLSTATE_ABSENT, call.state);
-    EXPECT_EQ(L"REMOVE=ALL ", call.commandLine);
+    EXPECT_EQ(L"REMOVE=ALL REBOOT=ReallySuppress", call.commandLine);
 }
 
 class ProductRemoval : public testing::Test {
@@ -32,10 +32,11 @@ protected:
         ASSERT_FALSE(IsInstalled(kSuiteAgent));
         ASSERT_FALSE(IsInstalled(kSuitePrimary));
         ASSERT_FALSE(IsInstalled(kPerUserTool));
+        ASSERT_FALSE(IsInstalled(kRestartingTool));
     }
 
     CleanupState state{};
-    ProductCleanup cleanup{&kSuiteAgent, &kSuitePrimary, &kPerUserTool};
+    ProductCleanup cleanup{&kSuiteAgent, &kSuitePrimary, &kPerUserTool, &kRestartingTool};
 };
 
 TEST_F(ProductRemoval, EmptyNameOrCodeNeverReachesTheInstaller)
@@ -141,13 +142,26 @@ TEST_F(ProductRemoval, BasicUiResultIsReturnedAfterASilentFailure)
     EXPECT_FALSE(IsInstalled(kSuiteAgent));
 }
 
+// A product whose removal asks for a restart is gone: it is not removed a
+// second time, and the installer is told never to restart Windows itself.
 TEST_F(ProductRemoval, RestartRequestIsNotRetried)
 {
-    ASSERT_EQ(0u, Install(kSuiteAgent));
+    ASSERT_EQ(0u, Install(kRestartingTool));
+    {
+        InstallerRecorder recorder;
+        EXPECT_EQ(kRebootRequired, RemoveProductEntry(EntryFor(kRestartingTool), state));
+        ASSERT_EQ(1u, recorder.removals.size());
+        ExpectRemovalCall(recorder.removals[0], kRestartingTool, INSTALLUILEVEL_NONE);
+        EXPECT_FALSE(IsInstalled(kRestartingTool));
+        EXPECT_FALSE(Exists(PayloadPath(kRestartingTool)));
+    }
 
+    // An installer that restarts all the same (Wine's never does) is taken
+    // at its word like one that asks.
+    ASSERT_EQ(0u, Install(kSuiteAgent));
     InstallerRecorder recorder;
-    recorder.ForceResults({ERROR_SUCCESS_REBOOT_REQUIRED, ERROR_INSTALL_FAILURE});
-    EXPECT_EQ(kRebootRequired, RemoveProductEntry(EntryFor(kSuiteAgent), state));
+    recorder.ForceResults({ERROR_SUCCESS_REBOOT_INITIATED, ERROR_INSTALL_FAILURE});
+    EXPECT_EQ(ERROR_SUCCESS_REBOOT_INITIATED, RemoveProductEntry(EntryFor(kSuiteAgent), state));
     ASSERT_EQ(1u, recorder.removals.size());
     EXPECT_EQ(INSTALLUILEVEL_NONE, recorder.removals[0].uiLevel);
 }

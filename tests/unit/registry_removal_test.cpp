@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <sddl.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -37,32 +40,95 @@ std::wstring Under(const std::wstring& name)
     return std::wstring(kParent) + L"\\" + name;
 }
 
-// A registry link whose target does not exist: opening it by name fails,
-// so it cannot be deleted by name either.
-bool MakeDanglingLink(HKEY root, const std::wstring& path)
+typedef LONG(WINAPI* NtDeleteKeyFn)(HANDLE);
+
+// A registry link to target, an NT path such as "\Registry\Machine\...".
+bool MakeLink(HKEY root, const std::wstring& path, const std::wstring& target, REGSAM view = 0)
 {
     HKEY link = nullptr;
     if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_CREATE_LINK,
-                        KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, &link, nullptr) != ERROR_SUCCESS)
+                        KEY_ALL_ACCESS | KEY_CREATE_LINK | view, nullptr, &link,
+                        nullptr) != ERROR_SUCCESS)
         return false;
-    const wchar_t target[] = L"\\Registry\\Machine\\Software\\HsTestNoSuchLinkTarget";
     LONG status = RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK,
-                                 reinterpret_cast<const BYTE*>(target), sizeof(target) - sizeof(wchar_t));
+                                 reinterpret_cast<const BYTE*>(target.c_str()),
+                                 static_cast<DWORD>(target.size() * sizeof(wchar_t)));
     RegCloseKey(link);
     return status == ERROR_SUCCESS;
 }
 
-void DeleteLink(HKEY root, const std::wstring& path)
+// Whether the link itself is there, whatever its target.
+bool LinkExists(HKEY root, const std::wstring& path, REGSAM view = 0)
 {
-    typedef LONG(WINAPI * NtDeleteKeyFn)(HANDLE);
+    HKEY link = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, &link) !=
+        ERROR_SUCCESS)
+        return false;
+    RegCloseKey(link);
+    return true;
+}
+
+// Deletes the link, never its target.
+void DeleteLink(HKEY root, const std::wstring& path, REGSAM view = 0)
+{
     NtDeleteKeyFn deleteKey = reinterpret_cast<NtDeleteKeyFn>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll"), "NtDeleteKey")));
     HKEY link = nullptr;
     if (deleteKey == nullptr ||
-        RegOpenKeyExW(root, path.c_str(), REG_OPTION_OPEN_LINK, DELETE, &link) != ERROR_SUCCESS)
+        RegOpenKeyExW(root, path.c_str(), REG_OPTION_OPEN_LINK, DELETE | view, &link) != ERROR_SUCCESS)
         return;
     deleteKey(link);
     RegCloseKey(link);
+}
+
+// The NT name of a key below HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE.
+std::wstring NtKeyPath(HKEY root, const std::wstring& path)
+{
+    if (root == HKEY_LOCAL_MACHINE)
+        return L"\\Registry\\Machine\\" + path;
+    HANDLE token = nullptr;
+    std::wstring sid;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        BYTE buffer[256];
+        DWORD needed = 0;
+        wchar_t* text = nullptr;
+        if (GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &needed) &&
+            ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) {
+            sid = text;
+            LocalFree(text);
+        }
+        CloseHandle(token);
+    }
+    return L"\\Registry\\User\\" + sid + L"\\" + path;
+}
+
+// Keys that cannot be opened for deletion: an empty access list denies
+// everything to everybody, the owner aside, who may still change it.
+bool DenyAllAccess(HKEY root, const std::wstring& path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS)
+        return false;
+    SECURITY_DESCRIPTOR descriptor;
+    ACL empty;
+    bool denied = InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+                  InitializeAcl(&empty, sizeof(empty), ACL_REVISION) &&
+                  SetSecurityDescriptorDacl(&descriptor, TRUE, &empty, FALSE) &&
+                  RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return denied;
+}
+
+void AllowAllAccess(HKEY root, const std::wstring& path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS)
+        return;
+    SECURITY_DESCRIPTOR descriptor;
+    if (InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+        SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE))
+        RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor);
+    RegCloseKey(key);
 }
 
 class SubkeyRemoval : public testing::Test {
@@ -92,7 +158,7 @@ TEST_F(SubkeyRemoval, SparesActiveXProgIdsAndDeletesWholeSubtrees)
     ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, Under(L"KestrixUpdate\\Child"), L"Path", L"C:\\x"));
     Make(L"Unrelated");
 
-    EXPECT_EQ(0, DeleteSubkeysContaining(HKEY_CURRENT_USER, kParent, L"Kestrix"));
+    DeleteSubkeysContaining(HKEY_CURRENT_USER, kParent, L"Kestrix");
     EXPECT_EQ(Names({L"Kestrix.QvWinActiveX", L"Kestrix.QvWinActiveX.1", L"Unrelated"}), Left());
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Under(L"Kestrix.QvWinActiveX.1\\CLSID")));
 }
@@ -105,7 +171,7 @@ TEST_F(SubkeyRemoval, MatchesCaseSensitivelyAnywhereInTheName)
     Make(L"Legacy.Kestrix.QvWinActiveX");
     Make(L"Kestri");
 
-    EXPECT_EQ(0, DeleteSubkeysContaining(HKEY_CURRENT_USER, kParent, L"Kestrix"));
+    DeleteSubkeysContaining(HKEY_CURRENT_USER, kParent, L"Kestrix");
     EXPECT_EQ(Names({L"KESTRIX", L"Kestri", L"Legacy.Kestrix.QvWinActiveX", L"kestrixupdate"}),
               Left());
 }
@@ -119,14 +185,14 @@ TEST_F(SubkeyRemoval, AdjacentMatchesGoInOnePass)
     Make(L"Zed");
     Make(L"Zed.Kestrix");
 
-    EXPECT_EQ(0, DeleteSubkeysContaining(HKEY_CURRENT_USER, kParent, L"Kestrix"));
+    DeleteSubkeysContaining(HKEY_CURRENT_USER, kParent, L"Kestrix");
     EXPECT_EQ(Names({L"Alpha", L"Zed"}), Left());
 }
 
 TEST_F(SubkeyRemoval, MissingParentChangesNothing)
 {
     Make(L"Kestrix");
-    EXPECT_EQ(0, DeleteSubkeysContaining(HKEY_CURRENT_USER, Under(L"Missing").c_str(), L"Kestrix"));
+    DeleteSubkeysContaining(HKEY_CURRENT_USER, Under(L"Missing").c_str(), L"Kestrix");
     EXPECT_EQ(Names({L"Kestrix"}), Left());
 }
 
@@ -140,22 +206,70 @@ TEST_F(SubkeyRemoval, NameTooLongForTheBufferIsSkipped)
     Make(L"KestrixZulu");
     ASSERT_EQ(3u, Left().size());
 
-    EXPECT_EQ(0, DeleteSubkeysContaining(HKEY_CURRENT_USER, kParent, L"Kestrix"));
+    DeleteSubkeysContaining(HKEY_CURRENT_USER, kParent, L"Kestrix");
     EXPECT_EQ(Names({tooLong}), Left());
 }
 
 TEST_F(SubkeyRemoval, KeyThatCannotBeDeletedLeavesThePassToEnd)
 {
     Make(L"Kestrix.Alpha");
-    ASSERT_TRUE(MakeDanglingLink(HKEY_CURRENT_USER, Under(L"Kestrix.Dangling")));
+    Make(L"Kestrix.Locked\\Sealed");
     Make(L"Kestrix.Zulu");
-    ASSERT_EQ(3u, Left().size());
+    ASSERT_TRUE(DenyAllAccess(HKEY_CURRENT_USER, Under(L"Kestrix.Locked\\Sealed")));
 
-    EXPECT_EQ(0, DeleteSubkeysContaining(HKEY_CURRENT_USER, kParent, L"Kestrix"));
-    EXPECT_EQ(Names({L"Kestrix.Dangling"}), Left());
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\HsTestNoSuchLinkTarget"));
-    DeleteLink(HKEY_CURRENT_USER, Under(L"Kestrix.Dangling"));
-    EXPECT_TRUE(Left().empty());
+    DeleteSubkeysContaining(HKEY_CURRENT_USER, kParent, L"Kestrix");
+    EXPECT_EQ(Names({L"Kestrix.Locked"}), Left());
+    EXPECT_EQ(Names({L"Sealed"}), Subkeys(HKEY_CURRENT_USER, Under(L"Kestrix.Locked").c_str()));
+    AllowAllAccess(HKEY_CURRENT_USER, Under(L"Kestrix.Locked\\Sealed"));
+}
+
+// A link found by name, or met below a found key, is deleted as a link:
+// its target and everything below it stay.
+TEST(SubkeyRemovalLinks, LinksGoAndTheirTargetsStay)
+{
+    const struct {
+        HKEY root;
+        const wchar_t* parent;
+    } parents[] = {{HKEY_CURRENT_USER, L"Software\\Classes"}, {HKEY_LOCAL_MACHINE, L"Software"}};
+    for (const auto& where : parents) {
+        SCOPED_TRACE(Narrow(where.parent));
+        const HKEY root = where.root;
+        const REGSAM view = NativeView();
+        const std::wstring parent = where.parent;
+        const std::wstring victim = L"Software\\HsTestLinkVictim";
+        const std::wstring link = parent + L"\\HsTestKestrix.Link";
+        const std::wstring dangling = parent + L"\\HsTestKestrix.Dangling";
+        const std::wstring tree = parent + L"\\HsTestKestrix.Tree";
+        const std::wstring inner = tree + L"\\Inner\\Through";
+        DeleteKeyForTest(root, victim, view);
+        ASSERT_TRUE(SetStringValue(root, victim, L"Kept", L"yes", view));
+        ASSERT_TRUE(SetStringValue(root, victim + L"\\Sub\\Deeper", L"Kept", L"deep", view));
+        ASSERT_TRUE(MakeLink(root, link, NtKeyPath(root, victim), view));
+        ASSERT_TRUE(MakeLink(root, dangling, NtKeyPath(root, L"Software\\HsTestNoSuchTarget"), view));
+        ASSERT_TRUE(SetStringValue(root, tree + L"\\Inner", L"Gone", L"yes", view));
+        ASSERT_TRUE(MakeLink(root, inner, NtKeyPath(root, victim), view));
+        // Reached through the link, the victim is there.
+        ASSERT_TRUE(KeyExists(root, link + L"\\Sub\\Deeper", view));
+
+        DeleteSubkeysContaining(root, where.parent, L"HsTestKestrix.");
+        EXPECT_FALSE(LinkExists(root, link, view));
+        EXPECT_FALSE(LinkExists(root, dangling, view));
+        EXPECT_FALSE(LinkExists(root, tree, view));
+        std::wstring value;
+        EXPECT_TRUE(KeyExists(root, victim + L"\\Sub\\Deeper", view));
+        EXPECT_TRUE(ReadStringValue(root, victim, L"Kept", &value, view));
+        EXPECT_EQ(L"yes", value);
+        EXPECT_TRUE(ReadStringValue(root, victim + L"\\Sub\\Deeper", L"Kept", &value, view));
+        EXPECT_EQ(L"deep", value);
+        EXPECT_FALSE(KeyExists(root, L"Software\\HsTestNoSuchTarget", view));
+
+        // Links first: the test clean-up deletes through them.
+        DeleteLink(root, inner, view);
+        DeleteLink(root, link, view);
+        DeleteLink(root, dangling, view);
+        DeleteKeyForTest(root, tree, view);
+        DeleteKeyForTest(root, victim, view);
+    }
 }
 
 TEST(SubkeyRemovalRoots, ClassesRootItselfIsSearched)
@@ -168,7 +282,7 @@ TEST(SubkeyRemovalRoots, ClassesRootItselfIsSearched)
     ASSERT_TRUE(CreateKey(HKEY_CLASSES_ROOT, L"KestrixUpdate\\CurVer", view));
     size_t before = Subkeys(HKEY_CLASSES_ROOT, nullptr, view).size();
 
-    EXPECT_EQ(0, DeleteSubkeysContaining(HKEY_CLASSES_ROOT, nullptr, L"Kestrix"));
+    DeleteSubkeysContaining(HKEY_CLASSES_ROOT, nullptr, L"Kestrix");
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Kestrix", view));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"KestrixUpdate", view));
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Kestrix.QvWinActiveX", view));
@@ -193,13 +307,13 @@ TEST(SubkeyRemovalRoots, DeletesInTheViewTheParentWasOpenedIn)
     // The 32-bit view of "Software" is "Software\Wow6432Node".
     ASSERT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, native + L"\\Inner", KEY_WOW64_32KEY));
 
-    EXPECT_EQ(0, DeleteSubkeysContaining(HKEY_LOCAL_MACHINE, L"Software", name.c_str()));
+    DeleteSubkeysContaining(HKEY_LOCAL_MACHINE, L"Software", name.c_str());
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, native, KEY_WOW64_64KEY));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, redirected + L"\\Inner\\Deeper", KEY_WOW64_64KEY));
 
     // Named explicitly, the 32-bit parent is searched as itself.
     ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, native + L"\\Inner", KEY_WOW64_64KEY));
-    EXPECT_EQ(0, DeleteSubkeysContaining(HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node", name.c_str()));
+    DeleteSubkeysContaining(HKEY_LOCAL_MACHINE, L"Software\\Wow6432Node", name.c_str());
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, redirected, KEY_WOW64_64KEY));
     EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, native + L"\\Inner", KEY_WOW64_64KEY));
 

@@ -30,41 +30,6 @@ bool EndsInOneBackslash(const std::wstring& path)
     return path.size() >= 2 && path[path.size() - 1] == L'\\' && path[path.size() - 2] != L'\\';
 }
 
-// Reads a string value ("" and false when it is missing).
-bool ReadString(HKEY root, const wchar_t* path, const wchar_t* name, std::wstring* data,
-                DWORD* type)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    wchar_t buffer[MAX_PATH] = L"";
-    DWORD bytes = sizeof(buffer) - sizeof(wchar_t);
-    LONG status = RegQueryValueExW(key, name, nullptr, type, reinterpret_cast<BYTE*>(buffer), &bytes);
-    RegCloseKey(key);
-    *data = buffer;
-    return status == ERROR_SUCCESS;
-}
-
-void WriteString(HKEY root, const wchar_t* path, const wchar_t* name, const std::wstring& data,
-                 DWORD type)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-        return;
-    RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
-                   static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-}
-
-void DeleteValue(HKEY root, const wchar_t* path, const wchar_t* name)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
-        return;
-    RegDeleteValueW(key, name);
-    RegCloseKey(key);
-}
-
 }  // namespace
 
 TEST(SpecialFolders, SystemAndCommonAppDataEndInOneBackslash)
@@ -93,31 +58,36 @@ TEST(SpecialFolders, SystemAndCommonAppDataEndInOneBackslash)
     EXPECT_EQ(0, lstrcmpiW((std::wstring(expected) + L"\\").c_str(), system)) << Narrow(system);
 }
 
-// A folder that already ends in a backslash (a drive root) gets no second one.
-TEST(SpecialFolders, DriveRootKeepsItsOneBackslash)
+// A folder that already ends in a backslash (a drive root) gets no second
+// one; a folder with no room left for its backslash is no folder at all.
+TEST(SpecialFolders, TrailingBackslashIsAddedOnlyWhereItFits)
 {
-    const wchar_t userFolders[] =
-        L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-    const wchar_t shellFolders[] =
-        L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-    std::wstring userOld, shellOld;
-    DWORD userType = REG_EXPAND_SZ, shellType = REG_SZ;
-    bool hadUser = ReadString(HKEY_CURRENT_USER, userFolders, L"Templates", &userOld, &userType);
-    bool hadShell = ReadString(HKEY_CURRENT_USER, shellFolders, L"Templates", &shellOld, &shellType);
-    ASSERT_TRUE(hadUser) << "no Templates entry to redirect";
+    {
+        ShellFolderRedirect redirect(L"Templates", L"C:\\");
+        wchar_t buffer[kPathUnits];
+        ASSERT_EQ(0u, GetSpecialFolderPath(buffer, CSIDL_TEMPLATES));
+        EXPECT_STREQ(L"C:\\", buffer);
+    }
 
-    WriteString(HKEY_CURRENT_USER, userFolders, L"Templates", L"C:\\", REG_EXPAND_SZ);
-    wchar_t buffer[kPathUnits];
-    DWORD status = GetSpecialFolderPath(buffer, CSIDL_TEMPLATES);
+    const std::wstring base = MakeScratchFolder(L"long-folder") + L"\\";
+    for (size_t units : {258u, 259u}) {
+        SCOPED_TRACE(units);
+        const std::wstring folder = base + std::wstring(units - base.size(), L'f');
+        ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + folder).c_str(), nullptr));
+        ShellFolderRedirect redirect(L"Templates", folder);
+        ASSERT_EQ(folder, ShellFolder(CSIDL_TEMPLATES));  // the shell gives it whole
 
-    WriteString(HKEY_CURRENT_USER, userFolders, L"Templates", userOld, userType);
-    if (hadShell)
-        WriteString(HKEY_CURRENT_USER, shellFolders, L"Templates", shellOld, shellType);
-    else
-        DeleteValue(HKEY_CURRENT_USER, shellFolders, L"Templates");
-
-    ASSERT_EQ(0u, status);
-    EXPECT_STREQ(L"C:\\", buffer);
+        wchar_t buffer[kPathUnits];
+        DWORD status = GetSpecialFolderPath(buffer, CSIDL_TEMPLATES);
+        if (units == 258) {
+            EXPECT_EQ(0u, status);
+            EXPECT_EQ(folder + L"\\", std::wstring(buffer));
+        } else {
+            EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), status);
+        }
+        RemoveDirectoryW((L"\\\\?\\" + folder).c_str());
+    }
+    RemoveTestTree(base);
 }
 
 TEST(SpecialFolders, InteractiveUserAppData)
@@ -128,17 +98,25 @@ TEST(SpecialFolders, InteractiveUserAppData)
         Sleep(50);
     ASSERT_TRUE(IsExplorerRunning());
 
-    wchar_t buffer[kPathUnits];
-    for (size_t i = 0; i < kPathUnits; ++i)
-        buffer[i] = L'x';
-    EXPECT_EQ(0u, GetInteractiveUserAppData(buffer));
-    std::wstring path = buffer;
-    ASSERT_FALSE(path.empty());
-    EXPECT_NE(L'\\', path[path.size() - 1]) << Narrow(path);
-    // Every process here runs as the one user, so the shell's answer for
-    // the caller is the answer for the user owning explorer.exe.
-    EXPECT_EQ(0, lstrcmpiW(ShellFolder(CSIDL_APPDATA).c_str(), path.c_str())) << Narrow(path);
-    EXPECT_TRUE(IsFolder(path)) << Narrow(path);
+    const struct {
+        DWORD (*lookUp)(wchar_t*);
+        int csidl;
+    } folders[] = {{GetInteractiveUserAppData, CSIDL_APPDATA},
+                   {GetInteractiveUserLocalAppData, CSIDL_LOCAL_APPDATA}};
+    for (const auto& folder : folders) {
+        SCOPED_TRACE(folder.csidl);
+        wchar_t buffer[kPathUnits];
+        for (size_t i = 0; i < kPathUnits; ++i)
+            buffer[i] = L'x';
+        EXPECT_EQ(0u, folder.lookUp(buffer));
+        std::wstring path = buffer;
+        ASSERT_FALSE(path.empty());
+        EXPECT_NE(L'\\', path[path.size() - 1]) << Narrow(path);
+        // Every process here runs as the one user, so the shell's answer for
+        // the caller is the answer for the user owning explorer.exe.
+        EXPECT_EQ(0, lstrcmpiW(ShellFolder(folder.csidl).c_str(), path.c_str())) << Narrow(path);
+        EXPECT_TRUE(IsFolder(path)) << Narrow(path);
+    }
 }
 
 TEST(SpecialFolders, FolderWithoutAPathIsAFailure)
