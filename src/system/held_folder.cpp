@@ -54,6 +54,7 @@ const NativeCalls* Native()
 
 const NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006L);
 const NTSTATUS kStatusAccessDenied = static_cast<NTSTATUS>(0xC0000022L);
+const NTSTATUS kStatusSharingViolation = static_cast<NTSTATUS>(0xC0000043L);
 
 // Sets the last error from a native status; false unless it is a success.
 bool Succeeded(NTSTATUS status)
@@ -146,8 +147,11 @@ bool HeldFolder::Hold(const wchar_t* path, bool removable)
     DWORD access = kHoldAccess | (removable ? kRemoveAccess : 0);
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
     HANDLE folder = CreateFileW(path, access, kHoldSharing, nullptr, OPEN_EXISTING, flags, nullptr);
-    if (folder == INVALID_HANDLE_VALUE && removable && GetLastError() == ERROR_ACCESS_DENIED) {
-        access = kHoldAccess;  // still held, only not ours to remove
+    // Not ours to remove, or open elsewhere (a current folder, say): still
+    // held and emptied, as before; only its removal fails.
+    if (folder == INVALID_HANDLE_VALUE && removable &&
+        (GetLastError() == ERROR_ACCESS_DENIED || GetLastError() == ERROR_SHARING_VIOLATION)) {
+        access = kHoldAccess;
         folder = CreateFileW(path, access, kHoldSharing, nullptr, OPEN_EXISTING, flags, nullptr);
     }
     if (folder == INVALID_HANDLE_VALUE)
@@ -169,7 +173,7 @@ bool HeldFolder::HoldChild(const HeldFolder& parent, const wchar_t* name, const 
     DWORD access = kHoldAccess | kRemoveAccess;
     NTSTATUS status = OpenRelative(parent.handle_.Get(), name, access, kHoldSharing,
                                    FILE_DIRECTORY_FILE, handle_.Receive());
-    if (status == kStatusAccessDenied) {
+    if (status == kStatusAccessDenied || status == kStatusSharingViolation) {
         access = kHoldAccess;
         status = OpenRelative(parent.handle_.Get(), name, access, kHoldSharing, FILE_DIRECTORY_FILE,
                               handle_.Receive());

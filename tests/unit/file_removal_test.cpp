@@ -147,7 +147,7 @@ TEST_F(FileRemoval, ShellDeleteRefusesLinks)
     ExpectTargetIntact();
 }
 
-TEST_F(FileRemoval, FileHeldOpenWithoutSharingStays)
+TEST_F(FileRemoval, EntriesOpenElsewhereStayAndTheRestGoes)
 {
     std::wstring tree = Path(L"tree");
     ASSERT_TRUE(MakeFolders(tree + L"\\sub"));
@@ -176,6 +176,27 @@ TEST_F(FileRemoval, FileHeldOpenWithoutSharingStays)
     EXPECT_EQ("Failed to delete " + Narrow(folder) + "\\locked.dat \nError 32 \n", printed);
     EXPECT_FALSE(Exists(folder + L"\\c.txt"));
     EXPECT_TRUE(Exists(folder + L"\\locked.dat"));
+
+    // A folder open elsewhere as a current folder is (no sharing of delete)
+    // is still emptied; only the folder itself stays.
+    inTree.Reset();
+    inFolder.Reset();
+    MakeFile(tree + L"\\sub\\d.txt");
+    MakeFile(folder + L"\\e.txt");
+    const DWORD asCurrent = FILE_TRAVERSE | SYNCHRONIZE;
+    UniqueHandle subInUse(CreateFileW((tree + L"\\sub").c_str(), asCurrent, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    UniqueHandle folderInUse(CreateFileW(folder.c_str(), asCurrent, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(subInUse.IsValid() && folderInUse.IsValid());
+    EXPECT_EQ(kShellFailed, DeleteTreeViaShell(tree.c_str()));
+    EXPECT_FALSE(Exists(tree + L"\\sub\\d.txt"));
+    EXPECT_FALSE(Exists(tree + L"\\sub\\locked.dat"));
+    EXPECT_TRUE(IsFolder(tree + L"\\sub"));
+    EmptyAndRemoveFolder(folder.c_str());
+    EXPECT_FALSE(Exists(folder + L"\\e.txt"));
+    EXPECT_FALSE(Exists(folder + L"\\locked.dat"));
+    EXPECT_TRUE(IsFolder(folder));
 }
 
 // Each path goes to every primitive, with the current folder in the scratch
