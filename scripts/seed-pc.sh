@@ -5,9 +5,9 @@
 # components, browser caches and cookies; and a decoy set that belongs to
 # nobody of ours and must survive a cleanup.
 #   seed-pc.sh PREFIX_DIR win64|win32|winxp BUILD_DIR [hostile]
-# "hostile" also puts directory links in place of and inside the vendor
-# folders, each pointing at a scratch folder under C:\scratch that a
-# cleanup must leave untouched.
+# "hostile" also puts directory links in place of or inside each vendor
+# folder (which, depends on the kind), each pointing at a scratch folder
+# under C:\scratch that a cleanup must leave untouched.
 set -euo pipefail
 prefix="$1"
 kind="$2"
@@ -218,18 +218,23 @@ put "$chrome/Local State" "must stay"
 # --- links a cleanup must not follow ------------------------------------------
 if [ "$hostile" = hostile ]; then
   scratch="$c/scratch"
-  for t in programdata-kestrix roaming-kestrix halcyra pyrewick chrome-cache ff-profile; do
+  for t in programdata-kestrix roaming-kestrix halcyra pyrewick roaming-halcyra chrome-cache ff-profile; do
     put "$scratch/$t/precious.txt" "must survive: reached only through a link"
     put "$scratch/$t/sub/precious.dat" "must survive: reached only through a link"
   done
   put "$scratch/ff-profile/cookies.sqlite" "must survive: reached only through a link"
   put "$scratch/chrome-cache/data_0" "must survive: reached only through a link"
-  rm -rf "$c/ProgramData/Kestrix" "$data/Pyrewick" "$chrome/Profile 1/Cache"
-  ln -s "$scratch/programdata-kestrix" "$c/ProgramData/Kestrix"
-  ln -s "$scratch/roaming-kestrix" "$roaming/Kestrix/linked"
-  ln -s "$scratch/halcyra" "$data/Halcyra/linked"
-  ln -s "$scratch/pyrewick" "$data/Pyrewick"
-  ln -s "$scratch/chrome-cache" "$chrome/Profile 1/Cache"
+  in_place() { rm -rf "$1"; ln -s "$2" "$1"; }
+  inside() { ln -s "$2" "$1/linked"; }
+  # Each vendor folder is a link on one kind and holds one on the other
+  # (tests/pc/expectations.py knows which).
+  if [ "$kind" = winxp ]; then first=inside; second=in_place; else first=in_place; second=inside; fi
+  $first "$c/ProgramData/Kestrix" "$scratch/programdata-kestrix"
+  $second "$roaming/Kestrix" "$scratch/roaming-kestrix"
+  $second "$data/Halcyra" "$scratch/halcyra"
+  $first "$data/Pyrewick" "$scratch/pyrewick"
+  $first "$roaming/Halcyra" "$scratch/roaming-halcyra"
+  in_place "$chrome/Profile 1/Cache" "$scratch/chrome-cache"
   ln -s "$scratch/ff-profile" "$ff/linked.default"
 fi
 

@@ -53,12 +53,6 @@ private:
     DWORD size_ = 0;
 };
 
-// Profiles reached through a link belong elsewhere; they are not cleared.
-bool IsLinkEntry(const WIN32_FIND_DATAW& found)
-{
-    return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
 // Fetches the next entry into buffer, growing it when WinINet asks for more.
 bool AdvanceEntry(HANDLE find, EntryBuffer& buffer)
 {
@@ -103,7 +97,7 @@ void ClearFirefox()
         return;
     ForEachEntry(profiles, L"%s\\*.*", [&](const WIN32_FIND_DATAW& found) {
         if (IsLinkEntry(found))
-            return true;
+            return true;  // a profile reached through a link belongs elsewhere
         wchar_t profile[kPathUnits];
         if (BoundedFormat(profile, kPathUnits, L"%s\\%s", profiles, found.cFileName) != kStringOk)
             return false;

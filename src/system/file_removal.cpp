@@ -1,152 +1,253 @@
 #include "system/file_removal.h"
 
-#include <shellapi.h>
-
 #include <cstdio>
 
 #include "system/bounded_string.h"
 #include "system/folder_listing.h"
-#include "system/handles.h"
+#include "system/held_folder.h"
 #include "system/responsiveness.h"
 
 namespace {
 
-bool IsLink(DWORD attributes)
+// The entry path names itself, not what a link there points at: a trailing
+// backslash would make the file system look through the link. Takes every
+// path the shell delete took, 260 units included; a longer one is never
+// cut, since the cut one would name something else.
+bool CopyEntryPath(const wchar_t* path, wchar_t* entry)
 {
-    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-// The attributes of the entry itself: a trailing backslash would make the
-// file system look through a link to its target.
-// Takes every path the shell delete accepts, 260 units included.
-DWORD EntryAttributes(const wchar_t* path)
-{
-    wchar_t entry[kPathUnits + 1];
-    if (BoundedCopy(entry, kPathUnits + 1, path) != kStringOk)
-        return INVALID_FILE_ATTRIBUTES;
+    if (path == nullptr || BoundedCopy(entry, kPathUnits + 1, path) != kStringOk)
+        return false;
     size_t length = 0;
     BoundedLength(entry, kPathUnits + 1, &length);
     while (length > 3 && entry[length - 1] == L'\\')
         entry[--length] = L'\0';
-    return GetFileAttributesW(entry);
+    return true;
 }
 
-bool IsLinkPath(const wchar_t* path)
+bool IsDriveLetter(wchar_t c)
 {
-    DWORD attributes = EntryAttributes(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && IsLink(attributes);
+    return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+}
+
+// What a deletion may be aimed at: a full path below a drive or share root,
+// naming one entry (no wildcards, no stream), that Windows takes as it is
+// (no empty part, and no part ending in a dot or a blank, which Windows
+// would drop: "." and ".." among them).
+bool IsDeletionTarget(const wchar_t* path, wchar_t* entry)
+{
+    if (!CopyEntryPath(path, entry))
+        return false;
+    const wchar_t* part = nullptr;
+    int rootParts = 0;  // the server and share of a share's path
+    if (IsDriveLetter(entry[0]) && entry[1] == L':' && entry[2] == L'\\') {
+        part = entry + 3;
+    } else if (entry[0] == L'\\' && entry[1] == L'\\') {
+        part = entry + 2;
+        rootParts = 2;
+    } else {
+        return false;
+    }
+    int parts = 0;
+    for (;;) {
+        const wchar_t* end = part;
+        while (*end != L'\0' && *end != L'\\') {
+            if (wcschr(L"*?<>\"/:", *end) != nullptr)
+                return false;
+            ++end;
+        }
+        if (end == part || end[-1] == L'.' || end[-1] == L' ')
+            return false;
+        ++parts;
+        if (*end == L'\0')
+            return parts > rootParts;
+        part = end + 1;
+    }
+}
+
+// The entry's own attributes, and its reparse tag where it is a reparse
+// point. False, with the last error set, when they cannot be read.
+bool ReadEntry(const wchar_t* entry, DWORD* attributes, DWORD* reparseTag)
+{
+    *reparseTag = 0;
+    *attributes = GetFileAttributesW(entry);
+    if (*attributes == INVALID_FILE_ATTRIBUTES)
+        return false;
+    if ((*attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+        return true;
+    WIN32_FIND_DATAW found;
+    FindHandle search(FindFirstFileW(entry, &found));
+    if (!search.IsValid())
+        return false;
+    *attributes = found.dwFileAttributes;
+    *reparseTag = found.dwReserved0;
+    return true;
 }
 
 // Walks the folder without entering links; false on a link or on any part
 // of the tree that cannot be listed or named within the path limit.
 bool FolderIsLinkFree(const wchar_t* folder)
 {
-    wchar_t pattern[kPathUnits];
-    if (BoundedFormat(pattern, kPathUnits, L"%s\\*", folder) != kStringOk)
-        return false;
-    WIN32_FIND_DATAW found;
-    FindHandle search(FindFirstFileW(pattern, &found));
-    if (!search.IsValid())
-        return GetLastError() == ERROR_FILE_NOT_FOUND;
-    do {
-        KeepResponsive();
-        if (IsDotEntry(found.cFileName))
-            continue;
-        if (IsLink(found.dwFileAttributes))
+    return ForEachEntry(folder, L"%s\\*", [&](const WIN32_FIND_DATAW& found) {
+        if (IsLinkEntry(found))
             return false;
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-            continue;
+            return true;
         wchar_t child[kPathUnits];
-        if (BoundedFormat(child, kPathUnits, L"%s\\%s", folder, found.cFileName) != kStringOk)
-            return false;
-        if (!FolderIsLinkFree(child))
-            return false;
-    } while (FindNextFileW(search.Get(), &found));
-    return GetLastError() == ERROR_NO_MORE_FILES;
+        return BoundedFormat(child, kPathUnits, L"%s\\%s", folder, found.cFileName) == kStringOk &&
+               FolderIsLinkFree(child);
+    });
+}
+
+int DeleteHeldTree(HeldFolder& folder, const wchar_t* path);
+
+int DeleteSubtree(const HeldFolder& parent, const wchar_t* parentPath, const wchar_t* name)
+{
+    wchar_t path[kPathUnits];
+    HeldFolder child;
+    if (BoundedFormat(path, kPathUnits, L"%s\\%s", parentPath, name) != kStringOk ||
+        !child.HoldChild(parent, name, path))
+        return kShellFailed;
+    return DeleteHeldTree(child, path);
+}
+
+// Deletes everything in the held folder, bottom-up, then the folder itself.
+// A link here means the tree changed since it was scanned: the deletion
+// stops at once (aborted).
+int DeleteHeldTree(HeldFolder& folder, const wchar_t* path)
+{
+    int result = kShellDeleted;
+    HeldEntry entry;
+    while (folder.Next(&entry)) {
+        KeepResponsive();
+        if (IsLinkEntry(entry.attributes, entry.reparseTag))
+            return kShellAborted;
+        int outcome = kShellDeleted;
+        if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            outcome = DeleteSubtree(folder, path, entry.name);
+        else if (!folder.DeleteFile(entry.name, entry.attributes, true))
+            outcome = kShellFailed;
+        if (outcome == kShellAborted)
+            return outcome;
+        if (outcome != kShellDeleted)
+            result = kShellFailed;
+    }
+    if (GetLastError() != ERROR_NO_MORE_FILES)
+        result = kShellFailed;
+    KeepResponsive();
+    if (result == kShellDeleted && !folder.Remove(true))
+        result = kShellFailed;
+    return result;
+}
+
+// A file given by its path is deleted from its held parent folder.
+bool DeleteLoneFile(const wchar_t* entry, DWORD attributes)
+{
+    wchar_t parent[kPathUnits + 1];
+    BoundedCopy(parent, kPathUnits + 1, entry);
+    wchar_t* name = wcsrchr(parent, L'\\');
+    if (name == nullptr)
+        return false;
+    *name++ = L'\0';
+    wchar_t lastName[kPathUnits];
+    if (BoundedCopy(lastName, kPathUnits, name) != kStringOk)
+        return false;
+    if (parent[2] == L'\0')
+        BoundedAppend(parent, kPathUnits + 1, L"\\");  // "C:" alone is the current folder there
+    HeldFolder folder;
+    return folder.Hold(parent, false) && folder.DeleteFile(lastName, attributes, true);
 }
 
 }  // namespace
 
 bool TreeHoldsLink(const wchar_t* path)
 {
-    DWORD attributes = EntryAttributes(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
-        return false;  // nothing there to follow
-    if (IsLink(attributes))
+    wchar_t entry[kPathUnits + 1];
+    DWORD attributes = 0;
+    DWORD reparseTag = 0;
+    if (!CopyEntryPath(path, entry))
+        return true;
+    if (!ReadEntry(entry, &attributes, &reparseTag))
+        return !IsNotFound(GetLastError());
+    if (IsLinkEntry(attributes, reparseTag))
         return true;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
         return false;
-    return !FolderIsLinkFree(path);
+    return !FolderIsLinkFree(entry);
 }
 
 int DeleteTreeViaShell(const wchar_t* path)
 {
-    // Up to 260 units and two terminators: the shell takes a list of paths.
-    // A longer path is never cut: the cut one would name something else.
-    wchar_t list[kPathUnits + 2];
-    ZeroMemory(list, sizeof(list));
-    if (BoundedCopy(list, kPathUnits + 1, path) != kStringOk)
+    // The tree is scanned first, so that a tree holding a link loses
+    // nothing; the deletion itself still holds every folder it works in.
+    wchar_t entry[kPathUnits + 1];
+    if (!IsDeletionTarget(path, entry) || TreeHoldsLink(entry))
         return kShellFailed;
-
-    if (TreeHoldsLink(list))
+    DWORD attributes = 0;
+    DWORD reparseTag = 0;
+    if (!ReadEntry(entry, &attributes, &reparseTag))
         return kShellFailed;
-
-    SHFILEOPSTRUCTW operation;
-    ZeroMemory(&operation, sizeof(operation));
-    operation.hwnd = nullptr;
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = list;
-    operation.pTo = L"";
-    operation.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-    operation.fAnyOperationsAborted = FALSE;
-    operation.hNameMappings = nullptr;
-    operation.lpszProgressTitle = L"";
-    if (SHFileOperationW(&operation) == 0)
-        return kShellDeleted;
-    return operation.fAnyOperationsAborted ? kShellAborted : kShellFailed;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        return DeleteLoneFile(entry, attributes) ? kShellDeleted : kShellFailed;
+    HeldFolder folder;
+    if (!folder.Hold(entry, true))
+        return kShellFailed;
+    return DeleteHeldTree(folder, entry);
 }
 
 void EmptyAndRemoveFolder(const wchar_t* folder)
 {
-    if (IsLinkPath(folder))
-        return;  // emptying it would empty the link's target
-    ForEachEntry(folder, L"%s\\*.*", [&](const WIN32_FIND_DATAW& found) {
-        if (IsLink(found.dwFileAttributes))
-            return true;
-        wchar_t path[kPathUnits];
-        if (BoundedFormat(path, kPathUnits, L"%s\\%s", folder, found.cFileName) != kStringOk)
-            return false;
-        if (!DeleteFileW(path)) {
-            DWORD error = GetLastError();
-            printf("Failed to delete %S \n", path);
-            printf("Error %d \n", static_cast<int>(error));
+    wchar_t entry[kPathUnits + 1];
+    HeldFolder held;
+    if (!IsDeletionTarget(folder, entry) || !held.Hold(entry, true))
+        return;  // missing, a link or no folder: nothing to empty
+    // The listing goes through the held folder; the search pattern only
+    // keeps its limit: a folder whose pattern does not fit is not emptied.
+    wchar_t pattern[kPathUnits];
+    if (BoundedFormat(pattern, kPathUnits, L"%s\\*.*", folder) == kStringOk) {
+        HeldEntry found;
+        while (held.Next(&found)) {
+            KeepResponsive();
+            if (IsLinkEntry(found.attributes, found.reparseTag))
+                continue;
+            wchar_t path[kPathUnits];
+            if (BoundedFormat(path, kPathUnits, L"%s\\%s", folder, found.name) != kStringOk)
+                break;
+            if (!held.DeleteFile(found.name, found.attributes, false)) {
+                DWORD error = GetLastError();
+                printf("Failed to delete %S \n", path);
+                printf("Error %d \n", static_cast<int>(error));
+            }
         }
-        return true;
-    });
-    RemoveDirectoryW(folder);
+    }
+    KeepResponsive();
+    held.Remove(false);  // fails while subfolders or resisting files stay
 }
 
 HRESULT DeleteMatchingFiles(const wchar_t* folder, const wchar_t* pattern)
 {
-    if (IsLinkPath(folder))
-        return kStringOk;
+    wchar_t entry[kPathUnits + 1];
+    if (!IsDeletionTarget(folder, entry) || wcspbrk(pattern, L"\\/") != nullptr)
+        return kStringOk;  // a pattern is a name: it never reaches another folder
     wchar_t search[kPathUnits];
     HRESULT formed = BoundedFormat(search, kPathUnits, L"%s\\%s", folder, pattern);
     if (formed != kStringOk)
         return formed;  // a cut pattern would search elsewhere
+    HeldFolder held;
+    if (!held.Hold(entry, false))
+        return kStringOk;
     WIN32_FIND_DATAW found;
     FindHandle find(FindFirstFileW(search, &found));
     if (!find.IsValid())
         return kStringOk;
     do {
         KeepResponsive();
-        if (IsLink(found.dwFileAttributes))
+        if (IsDotEntry(found.cFileName) || IsLinkEntry(found))
             continue;
         wchar_t path[kPathUnits];
         HRESULT status = BoundedFormat(path, kPathUnits, L"%s\\%s", folder, found.cFileName);
         if (status != kStringOk)
             return status;
-        DeleteFileW(path);
+        held.DeleteFile(found.cFileName, found.dwFileAttributes, false);
     } while (FindNextFileW(find.Get(), &found));
     return kStringOk;
 }

@@ -96,10 +96,14 @@ def expectations(kind, options, before):
     if not skip_tunnel:
         may_remove += [r"^HKCU\\Software\\Kestrix VPN Client", r"^HKLM\\Software\\Kestrix VPN Client(\\|$)",
                        r"^HKU\\\.DEFAULT\\Software\\Kestrix VPN Client(\\|$)"]
+        # Each vendor folder holds or is a link (seed-pc.sh): only the files
+        # lying directly in the one that holds a link may go.
+        if hostile and kind == "winxp":
+            emptied = ["ProgramData/Kestrix/qvclient.log", "ProgramData/Kestrix/settings.ini"]
+        elif hostile:
+            emptied = ["users/%s/AppData/Roaming/Kestrix/client.ini"]
         if hostile:
-            # Both vendor folders hold or are links: only the files lying
-            # directly in the user's folder may go.
-            may_remove.append(r"^users/[^/]+/AppData/Roaming/Kestrix/client\.ini$")
+            may_remove += ["^" + re.escape(f).replace("%s", "[^/]+") + "$" for f in emptied]
         else:
             may_remove += [r"^ProgramData/Kestrix(/|$)", r"^users/[^/]+/AppData/Roaming/Kestrix(/|$)"]
         system = "windows/syswow64" if kind == "win64" else "windows/system32"
@@ -109,7 +113,7 @@ def expectations(kind, options, before):
         must_remove += ["HKCU\\Software\\Kestrix VPN Client Updater", "HKU\\.DEFAULT\\Software\\Kestrix VPN Client",
                         "HKLM\\Software\\Kestrix VPN Client"]
         if hostile:
-            must_remove.append("users/%s/AppData/Roaming/Kestrix/client.ini")
+            must_remove += emptied
         else:
             must_remove += ["ProgramData/Kestrix", "users/%s/AppData/Roaming/Kestrix"]
 

@@ -6,6 +6,7 @@
 #include "support/test_support.h"
 #include "system/bounded_string.h"
 #include "system/file_removal.h"
+#include "system/handles.h"
 
 namespace {
 
@@ -85,6 +86,8 @@ TEST_F(FileRemoval, ShellDeleteRemovesTreeWithReadOnlyAndHiddenFiles)
     MakeFile(tree + L"\\sub\\hidden.dat", FILE_ATTRIBUTE_HIDDEN);
     MakeFile(tree + L"\\sub\\deeper\\all.bin",
              FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    MakeFile(tree + L"\\sub\\system.sys", FILE_ATTRIBUTE_SYSTEM);
+    ASSERT_TRUE(SetFileAttributesW((tree + L"\\sub\\deeper").c_str(), FILE_ATTRIBUTE_READONLY));
     MakeFile(Path(L"lone.txt"), FILE_ATTRIBUTE_HIDDEN);
 
     EXPECT_EQ(kShellDeleted, DeleteTreeViaShell(tree.c_str()));
@@ -142,6 +145,102 @@ TEST_F(FileRemoval, ShellDeleteRefusesLinks)
     EXPECT_TRUE(Exists(tree + L"\\sub\\below.txt"));
     EXPECT_TRUE(IsLinkEntry(tree + L"\\sub\\link"));
     ExpectTargetIntact();
+}
+
+TEST_F(FileRemoval, EntriesOpenElsewhereStayAndTheRestGoes)
+{
+    std::wstring tree = Path(L"tree");
+    ASSERT_TRUE(MakeFolders(tree + L"\\sub"));
+    MakeFile(tree + L"\\a.txt");
+    MakeFile(tree + L"\\sub\\b.txt");
+    MakeFile(tree + L"\\sub\\locked.dat");
+    std::wstring folder = Path(L"vendor");
+    ASSERT_TRUE(MakeFolders(folder));
+    MakeFile(folder + L"\\c.txt");
+    MakeFile(folder + L"\\locked.dat");
+    UniqueHandle inTree(CreateFileW((tree + L"\\sub\\locked.dat").c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    UniqueHandle inFolder(CreateFileW((folder + L"\\locked.dat").c_str(), GENERIC_READ, 0, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(inTree.IsValid() && inFolder.IsValid());
+
+    // Everything else goes; the run learns of the failure and goes on.
+    EXPECT_EQ(kShellFailed, DeleteTreeViaShell(tree.c_str()));
+    EXPECT_FALSE(Exists(tree + L"\\a.txt"));
+    EXPECT_FALSE(Exists(tree + L"\\sub\\b.txt"));
+    EXPECT_TRUE(Exists(tree + L"\\sub\\locked.dat"));
+
+    testing::internal::CaptureStdout();
+    EmptyAndRemoveFolder(folder.c_str());
+    std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ("Failed to delete " + Narrow(folder) + "\\locked.dat \nError 32 \n", printed);
+    EXPECT_FALSE(Exists(folder + L"\\c.txt"));
+    EXPECT_TRUE(Exists(folder + L"\\locked.dat"));
+
+    // A folder open elsewhere as a current folder is (no sharing of delete)
+    // is still emptied; only the folder itself stays.
+    inTree.Reset();
+    inFolder.Reset();
+    MakeFile(tree + L"\\sub\\d.txt");
+    MakeFile(folder + L"\\e.txt");
+    const DWORD asCurrent = FILE_TRAVERSE | SYNCHRONIZE;
+    UniqueHandle subInUse(CreateFileW((tree + L"\\sub").c_str(), asCurrent, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    UniqueHandle folderInUse(CreateFileW(folder.c_str(), asCurrent, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(subInUse.IsValid() && folderInUse.IsValid());
+    EXPECT_EQ(kShellFailed, DeleteTreeViaShell(tree.c_str()));
+    EXPECT_FALSE(Exists(tree + L"\\sub\\d.txt"));
+    EXPECT_FALSE(Exists(tree + L"\\sub\\locked.dat"));
+    EXPECT_TRUE(IsFolder(tree + L"\\sub"));
+    EmptyAndRemoveFolder(folder.c_str());
+    EXPECT_FALSE(Exists(folder + L"\\e.txt"));
+    EXPECT_FALSE(Exists(folder + L"\\locked.dat"));
+    EXPECT_TRUE(IsFolder(folder));
+}
+
+// Each path goes to every primitive, with the current folder in the scratch
+// folder; what a primitive that took the path would reach must survive.
+TEST_F(FileRemoval, RefusedPathsDeleteNothing)
+{
+    struct RefusedCase {
+        const wchar_t* path;
+        std::wstring survivor;  // "" when nothing can be reached here
+    };
+    const std::wstring rootFile = L"C:\\hs-refused-root.txt";
+    const std::wstring vendorLike = L"C:\\ProgramData\\KesHsRefused";
+    const std::wstring climbed = Path(L"vendor\\..");
+    const RefusedCase cases[] = {
+        {L"", rootFile},
+        {L"relative\\path", Path(L"relative\\path\\keep.txt")},
+        {L"C:\\", rootFile},
+        {L"C:\\ProgramData\\Kes*", vendorLike + L"\\keep.txt"},
+        {L"\\\\server\\share\\", L""},
+        {climbed.c_str(), Path(L"keep.txt")},
+    };
+    ASSERT_TRUE(MakeFolders(Path(L"relative\\path")));
+    ASSERT_TRUE(MakeFolders(Path(L"vendor")));
+    ASSERT_TRUE(MakeFolders(vendorLike));
+    wchar_t saved[MAX_PATH];
+    ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, saved));
+    ASSERT_TRUE(SetCurrentDirectoryW(scratch_.c_str()));
+    for (const RefusedCase& test : cases) {
+        SCOPED_TRACE(Narrow(test.path));
+        if (!test.survivor.empty()) {
+            MakeFile(test.survivor);
+        }
+        DWORD started = GetTickCount();
+        EXPECT_EQ(kShellFailed, DeleteTreeViaShell(test.path));
+        EmptyAndRemoveFolder(test.path);
+        EXPECT_EQ(kStringOk, DeleteMatchingFiles(test.path, L"*"));
+        EXPECT_LT(GetTickCount() - started, 5000u) << "reached out for the path";
+        if (!test.survivor.empty()) {
+            EXPECT_TRUE(Exists(test.survivor));
+        }
+    }
+    SetCurrentDirectoryW(saved);
+    DeleteFileW(rootFile.c_str());
+    RemoveTestTree(vendorLike);
 }
 
 TEST_F(FileRemoval, EmptyAndRemoveDeletesFilesThenTheFolder)

@@ -12,6 +12,10 @@
 #include "run/cleanup_state.h"
 #include "support/packages.h"
 #include "support/test_support.h"
+#include "system/bounded_string.h"
+#include "system/file_removal.h"
+#include "system/handles.h"
+#include "system/responsiveness.h"
 
 namespace {
 
@@ -73,7 +77,191 @@ std::wstring FolderOfLength(const std::wstring& base, size_t length)
     return folder;
 }
 
+// A second Windows process that, each time Try is called, tries to rename
+// every source folder to its destination (and straight back when it
+// worked), as a user racing an administrator's deletion would.
+class RenameProbe {
+public:
+    explicit RenameProbe(const std::vector<std::wstring>& sourcesAndDestinations)
+    {
+        std::wstring tag = L"hs-rename-probe-" + std::to_wstring(GetCurrentProcessId());
+        *ask_.Receive() = CreateEventW(nullptr, FALSE, FALSE, (tag + L"-ask").c_str());
+        *done_.Receive() = CreateEventW(nullptr, FALSE, FALSE, (tag + L"-done").c_str());
+        *stop_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-stop").c_str());
+        *mapping_.Receive() = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                 4096, (tag + L"-results").c_str());
+        if (mapping_.IsValid())
+            results_ = static_cast<DWORD*>(MapViewOfFile(mapping_.Get(), FILE_MAP_READ, 0, 0, 0));
+        std::wstring program = UnixToWindowsPath(Narrow(EnvironmentValue(L"HS_BUILD_DIR"))) +
+                               L"\\tests\\pc\\rename_probe.exe";
+        std::wstring line = L"rename_probe " + tag;
+        for (const std::wstring& path : sourcesAndDestinations)
+            line += L" \"" + path + L"\"";
+        moves_ = sourcesAndDestinations.size() / 2;
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION started = {};
+        if (results_ != nullptr && CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0,
+                                                  nullptr, nullptr, &startup, &started)) {
+            *process_.Receive() = started.hProcess;
+            CloseHandle(started.hThread);
+        }
+    }
+    ~RenameProbe()
+    {
+        SetEvent(stop_.Get());
+        WaitForSingleObject(process_.Get(), 30000);
+        if (results_ != nullptr)
+            UnmapViewOfFile(results_);
+    }
+    bool Started() const { return process_.IsValid(); }
+
+    // The outcome of each move: 0 when the rename worked, else its error.
+    std::vector<DWORD> Try()
+    {
+        SetEvent(ask_.Get());
+        HANDLE waits[] = {done_.Get(), process_.Get()};
+        if (WaitForMultipleObjects(2, waits, FALSE, 30000) != WAIT_OBJECT_0)
+            return std::vector<DWORD>(moves_, ERROR_TIMEOUT);
+        return std::vector<DWORD>(results_, results_ + moves_);
+    }
+
+private:
+    UniqueHandle ask_, done_, stop_, mapping_, process_;
+    DWORD* results_ = nullptr;
+    size_t moves_ = 0;
+};
+
+bool AnyGone(const std::vector<std::wstring>& paths)
+{
+    for (const std::wstring& path : paths) {
+        if (!Exists(path))
+            return true;
+    }
+    return false;
+}
+
+bool AllGone(const std::vector<std::wstring>& paths)
+{
+    for (const std::wstring& path : paths) {
+        if (Exists(path))
+            return false;
+    }
+    return true;
+}
+
+// What the hold test sees at each step a deletion gives the window.
+struct HoldWatch {
+    RenameProbe* probe;
+    std::wstring vendor, sub;
+    std::vector<std::wstring> vendorEntries, subEntries;
+    bool everyStep;
+    int steps = 0, vendorRenamed = 0, subSteps = 0, subRenamed = 0, emptySteps = 0;
+};
+HoldWatch* gWatch = nullptr;
+
+void WatchHold()
+{
+    HoldWatch& watch = *gWatch;
+    if (watch.everyStep)
+        Sleep(60);  // longer than the hook's interval: the next step calls it again
+    std::vector<DWORD> outcome = watch.probe->Try();
+    ++watch.steps;
+    if (outcome[0] == 0)
+        ++watch.vendorRenamed;
+    // The subfolder is held from before its first entry goes until it goes.
+    if (Exists(watch.sub) && AnyGone(watch.subEntries)) {
+        ++watch.subSteps;
+        if (outcome[1] == 0)
+            ++watch.subRenamed;
+    }
+    // Emptied but not yet removed: still held.
+    if (watch.everyStep && IsFolder(watch.vendor) && AllGone(watch.vendorEntries))
+        ++watch.emptySteps;
+}
+
+enum class Primitive { kTree, kEmptyFolder, kMatchingFiles };
+
+struct HoldCase {
+    const char* what;
+    Primitive primitive;
+    int padding;      // files directly in the vendor folder
+    bool subfolders;  // a subfolder with files and a folder of its own
+    bool everyStep;   // the probe tries at every step, not only every 50 ms
+};
+
 }  // namespace
+
+TEST(HostileInput, NoRenameWhileAFolderIsBeingEmptied)
+{
+    const HoldCase cases[] = {
+        {"a tree of two thousand files", Primitive::kTree, 2000, true, false},
+        {"every step of a tree", Primitive::kTree, 3, true, true},
+        {"every step of emptying a folder", Primitive::kEmptyFolder, 3, false, true},
+        {"every step of deleting matching files", Primitive::kMatchingFiles, 3, false, true},
+    };
+    std::wstring base = MakeScratchFolder(L"hold");
+    for (const HoldCase& test : cases) {
+        SCOPED_TRACE(test.what);
+        HoldWatch watch;
+        watch.vendor = base + L"\\vendor";
+        watch.sub = watch.vendor + L"\\sub";
+        watch.everyStep = test.everyStep;
+        ASSERT_TRUE(MakeFolders(watch.vendor));
+        for (int i = 0; i < test.padding; ++i) {
+            std::wstring pad = watch.vendor + L"\\pad" + std::to_wstring(i) + L".txt";
+            ASSERT_TRUE(WriteTextFile(pad, "padding"));
+            if (test.everyStep)
+                watch.vendorEntries.push_back(pad);
+        }
+        if (test.subfolders) {
+            ASSERT_TRUE(MakeFolders(watch.sub + L"\\deeper"));
+            ASSERT_TRUE(WriteTextFile(watch.sub + L"\\deeper\\c.txt", "c"));
+            watch.subEntries = {watch.sub + L"\\a.txt", watch.sub + L"\\b.txt", watch.sub + L"\\deeper"};
+            for (const std::wstring& file : {watch.subEntries[0], watch.subEntries[1]})
+                ASSERT_TRUE(WriteTextFile(file, "sub"));
+            watch.vendorEntries.push_back(watch.sub);
+        }
+        RenameProbe probe({watch.vendor, base + L"\\vendor.moved", watch.sub, base + L"\\sub.moved"});
+        ASSERT_TRUE(probe.Started());
+        watch.probe = &probe;
+        gWatch = &watch;
+
+        SetResponsivenessHook(WatchHold);
+        Sleep(60);  // the first step calls the hook too
+        int result = 0;
+        if (test.primitive == Primitive::kTree)
+            result = DeleteTreeViaShell(watch.vendor.c_str());
+        else if (test.primitive == Primitive::kEmptyFolder)
+            EmptyAndRemoveFolder(watch.vendor.c_str());
+        else
+            result = DeleteMatchingFiles(watch.vendor.c_str(), L"*.txt");
+        SetResponsivenessHook(nullptr);
+        gWatch = nullptr;
+
+        EXPECT_EQ(0, watch.vendorRenamed);
+        EXPECT_EQ(0, watch.subRenamed);
+        EXPECT_FALSE(Exists(base + L"\\vendor.moved"));
+        EXPECT_FALSE(Exists(base + L"\\sub.moved"));
+        EXPECT_GE(watch.steps, test.everyStep ? test.padding : 2);
+        if (test.primitive == Primitive::kMatchingFiles) {
+            EXPECT_EQ(kStringOk, result);
+            EXPECT_TRUE(AllGone(watch.vendorEntries));
+            EXPECT_TRUE(IsFolder(watch.vendor));
+        } else {
+            EXPECT_EQ(test.primitive == Primitive::kTree ? kShellDeleted : 0, result);
+            EXPECT_FALSE(Exists(watch.vendor));
+            if (test.everyStep) {
+                EXPECT_GE(watch.emptySteps, 1) << "no step between the last entry and the folder";
+            }
+        }
+        if (test.subfolders && test.everyStep) {
+            EXPECT_GE(watch.subSteps, 1) << "no step inside the subfolder";
+        }
+        RemoveTestTree(watch.vendor);
+    }
+    RemoveTestTree(base);
+}
 
 TEST(HostileInput, UninstallListOfEveryValueType)
 {

@@ -51,6 +51,36 @@ TEST(LinkGuard, TrailingBackslashDoesNotHideTheLink)
     EXPECT_TRUE(TreeHoldsLink((folder.link + L"\\\\").c_str()));
 }
 
+// Only a path that is not there holds nothing; one whose attributes cannot
+// be read may hold anything, and is refused.
+TEST(LinkGuard, OnlyAMissingPathHoldsNothing)
+{
+    struct GuardCase {
+        const char* what;
+        const wchar_t* name;
+        bool holdsLink;
+    };
+    const GuardCase cases[] = {
+        {"nothing there", L"missing", false},
+        {"no parent either", L"gone\\missing", false},
+        {"a plain folder", L"plain", false},
+        {"a name whose attributes cannot be read", L"Kes|trix", true},
+    };
+    std::wstring scratch = MakeScratchFolder(L"link-guard-unreadable");
+    MakeFolders(scratch + L"\\plain");
+    WriteTextFile(scratch + L"\\plain\\keep.txt", "x");
+    for (const GuardCase& test : cases) {
+        SCOPED_TRACE(test.what);
+        std::wstring path = scratch + L"\\" + test.name;
+        EXPECT_EQ(test.holdsLink, TreeHoldsLink(path.c_str()));
+        if (test.holdsLink) {
+            EXPECT_EQ(kShellFailed, DeleteTreeViaShell(path.c_str()));
+        }
+    }
+    EXPECT_TRUE(Exists(scratch + L"\\plain\\keep.txt"));
+    RemoveTestTree(scratch);
+}
+
 TEST(LinkGuard, PlainFolderWithTrailingBackslashIsEmptied)
 {
     std::wstring scratch = MakeScratchFolder(L"link-guard-plain");
