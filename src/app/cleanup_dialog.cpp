@@ -73,6 +73,8 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 void HandleCommand(int controlId, HWND window, int notificationCode)
 {
+    if (gCleanupDialog == nullptr)
+        return;  // before WM_INITDIALOG there is no controller yet
     CleanupDialog& dialog = *gCleanupDialog;
     bool click = notificationCode == BN_CLICKED;
     switch (controlId) {
