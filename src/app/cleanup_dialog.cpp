@@ -2,6 +2,7 @@
 
 #include "app/log_pane.h"
 #include "app/resource_ids.h"
+#include "app/window_during_run.h"
 #include "run/cleanup_run.h"
 
 int gIsAdministrator = 0;
@@ -73,12 +74,19 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 void HandleCommand(int controlId, HWND window, int notificationCode)
 {
+    // Before WM_INITDIALOG there is no controller yet. During a run the
+    // controls are disabled: a command then comes from another program or
+    // from input that slipped through, and must not start or end anything.
+    if (gCleanupDialog == nullptr || RunInProgress())
+        return;
     CleanupDialog& dialog = *gCleanupDialog;
     bool click = notificationCode == BN_CLICKED;
     switch (controlId) {
-    case IDC_START_CLEANUP:
+    case IDC_START_CLEANUP: {
+        WindowDuringRun duringRun(window);
         RunCleanup(dialog);
         break;
+    }
     case IDC_EXIT:
         DestroyWindow(window);
         PostQuitMessage(0);

@@ -25,13 +25,24 @@ bool ReadPane(HWND pane, std::vector<wchar_t>& text)
     return true;
 }
 
+// Sets the pane's text, shows its newest line and paints it at once: a run
+// keeps the thread busy, so the paint cannot wait for the message loop.
+void ShowLog(HWND pane, const wchar_t* text)
+{
+    SetWindowTextW(pane, text);
+    LPARAM end = GetWindowTextLengthW(pane);
+    SendMessageW(pane, EM_SETSEL, static_cast<WPARAM>(end), end);
+    SendMessageW(pane, EM_SCROLLCARET, 0, 0);
+    UpdateWindow(pane);
+}
+
 }  // namespace
 
 void AppendLog(CleanupDialog& dialog, const wchar_t* text)
 {
     std::vector<wchar_t> old;
     if (!ReadPane(dialog.logPane, old)) {
-        SetWindowTextW(dialog.logPane, text);
+        ShowLog(dialog.logPane, text);
         return;
     }
     size_t n = old.size() - 1;
@@ -39,7 +50,7 @@ void AppendLog(CleanupDialog& dialog, const wchar_t* text)
     BoundedLength(text, kLineBound, &lineUnits);
     std::vector<wchar_t> joined(n + lineUnits + 5, L'\0');
     BoundedFormat(joined.data(), joined.size(), L"%s \r\n%s", old.data(), text);
-    SetWindowTextW(dialog.logPane, joined.data());
+    ShowLog(dialog.logPane, joined.data());
 }
 
 void ChooseLogFile(HWND owner, CleanupDialog& dialog)

@@ -10,6 +10,7 @@
 #include "system/file_removal.h"
 #include "system/folder_listing.h"
 #include "system/handles.h"
+#include "system/responsiveness.h"
 #include "system/special_folders.h"
 
 namespace {
@@ -159,6 +160,7 @@ void DeleteUrlCacheGroups()
         return;
     }
     while (GetLastError() != ERROR_NO_MORE_ITEMS) {
+        KeepResponsive();
         SetLastError(0);
         if (!DeleteUrlCacheGroup(group, CACHEGROUP_FLAG_FLUSHURL_ONDELETE, nullptr) &&
             GetLastError() != ERROR_FILE_NOT_FOUND)
@@ -194,6 +196,7 @@ void DeleteUrlCacheEntriesFrom(DWORD probedBytes)
     if (find.Get() == nullptr)
         return;
     do {
+        KeepResponsive();
         DeleteUrlCacheEntryW(buffer.Entry()->lpszSourceUrlName);
     } while (AdvanceEntry(find.Get(), buffer));
 }

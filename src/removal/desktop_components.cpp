@@ -11,6 +11,7 @@
 #include "system/handles.h"
 #include "system/platform_probes.h"
 #include "system/registry_removal.h"
+#include "system/responsiveness.h"
 #include "system/special_folders.h"
 
 namespace {
@@ -200,6 +201,7 @@ void CleanLowRegistry(HKEY key)
                          nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
         subkeyCount = 0;
     for (DWORD i = 0; i < subkeyCount; ++i) {
+        KeepResponsive();
         wchar_t name[255];
         DWORD nameUnits = 255;
         if (RegEnumKeyExW(key, i, name, &nameUnits, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)

@@ -3,6 +3,7 @@
 #include "system/bounded_string.h"
 #include "system/handles.h"
 #include "system/platform_probes.h"
+#include "system/responsiveness.h"
 
 const wchar_t kUninstallListKey[] = L"Software\\Kestrix\\XPV\\Uninstall";
 const wchar_t kEndpointControlName[] = L"Kestrix QUORVANE End Point Control";
@@ -99,6 +100,7 @@ int RemoveEndpointManager(const CleanupState& state)
 
     const ProductEntry* primary = nullptr;
     for (DWORD i = 0; i < list.count; ++i) {
+        KeepResponsive();  // between products
         const ProductEntry& entry = list.entries[i];
         if (entry.isPrimary) {
             primary = &entry;

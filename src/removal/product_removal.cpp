@@ -4,6 +4,7 @@
 
 #include "removal/installer_api.h"
 #include "run/cleanup_state.h"
+#include "system/responsiveness.h"
 
 namespace {
 
@@ -49,6 +50,20 @@ int UninstallProduct(const ProductQuery& query, int uiLevel)
                                                          INSTALLSTATE_ABSENT, commandLine));
 }
 
+namespace {
+
+// An installer call is the one wait in which the window cannot answer; it
+// has its turn right before and right after each.
+int UninstallBetweenTurns(const ProductQuery& query, int uiLevel)
+{
+    KeepResponsiveNow();
+    int result = UninstallProduct(query, uiLevel);
+    KeepResponsiveNow();
+    return result;
+}
+
+}  // namespace
+
 int RemoveProductEntry(const ProductEntry& entry, const CleanupState& state)
 {
     if (entry.displayName[0] == L'\0' || entry.productCode[0] == L'\0')
@@ -60,9 +75,9 @@ int RemoveProductEntry(const ProductEntry& entry, const CleanupState& state)
     if (state.skipTunnel)
         return kSkipped;
     if (!entry.isPrimary) {
-        int silent = UninstallProduct(query, kUiSilent);
+        int silent = UninstallBetweenTurns(query, kUiSilent);
         if (silent == 0 || AsksForRestart(silent))
             return silent;
     }
-    return UninstallProduct(query, kUiBasic);
+    return UninstallBetweenTurns(query, kUiBasic);
 }

@@ -16,6 +16,7 @@
 #include "run/cleanup_state.h"
 #include "system/bounded_string.h"
 #include "system/file_removal.h"
+#include "system/responsiveness.h"
 #include "system/special_folders.h"
 
 namespace {
@@ -100,6 +101,9 @@ void RunCleanup(CleanupDialog& dialog)
     SetWindowTextW(dialog.logPane, L"");
 
     AppendLog(dialog, L"Starting Tessaline Manager Uninstallation Please wait .... ");
+    // The window has its turn between steps, so that it shows the disabled
+    // controls and answers before and after each step, however long.
+    KeepResponsiveNow();
     bool failed = false;
     int manager = RemoveEndpointManager(state);
     if (manager == 0) {
@@ -110,21 +114,27 @@ void RunCleanup(CleanupDialog& dialog)
         AppendLog(dialog, L"Tessaline Manager Uninstallation Failed");
         failed = true;
     }
+    KeepResponsiveNow();
 
     bool skipTunnel = dialog.skipTunnelOption;
     int tunnel = RunTunnelPhases(dialog, state, failed);
     bool tunnelGone = skipTunnel ? tunnel != kSkipped : (tunnel == 0 || tunnel == kSkipped);
+    KeepResponsiveNow();
     if (tunnelGone && !failed)
         DeleteUserVendorFolder();
+    KeepResponsiveNow();
 
     AppendLog(dialog, L"Cleaning Registry... ");
     CleanClassRegistrations(state);
     AppendLog(dialog, L"Registry Cleanup Successful");
+    KeepResponsiveNow();
 
     if (!dialog.skipDesktopOption && dialog.isAdministrator)
         RemoveDesktopComponents(dialog, state);
+    KeepResponsiveNow();
     if (dialog.clearCacheOption)
         ClearBrowserCaches(state);
+    KeepResponsiveNow();
     if (dialog.restartOption)
         RestartSystem(state);
     fflush(stdout);

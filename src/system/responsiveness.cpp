@@ -25,3 +25,11 @@ void KeepResponsive()
     gLastCall = now;
     gHook();
 }
+
+void KeepResponsiveNow()
+{
+    if (gHook == nullptr)
+        return;
+    gLastCall = GetTickCount();
+    gHook();
+}

@@ -6,3 +6,6 @@
 // The window installs the hook for the length of a run; null removes it.
 void SetResponsivenessHook(void (*hook)());
 void KeepResponsive();
+// The same at once, whatever the time since the last turn: for the few
+// places between steps, and around a call that may block for long.
+void KeepResponsiveNow();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cwchar>
 
 #include "app/resource_ids.h"
 #include "support/test_support.h"
@@ -67,6 +68,63 @@ void ExpectEnded(const ProgramUnderTest& program)
     EXPECT_EQ(0u, code);
 }
 
+// The focus comes back just after the controls do.
+bool WaitForFocus(const ProgramUnderTest& program, int id, DWORD timeoutMs = 5000)
+{
+    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
+        if (program.FocusedControl() == id)
+            return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+size_t CountOf(const std::vector<std::wstring>& lines, const wchar_t* line)
+{
+    return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+// Class keys under the classes root whose names hold the vendor's text:
+// enough of them to make the class-registration search and its deletions
+// long. Whatever a failed run leaves is removed with them.
+class SlowClassKeys {
+public:
+    explicit SlowClassKeys(int count) : count_(count)
+    {
+        for (int i = 0; i < count_; ++i) {
+            if (!CreateKey(HKEY_CLASSES_ROOT, Name(i), NativeView()))
+                return;
+        }
+        made_ = true;
+    }
+    ~SlowClassKeys()
+    {
+        if (!KeyExists(HKEY_CLASSES_ROOT, Name(0), NativeView()) && !AnyLeft())
+            return;
+        for (int i = 0; i < count_; ++i)
+            DeleteKeyForTest(HKEY_CLASSES_ROOT, Name(i), NativeView());
+    }
+    bool Made() const { return made_; }
+    // The run deletes them in name order, so the last one goes last.
+    bool AnyLeft() const { return KeyExists(HKEY_CLASSES_ROOT, Name(count_ - 1), NativeView()); }
+
+private:
+    static std::wstring Name(int i)
+    {
+        wchar_t name[64];
+        swprintf(name, 64, L"Kestrix.SweepLoad.%05d", i);
+        return name;
+    }
+    int count_;
+    bool made_ = false;
+};
+
+const wchar_t kClassPhaseLine[] = L"Cleaning Registry... ";
+const wchar_t kClassPhaseDone[] = L"Registry Cleanup Successful";
+const wchar_t kLastRunLine[] = L"The Browsers Cache is Cleared";
+// The window answers well within this at any moment of the class search.
+const DWORD kPromptMs = 1000;
+
 }  // namespace
 
 TEST(ProgramWindow, StartsWithDefaultsAndExitsThroughExit)
@@ -113,6 +171,7 @@ TEST(ProgramWindow, RestrictedLaunchRunsFromACheckBox)
     EXPECT_FALSE(program.IsEnabled(IDC_SKIP_DESKTOP));
     EXPECT_FALSE(program.IsChecked(IDC_SKIP_DESKTOP));
     EXPECT_FALSE(program.IsChecked(IDC_SKIP_TUNNEL));  // Enter did not toggle it
+    EXPECT_TRUE(WaitForFocus(program, IDC_SKIP_TUNNEL)) << program.FocusedControl();
     for (int id : kButtons)
         EXPECT_TRUE(program.IsEnabled(id)) << id;
 
@@ -198,4 +257,74 @@ TEST(ProgramWindow, SaveLogsThroughTheDialog)
     program.Click(IDC_EXIT);
     ExpectEnded(program);
     RemoveTestTree(folder);
+}
+
+// A run made long by thousands of vendor class keys. In the middle of it
+// the window answers at once and shows the lines so far; Enter, digits
+// typed into the log, clicks on Start Cleanup, Exit and a box, and the
+// close box, queued or sent, are all dropped. After it there is one run's
+// log, the program is open, the options are unchanged and the focus is
+// back on Start Cleanup, where Enter was pressed.
+TEST(ProgramWindow, InputDuringALongRunIsDropped)
+{
+    SlowClassKeys keys(20000);
+    ASSERT_TRUE(keys.Made());
+    ProgramUnderTest program;
+    ASSERT_TRUE(program.Start());
+    ASSERT_EQ(IDC_START_CLEANUP, program.FocusedControl());
+
+    program.PressKey(VK_RETURN);
+    ASSERT_TRUE(WaitForLastLine(program, kClassPhaseLine, 120000)) << Narrow(program.LogText());
+    for (int probe = 0; probe < 5; ++probe) {
+        SCOPED_TRACE(probe);
+        std::wstring text;
+        DWORD asked = GetTickCount();
+        ASSERT_TRUE(program.TextWithin(IDC_LOG_PANE, kPromptMs, &text));
+        EXPECT_LT(GetTickCount() - asked, kPromptMs);
+        std::vector<std::wstring> lines = SplitLog(text);
+        ASSERT_GE(lines.size(), 3u);
+        EXPECT_EQ(kFirstRunLine, lines[1]);
+        EXPECT_EQ(kClassPhaseLine, lines.back());
+        Sleep(50);
+    }
+    EXPECT_FALSE(program.IsEnabled(IDC_START_CLEANUP));
+
+    program.PressKey(VK_RETURN);
+    program.TypeInto(IDC_LOG_PANE, L"777");
+    program.PostMouseClick(IDC_START_CLEANUP);
+    program.PostMouseClick(IDC_CLEAR_CACHE);
+    program.Close();
+    program.PostSystemClose();
+    // A paste stays in the log through the run's next lines, and a second
+    // run would empty the pane: it marks this run's log.
+    ASSERT_TRUE(program.PasteIntoLog(L" \r\n4242", kPromptMs));
+    // Clicks that another program sends are answered at once.
+    ASSERT_TRUE(program.ClickWithin(IDC_START_CLEANUP, kPromptMs));
+    ASSERT_TRUE(program.ClickWithin(IDC_EXIT, kPromptMs));
+
+    ASSERT_TRUE(WaitForLastLine(program, kLastRunLine, 300000)) << Narrow(program.LogText());
+    ASSERT_TRUE(program.WaitForControls());
+    Sleep(2000);  // time for any input left in the queue to be acted on
+
+    ASSERT_TRUE(program.IsRunning());
+    std::vector<std::wstring> lines = program.LogLines();
+    EXPECT_EQ(1u, CountOf(lines, kFirstRunLine)) << Narrow(program.LogText());
+    EXPECT_EQ(1u, CountOf(lines, kClassPhaseDone));
+    EXPECT_EQ(std::wstring::npos, program.LogText().find(L'7'));
+    std::vector<std::wstring>::iterator marker = std::find(lines.begin(), lines.end(), L"4242");
+    ASSERT_NE(lines.end(), marker) << Narrow(program.LogText());
+    EXPECT_LT(marker, std::find(lines.begin(), lines.end(), kClassPhaseDone));
+    EXPECT_EQ(kLastRunLine, lines.back());
+    EXPECT_FALSE(keys.AnyLeft());
+
+    EXPECT_TRUE(program.IsChecked(IDC_CLEAR_CACHE));
+    EXPECT_FALSE(program.IsChecked(IDC_RESTART));
+    EXPECT_FALSE(program.IsChecked(IDC_SKIP_TUNNEL));
+    EXPECT_FALSE(program.IsChecked(IDC_SKIP_DESKTOP));
+    for (int id : kButtons)
+        EXPECT_TRUE(program.IsEnabled(id)) << id;
+    EXPECT_TRUE(WaitForFocus(program, IDC_START_CLEANUP)) << program.FocusedControl();
+
+    program.Click(IDC_EXIT);
+    ExpectEnded(program);
 }

@@ -123,20 +123,47 @@ bool ProgramUnderTest::IsEnabled(int id) const
 
 std::wstring ProgramUnderTest::Text(int id) const
 {
+    std::wstring text;
+    TextWithin(id, kSendTimeoutMs, &text);
+    return text;
+}
+
+bool ProgramUnderTest::TextWithin(int id, DWORD timeoutMs, std::wstring* text) const
+{
     HWND control = Control(id);
     DWORD_PTR length = 0;
-    SendMessageTimeoutW(control, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &length);
-    std::vector<wchar_t> text(length + 1, L'\0');
+    if (!SendMessageTimeoutW(control, WM_GETTEXTLENGTH, 0, 0, SMTO_NORMAL, timeoutMs, &length))
+        return false;
+    // Room for lines that a run may add between the two messages.
+    std::vector<wchar_t> buffer(length + 4096, L'\0');
     DWORD_PTR copied = 0;
-    SendMessageTimeoutW(control, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data()),
-                        SMTO_NORMAL, kSendTimeoutMs, &copied);
-    return text.data();
+    if (!SendMessageTimeoutW(control, WM_GETTEXT, buffer.size(),
+                             reinterpret_cast<LPARAM>(buffer.data()), SMTO_NORMAL, timeoutMs,
+                             &copied))
+        return false;
+    *text = buffer.data();
+    return true;
+}
+
+int ProgramUnderTest::FocusedControl() const
+{
+    GUITHREADINFO info;
+    ZeroMemory(&info, sizeof(info));
+    info.cbSize = sizeof(info);
+    if (!GetGUIThreadInfo(threadId_, &info) || info.hwndFocus == nullptr)
+        return 0;
+    return GetDlgCtrlID(info.hwndFocus);
 }
 
 void ProgramUnderTest::Click(int id) const
 {
+    ClickWithin(id, kSendTimeoutMs);
+}
+
+bool ProgramUnderTest::ClickWithin(int id, DWORD timeoutMs) const
+{
     DWORD_PTR result = 0;
-    SendMessageTimeoutW(Control(id), BM_CLICK, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &result);
+    return SendMessageTimeoutW(Control(id), BM_CLICK, 0, 0, SMTO_NORMAL, timeoutMs, &result) != 0;
 }
 
 void ProgramUnderTest::PostClick(int id) const
@@ -164,9 +191,30 @@ void ProgramUnderTest::PressKey(WORD virtualKey) const
     PostMessageW(target, WM_KEYUP, virtualKey, 1 | (scan << 16) | 0xC0000000);
 }
 
+void ProgramUnderTest::TypeInto(int id, const std::wstring& characters) const
+{
+    for (wchar_t character : characters)
+        PostMessageW(Control(id), WM_CHAR, character, 1);
+}
+
 void ProgramUnderTest::Close() const
 {
     PostMessageW(window_, WM_CLOSE, 0, 0);
+}
+
+void ProgramUnderTest::PostSystemClose() const
+{
+    PostMessageW(window_, WM_SYSCOMMAND, SC_CLOSE, 0);
+}
+
+void ProgramUnderTest::PostMouseClick(int id) const
+{
+    HWND control = Control(id);
+    RECT area;
+    GetClientRect(control, &area);
+    LPARAM middle = MAKELPARAM((area.right - area.left) / 2, (area.bottom - area.top) / 2);
+    PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, middle);
+    PostMessageW(control, WM_LBUTTONUP, 0, middle);
 }
 
 std::wstring ProgramUnderTest::LogText() const
@@ -184,6 +232,14 @@ void ProgramUnderTest::SetLogText(const std::wstring& text) const
     DWORD_PTR result = 0;
     SendMessageTimeoutW(Control(IDC_LOG_PANE), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
                         SMTO_NORMAL, kSendTimeoutMs, &result);
+}
+
+bool ProgramUnderTest::PasteIntoLog(const std::wstring& text, DWORD timeoutMs) const
+{
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(Control(IDC_LOG_PANE), EM_REPLACESEL, FALSE,
+                               reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL, timeoutMs,
+                               &result) != 0;
 }
 
 bool ProgramUnderTest::WaitForControls(DWORD timeoutMs) const

@@ -24,23 +24,39 @@ public:
     bool IsChecked(int id) const;
     bool IsEnabled(int id) const;
     std::wstring Text(int id) const;
+    // The control's text, when the program answers within timeoutMs.
+    bool TextWithin(int id, DWORD timeoutMs, std::wstring* text) const;
+    // The id of the control that has the keyboard focus (0 for none).
+    int FocusedControl() const;
 
     // Clicks a control and waits until the program has handled the click
     // (for Start Cleanup, until the run is over).
     void Click(int id) const;
+    // The same, false when the program has not handled it within timeoutMs.
+    bool ClickWithin(int id, DWORD timeoutMs) const;
     // Clicks without waiting (Save Logs opens a modal dialog).
     void PostClick(int id) const;
     // Moves the focus to a control, through the dialog manager.
     void Focus(int id) const;
     // Sends a key to the focused control through the message loop.
     void PressKey(WORD virtualKey) const;
+    // Types characters into a control, posted as the characters that
+    // keys give.
+    void TypeInto(int id, const std::wstring& characters) const;
     // Closes the window with its close box (WM_CLOSE).
     void Close() const;
+    // The system command the close box sends (SC_CLOSE), posted.
+    void PostSystemClose() const;
+    // A left-button click at the middle of a control, posted as mouse input.
+    void PostMouseClick(int id) const;
 
     std::wstring LogText() const;
     std::vector<std::wstring> LogLines() const;
     // Puts text into the log pane as a user would paste it.
     void SetLogText(const std::wstring& text) const;
+    // Pastes text at the log pane's caret; false when the program does not
+    // take it within timeoutMs.
+    bool PasteIntoLog(const std::wstring& text, DWORD timeoutMs) const;
 
     // Waits until Start Cleanup is enabled again after a run began.
     bool WaitForControls(DWORD timeoutMs = 120000) const;

@@ -5,6 +5,7 @@
 #include "app/cleanup_dialog.h"
 #include "app/log_pane.h"
 #include "app/resource_ids.h"
+#include "run/cleanup_run.h"
 #include "support/test_support.h"
 
 namespace {
@@ -212,6 +213,27 @@ TEST(CleanupDialog, SkipDesktopStaysOffForNonAdministrator)
         EXPECT_FALSE(IsWindowEnabled(box));
         EXPECT_FALSE(dialog.skipDesktopOption);
     }
+}
+
+// Controls may notify the dialog while it is being built, before
+// WM_INITDIALOG makes the controller: such commands find no controller and
+// do nothing.
+TEST(CleanupDialog, CommandsBeforeTheControllerDoNothing)
+{
+    ASSERT_EQ(nullptr, gCleanupDialog);
+    ForgetCleanupState();
+    HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                  nullptr, nullptr);
+    ASSERT_NE(nullptr, window);
+    const int ids[] = {IDC_START_CLEANUP, IDC_EXIT,      IDC_CLEAR_CACHE,  IDC_RESTART,
+                       IDC_SKIP_TUNNEL,   IDC_SAVE_LOGS, IDC_SKIP_DESKTOP, IDC_LOG_PANE};
+    for (int id : ids)
+        HandleCommand(id, window, BN_CLICKED);
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_EQ(nullptr, CurrentCleanupState());  // no run began
+    MSG message;
+    EXPECT_FALSE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    DestroyWindow(window);
 }
 
 TEST(CleanupDialog, RestoreControlsNeverClearsAMark)

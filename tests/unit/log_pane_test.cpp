@@ -60,6 +60,28 @@ TEST(LogPane, AppendMeasuresTheTextWithinItsBound)
     EXPECT_EQ(L" \r\n" + fits + L" \r\nb \r\nafter", window.LogText());
 }
 
+// A run holds the thread, so each line must be painted as it is appended,
+// and the pane must follow the log's end rather than go back to its top.
+TEST(LogPane, AppendShowsAndPaintsTheNewestLine)
+{
+    TestWindow window;
+    HWND pane = gCleanupDialog->logPane;
+    RECT area;
+    GetClientRect(pane, &area);
+    for (int i = 0; i < 40; ++i) {
+        SCOPED_TRACE(i);
+        std::wstring line = L"line " + std::to_wstring(i);
+        AppendLog(*gCleanupDialog, line.c_str());
+        EXPECT_FALSE(GetUpdateRect(pane, nullptr, FALSE));
+        // The newest line's first character lies inside the pane.
+        int length = GetWindowTextLengthW(pane);
+        LRESULT at = SendMessageW(pane, EM_POSFROMCHAR, length - line.size(), 0);
+        POINT place = {static_cast<SHORT>(LOWORD(at)), static_cast<SHORT>(HIWORD(at))};
+        EXPECT_TRUE(PtInRect(&area, place)) << place.x << "," << place.y;
+    }
+    EXPECT_GT(SendMessageW(pane, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
+}
+
 TEST(LogPane, SaveWritesThePaneAsBytes)
 {
     TestWindow window;
