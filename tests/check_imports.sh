@@ -1,6 +1,6 @@
 #!/bin/bash
 # Fails when the program imports a DLL that is not Windows' own, or a
-# function that Windows XP SP3 lacks.
+# function that Windows XP SP3 lacks, or when it is larger than it should be.
 set -u
 exe="$1"
 dump=$(i686-w64-mingw32-objdump -p "$exe") || { echo "cannot read $exe"; exit 1; }
@@ -27,5 +27,12 @@ if [ "$count" -lt 20 ]; then
   echo "read only $count imported functions from $exe; the import table was not understood"
   status=1
 fi
-[ $status -eq 0 ] && echo "imports of $exe: $count functions, all in Windows XP SP3's own DLLs"
+# Lean: the program carries no C++ runtime it does not use.
+max_bytes=200000
+size=$(stat -c %s "$exe")
+if [ "$size" -gt $max_bytes ]; then
+  echo "$exe is $size bytes, more than $max_bytes"
+  status=1
+fi
+[ $status -eq 0 ] && echo "imports of $exe: $count functions, all in Windows XP SP3's own DLLs; $size bytes"
 exit $status

@@ -1,5 +1,7 @@
 #include "app/cleanup_dialog.h"
 
+#include <new>
+
 #include "app/log_pane.h"
 #include "app/resource_ids.h"
 #include "app/window_during_run.h"
@@ -7,6 +9,10 @@
 
 int gIsAdministrator = 0;
 CleanupDialog* gCleanupDialog = nullptr;
+
+namespace {
+alignas(CleanupDialog) unsigned char gDialogStorage[sizeof(CleanupDialog)];
+}
 
 namespace {
 
@@ -62,7 +68,8 @@ INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
 {
     switch (message) {
     case WM_INITDIALOG:
-        gCleanupDialog = new CleanupDialog(window);
+        // One window at a time: its controller lives in static storage.
+        gCleanupDialog = new (gDialogStorage) CleanupDialog(window);
         return TRUE;
     case WM_COMMAND:
         HandleCommand(LOWORD(wParam), window, HIWORD(wParam));

@@ -2,27 +2,38 @@
 
 #include <commdlg.h>
 
-#include <vector>
-
 #include "app/cleanup_dialog.h"
 #include "system/bounded_string.h"
 #include "system/handles.h"
+#include "system/heap_buffer.h"
 
 namespace {
 
 const size_t kLineBound = 1024;
 const DWORD kFileNameUnits = 1024;
 
-// The pane's text, or false when its length is out of range.
-bool ReadPane(HWND pane, std::vector<wchar_t>& text)
+// The pane's length in units with its terminator, or 0 when out of range.
+size_t PaneUnits(HWND pane)
 {
     int length = GetWindowTextLengthW(pane);
     int units = static_cast<int>(static_cast<unsigned>(length) + 1u);
-    if (units <= 0)
-        return false;
-    text.assign(static_cast<size_t>(units), L'\0');
-    GetWindowTextW(pane, text.data(), units);
-    return true;
+    return units <= 0 ? 0 : static_cast<size_t>(units);
+}
+
+// Reads the pane's text into a buffer of PaneUnits(pane) units.
+void ReadPane(HWND pane, HeapBuffer<wchar_t>& text)
+{
+    GetWindowTextW(pane, text.Get(), static_cast<int>(text.Count()));
+}
+
+// One byte per unit; a unit above 0xFF, which has no 8-bit form, becomes
+// '?'. Returns the number of bytes.
+DWORD NarrowLogText(const wchar_t* text, char* bytes)
+{
+    DWORD count = 0;
+    for (const wchar_t* unit = text; *unit != L'\0'; ++unit)
+        bytes[count++] = *unit > 0xFF ? '?' : static_cast<char>(*unit);
+    return count;
 }
 
 // Sets the pane's text, shows its newest line and paints it at once: a run
@@ -40,17 +51,22 @@ void ShowLog(HWND pane, const wchar_t* text)
 
 void AppendLog(CleanupDialog& dialog, const wchar_t* text)
 {
-    std::vector<wchar_t> old;
-    if (!ReadPane(dialog.logPane, old)) {
+    size_t units = PaneUnits(dialog.logPane);
+    if (units == 0) {
         ShowLog(dialog.logPane, text);
         return;
     }
-    size_t n = old.size() - 1;
+    HeapBuffer<wchar_t> old(units);
+    if (old.Get() == nullptr)
+        return;
+    ReadPane(dialog.logPane, old);
     size_t lineUnits = 0;
     BoundedLength(text, kLineBound, &lineUnits);
-    std::vector<wchar_t> joined(n + lineUnits + 5, L'\0');
-    BoundedFormat(joined.data(), joined.size(), L"%s \r\n%s", old.data(), text);
-    ShowLog(dialog.logPane, joined.data());
+    HeapBuffer<wchar_t> joined(units - 1 + lineUnits + 5);
+    if (joined.Get() == nullptr)
+        return;
+    BoundedFormat(joined.Get(), joined.Count(), L"%s \r\n%s", old.Get(), text);
+    ShowLog(dialog.logPane, joined.Get());
 }
 
 void ChooseLogFile(HWND owner, CleanupDialog& dialog)
@@ -75,14 +91,6 @@ void ChooseLogFile(HWND owner, CleanupDialog& dialog)
         SaveLogToFile(fileName, dialog);
 }
 
-std::string NarrowLogText(const wchar_t* text)
-{
-    std::string bytes;
-    for (const wchar_t* unit = text; *unit != L'\0'; ++unit)
-        bytes.push_back(*unit > 0xFF ? '?' : static_cast<char>(*unit));
-    return bytes;
-}
-
 void SaveLogToFile(const wchar_t* path, CleanupDialog& dialog)
 {
     UniqueHandle file(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -91,17 +99,19 @@ void SaveLogToFile(const wchar_t* path, CleanupDialog& dialog)
         AppendLog(dialog, L"File to save log is not able to create");
         return;
     }
-    std::vector<wchar_t> text;
-    if (!ReadPane(dialog.logPane, text))
+    size_t units = PaneUnits(dialog.logPane);
+    HeapBuffer<wchar_t> text(units);
+    HeapBuffer<char> bytes(units);
+    if (text.Get() == nullptr || bytes.Get() == nullptr)
         return;
-    std::string bytes = NarrowLogText(text.data());
-    DWORD length = static_cast<DWORD>(bytes.size());
+    ReadPane(dialog.logPane, text);
+    DWORD length = NarrowLogText(text.Get(), bytes.Get());
 
     DWORD position = SetFilePointer(file.Get(), 0, nullptr, FILE_END);
     LockFile(file.Get(), position, 0, length, 0);
     DWORD written = 0;
     // A write that stops short (a full disk, say) leaves a cut log: it
     // fails like a write that wrote nothing.
-    if (!WriteFile(file.Get(), bytes.data(), length, &written, nullptr) || written != length)
+    if (!WriteFile(file.Get(), bytes.Get(), length, &written, nullptr) || written != length)
         MessageBoxW(nullptr, L"Error in writing", L"SaveLog", MB_OK);
 }

@@ -1,15 +1,11 @@
-// The log pane and its export to an 8-bit text file.
+// The log pane and its export to an 8-bit text file: one byte per unit,
+// a unit above 0xFF, which has no 8-bit form, written as '?'.
 #pragma once
 
 #include <windows.h>
-
-#include <string>
 
 struct CleanupDialog;
 
 void AppendLog(CleanupDialog& dialog, const wchar_t* text);
 void ChooseLogFile(HWND owner, CleanupDialog& dialog);
 void SaveLogToFile(const wchar_t* path, CleanupDialog& dialog);
-
-// One byte per unit; a unit above 0xFF, which has no 8-bit form, becomes '?'.
-std::string NarrowLogText(const wchar_t* text);

@@ -15,12 +15,14 @@
 #include "removal/tunnel_client.h"
 #include "run/cleanup_state.h"
 #include "system/bounded_string.h"
+#include "system/console_output.h"
 #include "system/file_removal.h"
 #include "system/responsiveness.h"
 #include "system/special_folders.h"
 
 namespace {
 
+CleanupState gStateStorage;  // all fields zero
 CleanupState* gCleanupState = nullptr;
 
 void DisableControls(CleanupDialog& dialog)
@@ -37,7 +39,7 @@ void DisableControls(CleanupDialog& dialog)
 CleanupState& StateFor(CleanupDialog& dialog)
 {
     if (gCleanupState == nullptr)
-        gCleanupState = new CleanupState();  // all fields zero
+        gCleanupState = &gStateStorage;
     if (gCleanupState->dialog == nullptr)
         gCleanupState->dialog = &dialog;
     return *gCleanupState;
@@ -52,7 +54,7 @@ void DeleteUserVendorFolder()
     if (BoundedAppend(folder, kPathUnits, L"\\Kestrix") != kStringOk)
         return;
     if (PathFileExistsW(folder) && DeleteTreeViaShell(folder) != kShellDeleted)
-        printf("Folder Deletion failed\n");
+        PrintOutput("Folder Deletion failed\n");
 }
 
 // Returns the tunnel phase's result; failed is set when the endpoint-control
@@ -67,9 +69,9 @@ int RunTunnelPhases(CleanupDialog& dialog, CleanupState& state, bool& failed)
     }
     int control = RemoveEndpointControl(state);
     if (control == 0)
-        printf("Quorvane Uninstallation Successful\n");
+        PrintOutput("Quorvane Uninstallation Successful\n");
     else if (control == kNotInstalled)
-        printf("Quorvane not installed\n");
+        PrintOutput("Quorvane not installed\n");
     else
         failed = true;
     return RemoveTunnelClient(state);
@@ -77,14 +79,9 @@ int RunTunnelPhases(CleanupDialog& dialog, CleanupState& state, bool& failed)
 
 }  // namespace
 
-CleanupState* CurrentCleanupState()
-{
-    return gCleanupState;
-}
-
 void ForgetCleanupState()
 {
-    delete gCleanupState;
+    gStateStorage = CleanupState();
     gCleanupState = nullptr;
 }
 

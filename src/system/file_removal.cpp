@@ -1,8 +1,7 @@
 #include "system/file_removal.h"
 
-#include <cstdio>
-
 #include "system/bounded_string.h"
+#include "system/console_output.h"
 #include "system/folder_listing.h"
 #include "system/held_folder.h"
 #include "system/responsiveness.h"
@@ -214,8 +213,8 @@ void EmptyAndRemoveFolder(const wchar_t* folder)
                 break;
             if (!held.DeleteFile(found.name, found.attributes, false)) {
                 DWORD error = GetLastError();
-                printf("Failed to delete %S \n", path);
-                printf("Error %d \n", static_cast<int>(error));
+                PrintOutput("Failed to delete %S \n", path);
+                PrintOutput("Error %d \n", static_cast<int>(error));
             }
         }
     }

@@ -3,10 +3,10 @@
 #include <shlobj.h>
 #include <tlhelp32.h>
 
-#include <vector>
 
 #include "system/bounded_string.h"
 #include "system/handles.h"
+#include "system/heap_buffer.h"
 
 namespace {
 
@@ -19,9 +19,10 @@ const DWORD kUserTokenAccess = TOKEN_QUERY | TOKEN_IMPERSONATE | TOKEN_DUPLICATE
 // Reads the token's owner; tells whether the token could be queried.
 bool ReadTokenOwner(HANDLE token)
 {
-    std::vector<BYTE> owner(kOwnerBufferBytes);
+    HeapBuffer<BYTE> owner(kOwnerBufferBytes);
     DWORD needed = 0;
-    return GetTokenInformation(token, TokenOwner, owner.data(), kOwnerBufferBytes, &needed) != 0;
+    return owner.Get() != nullptr &&
+           GetTokenInformation(token, TokenOwner, owner.Get(), kOwnerBufferBytes, &needed) != 0;
 }
 
 // Resolves the folder through the token of one explorer.exe process.
