@@ -127,15 +127,19 @@ void HandleCommand(int controlId, HWND window, int notificationCode)
     }
 }
 
+void EnableControls(CleanupDialog& dialog, bool enable)
+{
+    const HWND controls[] = {dialog.clearCacheCheck, dialog.restartCheck, dialog.skipTunnelCheck,
+                             dialog.startButton,     dialog.exitButton,   dialog.saveButton};
+    for (HWND control : controls)
+        EnableWindow(control, enable ? TRUE : FALSE);
+    // Skip HLD/PW is offered to an administrator only.
+    EnableWindow(dialog.skipDesktopCheck, enable && dialog.isAdministrator ? TRUE : FALSE);
+}
+
 int RestoreControls(CleanupDialog& dialog)
 {
-    EnableWindow(dialog.clearCacheCheck, TRUE);
-    EnableWindow(dialog.restartCheck, TRUE);
-    EnableWindow(dialog.skipTunnelCheck, TRUE);
-    EnableWindow(dialog.startButton, TRUE);
-    EnableWindow(dialog.exitButton, TRUE);
-    EnableWindow(dialog.saveButton, TRUE);
-    EnableWindow(dialog.skipDesktopCheck, dialog.isAdministrator ? TRUE : FALSE);
+    EnableControls(dialog, true);
 
     // Marks are only ever put back, never taken away.
     if (dialog.restartOption)

@@ -3,6 +3,8 @@
 #include <commdlg.h>
 
 #include "app/cleanup_dialog.h"
+#include "run/cleanup_state.h"
+#include "run/phase_log.h"
 #include "system/bounded_string.h"
 #include "system/handles.h"
 #include "system/heap_buffer.h"
@@ -67,6 +69,17 @@ void AppendLog(CleanupDialog& dialog, const wchar_t* text)
         return;
     BoundedFormat(joined.Get(), joined.Count(), L"%s \r\n%s", old.Get(), text);
     ShowLog(dialog.logPane, joined.Get());
+}
+
+void LogLine(CleanupDialog* window, const wchar_t* text)
+{
+    if (window != nullptr)
+        AppendLog(*window, text);
+}
+
+void LogLine(const CleanupState& state, const wchar_t* text)
+{
+    LogLine(state.dialog, text);
 }
 
 void ChooseLogFile(HWND owner, CleanupDialog& dialog)

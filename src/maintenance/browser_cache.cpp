@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "run/cleanup_state.h"
+#include "run/phase_log.h"
 #include "system/bounded_string.h"
 #include "system/file_removal.h"
 #include "system/folder_listing.h"
@@ -91,10 +92,7 @@ HANDLE FindFirstEntry(EntryBuffer& buffer)
 void ClearFirefox()
 {
     wchar_t profiles[kPathUnits];
-    GetInteractiveUserAppData(profiles);
-    if (profiles[0] == L'\0')
-        return;
-    if (BoundedAppend(profiles, kPathUnits, L"\\Mozilla\\FireFox\\Profiles") != kStringOk)
+    if (!InteractiveUserAppDataPath(profiles, L"\\Mozilla\\FireFox\\Profiles"))
         return;
     ForEachEntry(profiles, L"%s\\*.*", [&](const WIN32_FIND_DATAW& found) {
         if (IsLinkEntry(found))
@@ -108,20 +106,12 @@ void ClearFirefox()
     });
 }
 
-// Chrome keeps its profiles in the local, not the roaming, folder, which
-// Windows XP keeps apart ("Local Settings\Application Data").
-bool ChromeUserDataFolder(wchar_t* folder)
-{
-    GetInteractiveUserLocalAppData(folder);
-    if (folder[0] == L'\0')
-        return false;
-    return BoundedAppend(folder, kPathUnits, L"\\Google\\Chrome\\User Data") == kStringOk;
-}
-
 void ClearChrome()
 {
     wchar_t userData[kPathUnits];
-    if (!ChromeUserDataFolder(userData))
+    // Chrome keeps its profiles in the local, not the roaming, folder,
+    // which Windows XP keeps apart ("Local Settings\Application Data").
+    if (!InteractiveUserLocalAppDataPath(userData, L"\\Google\\Chrome\\User Data"))
         return;
     // Every folder is treated as a profile, whatever its name.
     ForEachEntry(userData, L"%s\\*", [&](const WIN32_FIND_DATAW& found) {

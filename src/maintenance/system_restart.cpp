@@ -1,6 +1,7 @@
 #include "maintenance/system_restart.h"
 
 #include "run/cleanup_state.h"
+#include "run/phase_log.h"
 #include "system/handles.h"
 
 BOOL(WINAPI* gExitWindowsEx)(UINT flags, DWORD reason) = ExitWindowsEx;

@@ -29,10 +29,7 @@ void DeleteMachineClassId(const wchar_t* classId)
 void EmptyUserVendorFolder()
 {
     wchar_t folder[kPathUnits];
-    GetInteractiveUserAppData(folder);
-    if (folder[0] == L'\0')
-        return;
-    if (BoundedAppend(folder, kPathUnits, L"\\Kestrix\\") == kStringOk)
+    if (InteractiveUserAppDataPath(folder, L"\\Kestrix\\"))
         EmptyAndRemoveFolder(folder);
 }
 

@@ -4,8 +4,8 @@
 
 #include <cwchar>
 
-#include "app/log_pane.h"
 #include "run/cleanup_state.h"
+#include "run/phase_log.h"
 #include "system/bounded_string.h"
 #include "system/file_removal.h"
 #include "system/handles.h"
@@ -84,10 +84,7 @@ bool IsRegistered(DesktopComponent component)
 // user or the path does not fit.
 bool PerUserFolder(wchar_t* folder)
 {
-    GetInteractiveUserAppData(folder);
-    if (folder[0] == L'\0')
-        return false;
-    return BoundedAppend(folder, kPathUnits, L"\\Halcyra") == kStringOk;
+    return InteractiveUserAppDataPath(folder, L"\\Halcyra");
 }
 
 // Deletes the per-user folder; a folder that is not there counts as removed.
@@ -111,27 +108,26 @@ void DeleteElevationPolicyKeys()
     }
 }
 
-void RemoveHldFolderOnly(CleanupState& state, bool onXp)
+void RemoveHldFolderOnly(CleanupDialog* window, bool onXp)
 {
     bool perUserRemoved = RemovePerUserFolder();
     bool dataRemoved = DeleteTreeViaShell(DataFolder(kHld, onXp)) == kShellDeleted;
-    LogLine(state, perUserRemoved && dataRemoved ? Info(kHld).folderOnlySuccessLine
+    LogLine(window, perUserRemoved && dataRemoved ? Info(kHld).folderOnlySuccessLine
                                                  : Info(kHld).folderOnlyFailureLine);
 }
 
-void RemovePwFolderOnly(CleanupState& state, bool onXp)
+void RemovePwFolderOnly(CleanupDialog* window, bool onXp)
 {
     bool dataRemoved = DeleteTreeViaShell(DataFolder(kPw, onXp)) == kShellDeleted;
-    LogLine(state, dataRemoved ? Info(kPw).folderOnlySuccessLine : Info(kPw).folderOnlyFailureLine);
+    LogLine(window, dataRemoved ? Info(kPw).folderOnlySuccessLine : Info(kPw).folderOnlyFailureLine);
 }
 
 }  // namespace
 
 void RemoveDesktopComponents(CleanupDialog& dialog, CleanupState& state)
 {
-    CleanupState local = state;
-    local.dialog = &dialog;  // the decision lines go to this dialog
-
+    // The decision lines go to this window's pane, the full removal's
+    // lines to the run's.
     bool hldRegistered = IsRegistered(kHld);
     bool pwRegistered = IsRegistered(kPw);
     bool onXp = IsWindowsXP();
@@ -139,23 +135,23 @@ void RemoveDesktopComponents(CleanupDialog& dialog, CleanupState& state)
     bool pwPresent = PathFileExistsW(DataFolder(kPw, onXp)) != FALSE;
 
     if (!hldPresent) {
-        LogLine(local, Info(kHld).notInstalledLine);
+        LogLine(&dialog, Info(kHld).notInstalledLine);
     } else {
-        LogLine(local, Info(kHld).progressLine);
+        LogLine(&dialog, Info(kHld).progressLine);
         if (hldRegistered)
             RemoveDesktopComponent(state, kHld, onXp);
         else
-            RemoveHldFolderOnly(local, onXp);
+            RemoveHldFolderOnly(&dialog, onXp);
     }
 
     if (!pwPresent) {
-        LogLine(local, Info(kPw).notInstalledLine);
+        LogLine(&dialog, Info(kPw).notInstalledLine);
     } else {
-        LogLine(local, Info(kPw).progressLine);
+        LogLine(&dialog, Info(kPw).progressLine);
         if (pwRegistered)
             RemoveDesktopComponent(state, kPw, onXp);
         else
-            RemovePwFolderOnly(local, onXp);
+            RemovePwFolderOnly(&dialog, onXp);
     }
 }
 

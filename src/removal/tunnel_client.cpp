@@ -4,6 +4,7 @@
 
 #include "removal/product_removal.h"
 #include "run/cleanup_state.h"
+#include "run/phase_log.h"
 #include "system/bounded_string.h"
 #include "system/file_removal.h"
 #include "system/platform_probes.h"

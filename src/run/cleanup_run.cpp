@@ -25,17 +25,6 @@ namespace {
 CleanupState gStateStorage;  // all fields zero
 CleanupState* gCleanupState = nullptr;
 
-void DisableControls(CleanupDialog& dialog)
-{
-    EnableWindow(dialog.clearCacheCheck, FALSE);
-    EnableWindow(dialog.restartCheck, FALSE);
-    EnableWindow(dialog.skipTunnelCheck, FALSE);
-    EnableWindow(dialog.startButton, FALSE);
-    EnableWindow(dialog.exitButton, FALSE);
-    EnableWindow(dialog.saveButton, FALSE);
-    EnableWindow(dialog.skipDesktopCheck, FALSE);
-}
-
 CleanupState& StateFor(CleanupDialog& dialog)
 {
     if (gCleanupState == nullptr)
@@ -48,10 +37,7 @@ CleanupState& StateFor(CleanupDialog& dialog)
 void DeleteUserVendorFolder()
 {
     wchar_t folder[kPathUnits];
-    GetInteractiveUserAppData(folder);
-    if (folder[0] == L'\0')
-        return;
-    if (BoundedAppend(folder, kPathUnits, L"\\Kestrix") != kStringOk)
+    if (!InteractiveUserAppDataPath(folder, L"\\Kestrix"))
         return;
     if (PathFileExistsW(folder) && DeleteTreeViaShell(folder) != kShellDeleted)
         PrintOutput("Folder Deletion failed\n");
@@ -79,21 +65,20 @@ int RunTunnelPhases(CleanupDialog& dialog, CleanupState& state, bool& failed)
 
 }  // namespace
 
+CleanupState* CurrentCleanupState()
+{
+    return gCleanupState;
+}
+
 void ForgetCleanupState()
 {
     gStateStorage = CleanupState();
     gCleanupState = nullptr;
 }
 
-void LogLine(const CleanupState& state, const wchar_t* text)
-{
-    if (state.dialog != nullptr)
-        AppendLog(*state.dialog, text);
-}
-
 void RunCleanup(CleanupDialog& dialog)
 {
-    DisableControls(dialog);
+    EnableControls(dialog, false);
     CleanupState& state = StateFor(dialog);
     SetWindowTextW(dialog.logPane, L"");
 

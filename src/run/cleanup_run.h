@@ -6,6 +6,9 @@ struct CleanupState;
 
 void RunCleanup(CleanupDialog& dialog);
 
+// The process's one state, made at the first run; null before it.
+CleanupState* CurrentCleanupState();
+
 // Ends the process's state, for a process that makes more than one main
 // window in turn (the tests); the next run starts with a fresh state.
 void ForgetCleanupState();

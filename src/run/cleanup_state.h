@@ -9,6 +9,3 @@ struct CleanupState {
     CleanupDialog* dialog;  // whose log pane the phases write to
     bool skipTunnel;        // only while the tunnel phase runs with Skip on
 };
-
-// Appends a line to the state's log pane, if it has one.
-void LogLine(const CleanupState& state, const wchar_t* text);

@@ -97,3 +97,24 @@ DWORD GetInteractiveUserLocalAppData(wchar_t* buffer)
 {
     return GetInteractiveUserFolder(buffer, CSIDL_LOCAL_APPDATA);
 }
+
+namespace {
+
+bool WithSuffix(wchar_t* folder, const wchar_t* suffix)
+{
+    return folder[0] != L'\0' && BoundedAppend(folder, kPathUnits, suffix) == kStringOk;
+}
+
+}  // namespace
+
+bool InteractiveUserAppDataPath(wchar_t* folder, const wchar_t* suffix)
+{
+    GetInteractiveUserAppData(folder);
+    return WithSuffix(folder, suffix);
+}
+
+bool InteractiveUserLocalAppDataPath(wchar_t* folder, const wchar_t* suffix)
+{
+    GetInteractiveUserLocalAppData(folder);
+    return WithSuffix(folder, suffix);
+}

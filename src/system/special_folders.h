@@ -13,3 +13,9 @@ DWORD GetSpecialFolderPath(wchar_t* buffer, int csidl);
 // roaming application data, and the local one that stays on this PC.
 DWORD GetInteractiveUserAppData(wchar_t* buffer);
 DWORD GetInteractiveUserLocalAppData(wchar_t* buffer);
+
+// The interactive user's roaming (or local) application data folder with
+// suffix ("\Kestrix", say) appended; false when there is no such user or
+// the whole path does not fit: a cut path would name another folder.
+bool InteractiveUserAppDataPath(wchar_t* folder, const wchar_t* suffix);
+bool InteractiveUserLocalAppDataPath(wchar_t* folder, const wchar_t* suffix);
