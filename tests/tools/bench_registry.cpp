@@ -275,6 +275,7 @@ struct ClassParent {
     DWORD texts;          // how many texts the phase looks for in it
     DWORD target;         // subkeys at real size
     DWORD added;          // fillers this bench made
+    bool made;            // the bench made the parent itself
     DWORD names;          // names the last bare pass read
 };
 
@@ -337,6 +338,7 @@ DWORD ClassParentCount(const ClassParent& parent)
 // Adds fillers until the parent holds its target number of subkeys.
 bool FillClassParent(ClassParent* parent)
 {
+    parent->made = !KeyExists(parent->root, parent->path ? parent->path : L"", NativeView());
     HKEY key = OpenClassParent(*parent);
     if (key == nullptr)
         return false;
@@ -370,17 +372,20 @@ void EmptyClassParent(ClassParent* parent)
     }
     parent->added = 0;
     RegCloseKey(key);
+    if (parent->made)
+        DeleteKeyForTest(parent->root, parent->path, NativeView());
+    parent->made = false;
 }
 
 // sizes: the real-size subkey counts, in the phase's order.
 std::vector<ClassParent> ClassParents(wchar_t** sizes)
 {
     std::vector<ClassParent> parents = {
-        {"root", HKEY_CLASSES_ROOT, nullptr, false, 1, 0, 0, 0},
-        {"user_classes", HKEY_CURRENT_USER, L"Software\\Classes", false, 2, 0, 0, 0},
-        {"clsid", HKEY_CLASSES_ROOT, L"CLSID", true, 6, 0, 0, 0},
-        {"clsid32", HKEY_CLASSES_ROOT, L"Wow6432Node\\CLSID", true, 6, 0, 0, 0},
-        {"user_clsid", HKEY_CURRENT_USER, L"Software\\Classes\\CLSID", true, 6, 0, 0, 0},
+        {"root", HKEY_CLASSES_ROOT, nullptr, false, 1, 0, 0, false, 0},
+        {"user_classes", HKEY_CURRENT_USER, L"Software\\Classes", false, 2, 0, 0, false, 0},
+        {"clsid", HKEY_CLASSES_ROOT, L"CLSID", true, 6, 0, 0, false, 0},
+        {"clsid32", HKEY_CLASSES_ROOT, L"Wow6432Node\\CLSID", true, 6, 0, 0, false, 0},
+        {"user_clsid", HKEY_CURRENT_USER, L"Software\\Classes\\CLSID", true, 6, 0, 0, false, 0},
     };
     for (size_t p = 0; p < parents.size(); ++p)
         parents[p].target = static_cast<DWORD>(_wtoi(sizes[p]));
@@ -568,8 +573,9 @@ void RemoveClassBenchKeys(std::vector<ClassParent>* parents, const std::vector<V
 {
     RemoveKeys(vendor);
     RemoveKeys(kept);
-    for (ClassParent& parent : *parents)
-        EmptyClassParent(&parent);
+    // The last first: a parent the bench made may lie below another.
+    for (size_t p = parents->size(); p-- > 0;)
+        EmptyClassParent(&(*parents)[p]);
 }
 
 // args: REPEATS and the five real-size counts.
