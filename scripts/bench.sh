@@ -22,7 +22,7 @@ doc=docs/benchmarks.md
 # Repetitions: enough for a steady median, few enough for a few minutes.
 registry_repeats=15
 registry_sizes="5000 20000 50000"
-classes_repeats=9
+classes_repeats=15
 # A PC in use: subkeys of HKEY_CLASSES_ROOT, HKCU\Software\Classes, CLSID,
 # Wow6432Node\CLSID (64-bit prefixes only) and HKCU\Software\Classes\CLSID.
 classes_sizes="30000 2000 15000 8000 500"
@@ -222,6 +222,7 @@ for stage in clean:"Clean prefix" real:"Real size"; do
 done
 classes_flat=$(calc "${R[classes.real.phase_us_per_name]} / ${R[classes.clean.phase_us_per_name]}" 2)
 classes_flat_fastest=$(calc "${R[classes.real.fastest_phase_us_per_name]} / ${R[classes.clean.fastest_phase_us_per_name]}" 2)
+classes_flat_paired=$(calc "${R[classes.real.paired_ratio]} / ${R[classes.clean.paired_ratio]}" 2)
 classes_parents=""
 for parent in root:"HKEY_CLASSES_ROOT" user_classes:"HKCU\\Software\\Classes" clsid:"CLSID" \
               clsid32:"Wow6432Node\\CLSID" user_clsid:"HKCU\\Software\\Classes\\CLSID"; do
@@ -297,7 +298,7 @@ The class registration phase on the clean prefix and on a registry of a real PC'
 ${classes_rows}
 Names read at real size, per parent: $classes_parents. Each real-size pass finds and deletes $(f classes.real.vendor_keys 0) vendor keys spread among them (each with a subkey and a value) and keeps the $(f classes.real.kept_keys 0) ActiveX ProgIDs. With a pass of its own for each text it looks for, the phase would read $(f classes.real.names_one_pass_per_text 0) names at real size ($(f classes.clean.names_one_pass_per_text 0) on the clean prefix) instead of $(f classes.real.names 0).
 
-$classes_verdict The phase's cost per name read changes by a factor of $classes_flat from the clean prefix to the real size, that of the fastest passes by $classes_flat_fastest (1.00 would be perfectly flat).
+$classes_verdict The phase's cost per name read changes by a factor of $classes_flat from the clean prefix to the real size, that of the fastest passes by $classes_flat_fastest; taken against the bare loop of the same rounds (the paired ratios), which cancels the machine's load changing between the two stages, by $classes_flat_paired (1.00 would be perfectly flat).
 
 ### 3. Start-up to a visible window
 
