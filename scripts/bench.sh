@@ -2,8 +2,9 @@
 # Measures Host Sweeper's speed under Wine and writes docs/benchmarks.md:
 # the registry subkey search against a bare enumeration of the same keys,
 # whole cleanup runs (on a clean prefix and with installer products), the
-# start-up to a visible window against a minimal dialog program, and the
-# program's size and peak memory. Everything runs in one fresh throwaway
+# class registration phase on a registry of a real PC's size, the start-up
+# to a visible window against a minimal dialog program, and the program's
+# size and peak memory. Everything runs in one fresh throwaway
 # prefix; run it again to get a new set of numbers.
 #
 # Needs what scripts/build.sh installs. HS_BUILD_DIR picks the build folder
@@ -21,6 +22,10 @@ doc=docs/benchmarks.md
 # Repetitions: enough for a steady median, few enough for a few minutes.
 registry_repeats=15
 registry_sizes="5000 20000 50000"
+classes_repeats=15
+# A PC in use: subkeys of HKEY_CLASSES_ROOT, HKCU\Software\Classes, CLSID,
+# Wow6432Node\CLSID (64-bit prefixes only) and HKCU\Software\Classes\CLSID.
+classes_sizes="30000 2000 15000 8000 500"
 startup_repeats=9
 clean_repeats=9
 phase_repeats=5
@@ -109,6 +114,9 @@ fi
 echo "registry search ($registry_sizes subkeys, $registry_repeats passes each) ..."
 # shellcheck disable=SC2086
 run "$tools/bench_registry.exe" "$registry_repeats" $registry_sizes >"$out/registry.txt"
+echo "class registration phase, clean and at real size ($classes_sizes; $classes_repeats passes each) ..."
+# shellcheck disable=SC2086
+run "$tools/bench_registry.exe" classes "$classes_repeats" $classes_sizes >"$out/classes.txt"
 
 load_after="$(cut -d' ' -f1-3 /proc/loadavg)"
 elapsed=$(( $(date +%s) - started_at ))
@@ -134,6 +142,7 @@ cores="$(nproc)"
 memory="$(awk '/MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)"
 wine_version="$(wine --version)"
 kernel="$(uname -sr)"
+i386_mode="$(scripts/host-i386.sh 2>/dev/null || echo "32-bit programs: mode unknown")"
 distro="Debian $(cat /etc/debian_version 2>/dev/null || echo '?')"
 compiler="$(i686-w64-mingw32-g++-posix --version | head -1)"
 revision="$(git rev-parse --short HEAD 2>/dev/null || echo '?')"
@@ -193,6 +202,47 @@ if [ "$class_share" -ge 50 ]; then
 fi
 class_rate=$(calc "${R[phase.class_registrations.ms.median]} * 1000 / ${R[phase.class_registrations.subkeys_read]}" 2)
 
+# The class registration phase against one bare pass over each parent it
+# searches, on the clean prefix and at real size.
+classes_rows=""
+classes_above=""
+classes_noisy=""
+for stage in clean:"Clean prefix" real:"Real size"; do
+  k="classes.${stage%%:*}"
+  mark=""
+  if awk "BEGIN { exit !(${R[$k.ratio]} > 1.2) }"; then
+    mark=" (above 1.2)"
+    if awk "BEGIN { exit !(${R[$k.paired_ratio]} > 1.2 || ${R[$k.fastest_ratio]} > 1.2) }"; then
+      classes_above="$classes_above ${stage#*:}"
+    else
+      classes_noisy="$classes_noisy ${stage#*:}"
+    fi
+  fi
+  classes_rows+="| ${stage#*:} | $(f "$k.names" 0) | $(spread "$k.phase_ms") | $(spread "$k.bare_ms") | $(f "$k.ratio" 2)$mark | $(f "$k.paired_ratio" 2) | $(f "$k.fastest_ratio" 2) | $(f "$k.phase_us_per_name" 2) | $(f "$k.bare_us_per_name" 2) |"$'\n'
+done
+classes_flat=$(calc "${R[classes.real.phase_us_per_name]} / ${R[classes.clean.phase_us_per_name]}" 2)
+classes_flat_fastest=$(calc "${R[classes.real.fastest_phase_us_per_name]} / ${R[classes.clean.fastest_phase_us_per_name]}" 2)
+classes_flat_paired=$(calc "${R[classes.real.paired_ratio]} / ${R[classes.clean.paired_ratio]}" 2)
+classes_parents=""
+for parent in root:"HKEY_CLASSES_ROOT" user_classes:"HKCU\\Software\\Classes" clsid:"CLSID" \
+              clsid32:"Wow6432Node\\CLSID" user_clsid:"HKCU\\Software\\Classes\\CLSID"; do
+  has "classes.real.names.${parent%%:*}" || continue
+  classes_parents+="${classes_parents:+, }${parent#*:} $(f "classes.real.names.${parent%%:*}" 0) (clean: $(f "classes.clean.names.${parent%%:*}" 0))"
+done
+classes_verdict="Within the 1.2 target on the clean prefix and at real size."
+if [ -n "$classes_noisy" ]; then
+  classes_verdict="The ratio of the medians is above 1.2 for:$classes_noisy in this run, but the paired and fastest ratios are not: passes slowed by a busy neighbour (see the notes on noise), not a slower phase."
+fi
+if [ -n "$classes_above" ]; then
+  classes_verdict="Above the 1.2 target for:$classes_above in this run, in the paired or fastest ratio too."
+fi
+qemu_note=""
+case "$i386_mode" in
+  *emulated*)
+    qemu_note="- Emulation: this host runs no 32-bit x86 programs itself, so Wine's 32-bit side, the program and the bench programs included, ran under qemu-user emulation (scripts/host-i386.sh: \"$i386_mode\"); wineserver is native. Absolute times are therefore not a native host's, and they vary with what the emulator translates; the ratios measured within one process, whose two sides pay the emulation alike, are what these numbers show."$'\n'
+    ;;
+esac
+
 startup_rows=""
 for subject in hostsweeper:HostSweeper.exe minimal:"minimal dialog" minimal_imports:"minimal dialog, same imports"; do
   name="${subject%%:*}"
@@ -239,7 +289,16 @@ Where the run's time goes on the clean prefix: the phases called one by one in a
 | Phase | ms |
 |---|---|
 ${phase_rows}
-The class registration phase, $class_share% of that, reads $(f phase.class_registrations.subkeys_read 0) subkey names (HKEY_CLASSES_ROOT, HKCU\\Software\\Classes twice, and CLSID in each view once per vendor class id), $class_rate µs per name.$class_verdict
+The class registration phase, $class_share% of that, reads $(f phase.class_registrations.subkeys_read 0) subkey names (HKEY_CLASSES_ROOT, HKCU\\Software\\Classes, CLSID in each view and HKCU\\Software\\Classes\\CLSID, each once), $class_rate µs per name.$class_verdict
+
+The class registration phase on the clean prefix and on a registry of a real PC's size, against one bare enumeration loop over each parent it searches (the same loop as in section 1), in the same process: ms as median (min–max, n), ratios as in section 1, costs per name read.
+
+| Registry | Names read | Phase ms | Bare passes ms | Ratio | Ratio, paired | Ratio, fastest | Phase µs/name | Bare µs/name |
+|---|---:|---|---|---:|---:|---:|---:|---:|
+${classes_rows}
+Names read at real size, per parent: $classes_parents. Each real-size pass finds and deletes $(f classes.real.vendor_keys 0) vendor keys spread among them (each with a subkey and a value) and keeps the $(f classes.real.kept_keys 0) ActiveX ProgIDs. With a pass of its own for each text it looks for, the phase would read $(f classes.real.names_one_pass_per_text 0) names at real size ($(f classes.clean.names_one_pass_per_text 0) on the clean prefix) instead of $(f classes.real.names 0).
+
+$classes_verdict The phase's cost per name read changes by a factor of $classes_flat from the clean prefix to the real size, that of the fastest passes by $classes_flat_fastest; taken against the bare loop of the same rounds (the paired ratios), which cancels the machine's load changing between the two stages, by $classes_flat_paired (1.00 would be perfectly flat).
 
 ### 3. Start-up to a visible window
 
@@ -268,6 +327,7 @@ Generated by \`scripts/bench.sh\` on $today from revision $revision; do not edit
 - CPU: $cpu, $cores cores
 - Memory: $memory
 - $distro, $kernel
+- $i386_mode
 - $wine_version, prefix $kind, display: Xvfb without a window manager; wineserver and every Wine process of the measurements pinned to CPU $cpus (taskset), see the notes
 - Build: $compiler, the project's MinSizeRel flags (static, stripped)
 - Load average (1, 5, 15 min) before the measurements: $load_before; after: $load_after
@@ -280,14 +340,15 @@ $tables
 - Clock: QueryPerformanceCounter in the bench programs, under Wine. Each figure is the median of repeated measurements; the minimum and maximum are shown so the spread can be judged.
 - Registry search (tests/tools/bench_registry.cpp): the bench program creates the subkeys itself under HKCU in the same registry view the search opens (names "Bench.Component.NNNNNN", 22 characters), one parent for each size ($registry_sizes). No name contains the searched text, so nothing is deleted and every size is measured $registry_repeats times; the bench checks that the counts are unchanged afterwards. The sizes are measured round by round (each round times every size), so a busy spell falls on all sizes alike. The bare loop is RegOpenKeyExW with the search's access mask, RegQueryInfoKeyW for the count, and RegEnumKeyExW over every index into a 255-unit buffer. Search and bare loop run in the same process, one after the other (swapping which goes first every round) after one untimed pass of each. For the deleting column, 10 matching keys are added before each of 5 searches, and the bench checks they are all gone and nothing else is. Everything the bench made is deleted at the end.
 - Cleanup run (tests/tools/bench_cleanup_run.cpp): ProgramUnderTest (tests/support/window_driver.h) starts the real $build/HostSweeper.exe and clicks Start Cleanup with BM_CLICK; the call returns when the program has handled the click, that is when the run is over. The bench checks that the controls are enabled again and that the log holds "Registry Cleanup Successful", reads the peak memory, then closes the program. $products_note
+- Class registration phase at real size (tests/tools/bench_registry.cpp, "classes"): CleanClassRegistrations with both tunnel flags clear, so the user-folder step after the searches is left out and what is timed is the searches alone, against the bare loop run once over each parent the phase searches, in the same process, alternating which goes first, after one untimed pass of each; $classes_repeats pairs on the prefix as it is, then as many after the bench fills those parents up to $classes_sizes subkeys (in the phase's order: HKEY_CLASSES_ROOT, HKCU\\Software\\Classes, CLSID, Wow6432Node\\CLSID on a 64-bit prefix, HKCU\\Software\\Classes\\CLSID; ProgID-like names whose first letter runs through the alphabet, class ids spread over the whole range). At real size the vendor's keys are seeded before each timed pass of either kind, so both read the same names: two ProgIDs at the root, two in the user's classes, every vendor class id in each CLSID. After each pass of the phase the bench checks that exactly those are gone, the ActiveX ProgIDs still there and every parent's count as before; at the end it deletes all it made and checks the counts are back.
 - Phases: the same phase functions the run calls, in its order, on the real dialog from template 129 created in the bench process (TestWindow); this tells where the time goes but is not the program itself.
 - Start-up (tests/tools/bench_startup.cpp): the bench program starts each program with CreateProcessW and polls EnumWindows every millisecond for a visible top-level window of that process with the expected caption, then reads its peak memory and closes it with WM_CLOSE, waiting for it to exit before the next start. The minimal dialog (tests/tools/bench_minimal_dialog.cpp) is one modeless dialog with one button, the program's window style, font and manifest, built with the program's flags (static, stripped, GUI subsystem, the same runtime); the "same imports" variant also imports the nine system libraries HostSweeper.exe imports, without calling them.
 - Sizes are of the files in \`$build\`.
 
 ## Notes
 
-- One CPU: every registry call (and most other calls) is a round trip between the program and the single-threaded wineserver. On the 2-CPU virtual machine this script was written on, with the two on different, otherwise idle CPUs, each round trip waited for the other CPU to wake up: the bare enumeration then cost about 35 µs per key instead of 5, and the figures swung several-fold from run to run depending on what else kept the CPUs awake. Pinned to one CPU the round trip is a plain task switch and the figures repeat; HS_BENCH_CPUS=0-1 measures without the pinning.
-- Noise: the machine is shared (see the load average), so a busy neighbour still shows up in the times. Medians and the interleaving absorb most of it; compare the paired and "fastest" ratios with the median one, and re-run the script when in doubt. The registry bench keeps every search/bare pair in \`$build/bench-results/registry.txt\` (lines "pair SIZE REPEAT SEARCH_MS BARE_MS") to show when a neighbour got in the way.
+${qemu_note}- One CPU: every registry call (and most other calls) is a round trip between the program and the single-threaded wineserver. On the 2-CPU virtual machine this script was written on, with the two on different, otherwise idle CPUs, each round trip waited for the other CPU to wake up: the bare enumeration then cost about 35 µs per key instead of 5, and the figures swung several-fold from run to run depending on what else kept the CPUs awake. Pinned to one CPU the round trip is a plain task switch and the figures repeat; HS_BENCH_CPUS=0-1 measures without the pinning.
+- Noise: the machine is shared (see the load average), so a busy neighbour still shows up in the times. Medians and the interleaving absorb most of it; compare the paired and "fastest" ratios with the median one, and re-run the script when in doubt. The registry bench keeps every search/bare pair in \`$build/bench-results/registry.txt\` (lines "pair SIZE REPEAT SEARCH_MS BARE_MS"), and the class registration bench every phase/bare pair in \`$build/bench-results/classes.txt\` (lines "classes_pair STAGE REPEAT PHASE_MS BARE_MS"), to show when a neighbour got in the way.
 - Closing a program's window takes Wine about 2 s under Xvfb: with no window manager, the X11 driver's wait for the window to be withdrawn runs into its 2-second timeout. It is outside every timed interval, but it is why the start-up and run measurements take most of the script's time.
 EOF
 

@@ -17,14 +17,7 @@ const wchar_t* const kVendorClassIds[6] = {
 
 namespace {
 
-// The machine-wide class keys: "CLSID" in the native view, and the 32-bit
-// registrations below "Wow6432Node" on 64-bit Windows.
-void DeleteMachineClassId(const wchar_t* classId)
-{
-    DeleteSubkeysContaining(HKEY_CLASSES_ROOT, L"CLSID", classId);
-    if (IsNative64Bit())
-        DeleteSubkeysContaining(HKEY_CLASSES_ROOT, L"Wow6432Node\\CLSID", classId);
-}
+const wchar_t* const kUserClassTexts[2] = {L"Kestrix", L"xpvVersion"};
 
 void EmptyUserVendorFolder()
 {
@@ -37,13 +30,17 @@ void EmptyUserVendorFolder()
 
 void CleanClassRegistrations(const CleanupState& state)
 {
+    // Each parent is read once, for every text looked for in it: on a PC in
+    // use the classes root and CLSID hold tens of thousands of keys.
     DeleteSubkeysContaining(HKEY_CLASSES_ROOT, nullptr, L"Kestrix");
-    DeleteSubkeysContaining(HKEY_CURRENT_USER, L"Software\\Classes", L"Kestrix");
-    DeleteSubkeysContaining(HKEY_CURRENT_USER, L"Software\\Classes", L"xpvVersion");
-    for (const wchar_t* classId : kVendorClassIds) {
-        DeleteMachineClassId(classId);
-        DeleteSubkeysContaining(HKEY_CURRENT_USER, L"Software\\Classes\\CLSID", classId);
-    }
+    DeleteSubkeysContainingAny(HKEY_CURRENT_USER, L"Software\\Classes", kUserClassTexts, 2);
+    // An identifier's machine-wide keys go before its per-user ones: the
+    // native CLSID, on 64-bit Windows the 32-bit registrations below
+    // "Wow6432Node", then the user's own.
+    DeleteSubkeysContainingAny(HKEY_CLASSES_ROOT, L"CLSID", kVendorClassIds, 6);
+    if (IsNative64Bit())
+        DeleteSubkeysContainingAny(HKEY_CLASSES_ROOT, L"Wow6432Node\\CLSID", kVendorClassIds, 6);
+    DeleteSubkeysContainingAny(HKEY_CURRENT_USER, L"Software\\Classes\\CLSID", kVendorClassIds, 6);
     if (!state.tunnelRemoved && !state.tunnelAbsent)
         return;
     EmptyUserVendorFolder();

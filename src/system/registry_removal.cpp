@@ -77,6 +77,19 @@ void DeleteSubtrees(HKEY key, REGSAM view)
     }
 }
 
+// Whether a found name is to be deleted: it holds one of the texts and is
+// not of the protected family.
+bool IsWanted(const wchar_t* name, const wchar_t* const* texts, size_t textCount)
+{
+    if (wcsstr(name, kProtectedProgId) != nullptr)
+        return false;
+    for (size_t t = 0; t < textCount; ++t) {
+        if (wcsstr(name, texts[t]) != nullptr)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 REGSAM ViewOf(REGSAM access)
@@ -101,6 +114,12 @@ LONG DeleteKeyTree(HKEY parent, const wchar_t* name, REGSAM view)
 
 int DeleteSubkeysContaining(HKEY root, const wchar_t* subkeyPath, const wchar_t* text)
 {
+    return DeleteSubkeysContainingAny(root, subkeyPath, &text, 1);
+}
+
+int DeleteSubkeysContainingAny(HKEY root, const wchar_t* subkeyPath, const wchar_t* const* texts,
+                               size_t textCount)
+{
     RegKey parent;
     REGSAM access = FullAccessMask();
     if (RegOpenKeyExW(root, subkeyPath, 0, access, parent.Receive()) != ERROR_SUCCESS)
@@ -119,7 +138,7 @@ int DeleteSubkeysContaining(HKEY root, const wchar_t* subkeyPath, const wchar_t*
         if (RegEnumKeyExW(parent.Get(), i, name, &nameUnits, nullptr, nullptr, nullptr, nullptr) !=
             ERROR_SUCCESS)
             continue;
-        if (wcsstr(name, text) == nullptr || wcsstr(name, kProtectedProgId) != nullptr)
+        if (!IsWanted(name, texts, textCount))
             continue;
         if (DeleteKeyTree(parent.Get(), name, ViewOf(access)) == ERROR_SUCCESS)
             --i;

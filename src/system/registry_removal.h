@@ -10,6 +10,11 @@ extern const wchar_t kProtectedProgId[];
 // itself when subkeyPath is null) whose names contain text. Returns 0.
 int DeleteSubkeysContaining(HKEY root, const wchar_t* subkeyPath, const wchar_t* text);
 
+// The same in one pass over the parent for several texts: a subkey whose
+// name contains any of the textCount texts is deleted. Returns 0.
+int DeleteSubkeysContainingAny(HKEY root, const wchar_t* subkeyPath, const wchar_t* const* texts,
+                               size_t textCount);
+
 // The registry view an access mask asks for: KEY_WOW64_64KEY,
 // KEY_WOW64_32KEY or 0.
 REGSAM ViewOf(REGSAM access);

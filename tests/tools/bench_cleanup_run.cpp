@@ -234,17 +234,17 @@ int BenchProducts(int repeats, const std::vector<Package>& packages)
     return 0;
 }
 
-// How many subkey names the class registration phase reads: the parents it
-// searches, each once per text searched for in it.
+// How many subkey names the class registration phase reads: each parent it
+// searches, once.
 double ClassPhaseSubkeys()
 {
-    const double classIds = 6;
-    double perClassId = SubkeyCount(HKEY_CLASSES_ROOT, L"CLSID") +
-                        SubkeyCount(HKEY_CURRENT_USER, L"Software\\Classes\\CLSID");
+    double names = SubkeyCount(HKEY_CLASSES_ROOT, nullptr) +
+                   SubkeyCount(HKEY_CURRENT_USER, L"Software\\Classes") +
+                   SubkeyCount(HKEY_CLASSES_ROOT, L"CLSID") +
+                   SubkeyCount(HKEY_CURRENT_USER, L"Software\\Classes\\CLSID");
     if (IsNative64Bit())
-        perClassId += SubkeyCount(HKEY_CLASSES_ROOT, L"Wow6432Node\\CLSID");
-    return SubkeyCount(HKEY_CLASSES_ROOT, nullptr) +
-           2 * SubkeyCount(HKEY_CURRENT_USER, L"Software\\Classes") + classIds * perClassId;
+        names += SubkeyCount(HKEY_CLASSES_ROOT, L"Wow6432Node\\CLSID");
+    return names;
 }
 
 // The phases of a run in its order, each timed apart; the run itself adds

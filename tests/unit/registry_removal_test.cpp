@@ -189,6 +189,24 @@ TEST_F(SubkeyRemoval, AdjacentMatchesGoInOnePass)
     EXPECT_EQ(Names({L"Alpha", L"Zed"}), Left());
 }
 
+// One pass for several texts: a name holding two of them is deleted once
+// and its neighbour is still reached; the last text counts as much as the
+// first; the protected family is spared whichever text it holds.
+TEST_F(SubkeyRemoval, SeveralTextsInOnePass)
+{
+    Make(L"Kestrix.xpvVersion\\CurVer");
+    Make(L"Kestrix.xpvVersion.2");
+    Make(L"Other");
+    Make(L"Other.xpvVersion.Kestrix.QvWinActiveX");
+    Make(L"Zed.{EEF90444}");
+    Make(L"Zed.{eef90444}.2");
+
+    const wchar_t* const texts[] = {L"Kestrix", L"xpvVersion", L"{EEF90444}"};
+    DeleteSubkeysContainingAny(HKEY_CURRENT_USER, kParent, texts, 3);
+    EXPECT_EQ(Names({L"Other", L"Other.xpvVersion.Kestrix.QvWinActiveX", L"Zed.{eef90444}.2"}),
+              Left());
+}
+
 TEST_F(SubkeyRemoval, MissingParentChangesNothing)
 {
     Make(L"Kestrix");
