@@ -63,7 +63,18 @@ import -window root -crop 800x560+0+0 "$shots/screenshot.png"
 # The dialog sits at a fixed place on Wine's desktop: click its buttons.
 echo "pressing Start Cleanup"
 xdotool mousemove --window "$desktop" 182 200 click 1
-sleep 15
+# The run writes its lines as it goes: it is over when the window has not
+# changed for several seconds (a fixed wait would be too short where Wine's
+# 32-bit side runs under emulation).
+last=""
+still=0
+for _ in $(seq 1 150); do
+  sleep 2
+  now=$(import -window root -crop 800x560+0+0 png:- | md5sum)
+  if [ "$now" = "$last" ]; then still=$((still + 1)); else still=0; fi
+  last="$now"
+  [ $still -ge 4 ] && break
+done
 import -window root -crop 800x560+0+0 "$shots/screenshot-after-run.png"
 echo "pressing Exit"
 xdotool mousemove --window "$desktop" 641 480 click 1

@@ -294,12 +294,3 @@ bool AcceptSaveDialog(HWND dialog, const std::wstring& fileName)
     return true;
 }
 
-bool WaitForFile(const std::wstring& path, DWORD timeoutMs)
-{
-    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
-        if (Exists(path))
-            return true;
-        Sleep(50);
-    }
-    return false;
-}

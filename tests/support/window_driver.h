@@ -81,5 +81,3 @@ HWND FindVisibleWindow(DWORD processId, const wchar_t* caption);
 
 // Fills the real save-as dialog's file name and presses Save.
 bool AcceptSaveDialog(HWND dialog, const std::wstring& fileName);
-// Waits until a file exists and is no longer growing.
-bool WaitForFile(const std::wstring& path, DWORD timeoutMs = 20000);
