@@ -22,12 +22,17 @@ interp=/usr/local/libexec/hostsweeper/qemu-i386
 state=/var/lib/hostsweeper/apt-backports
 reason=/var/lib/hostsweeper/i386-mode
 
+probe_dir="${HS_BUILD_DIR:-build}"
+case "$probe_dir" in /*) ;; *) probe_dir="$(cd "$(dirname "$0")/.." && pwd)/$probe_dir" ;; esac
+
 die() { echo "host-i386: $*" >&2; exit 1; }
 
 # A static i386 program of 96 bytes: exit(42) through int 0x80.
 probe_file() {
   local f
-  f=$(mktemp "${TMPDIR:-/tmp}/hs-i386-probe.XXXXXX")
+  # In the checkout's build folder rather than /tmp, which may be noexec.
+  mkdir -p "$probe_dir"
+  f=$(mktemp "$probe_dir/hs-i386-probe.XXXXXX")
   printf '\177ELF\001\001\001\000\000\000\000\000\000\000\000\000' >"$f"
   printf '\002\000\003\000\001\000\000\000\124\200\004\010\064\000\000\000' >>"$f"
   printf '\000\000\000\000\000\000\000\000\064\000\040\000\001\000\000\000' >>"$f"
