@@ -11,10 +11,8 @@ int gIsAdministrator = 0;
 CleanupDialog* gCleanupDialog = nullptr;
 
 namespace {
-alignas(CleanupDialog) unsigned char gDialogStorage[sizeof(CleanupDialog)];
-}
 
-namespace {
+alignas(CleanupDialog) unsigned char gDialogStorage[sizeof(CleanupDialog)];
 
 bool IsChecked(HWND box)
 {

@@ -3,6 +3,7 @@
 #include <winternl.h>
 
 #include "system/folder_listing.h"
+#include "system/system_exports.h"
 
 namespace {
 
@@ -26,22 +27,15 @@ struct NativeCalls {
     StatusToErrorFn statusToError;
 };
 
-template <typename Fn>
-Fn Lookup(HMODULE module, const char* name)
-{
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 const NativeCalls* Native()
 {
     static NativeCalls calls;
     static bool loaded = false;
     if (!loaded) {
-        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-        calls.openFile = Lookup<OpenFileFn>(ntdll, "NtOpenFile");
-        calls.queryDirectory = Lookup<QueryDirectoryFn>(ntdll, "NtQueryDirectoryFile");
-        calls.setInformation = Lookup<SetInformationFn>(ntdll, "NtSetInformationFile");
-        calls.statusToError = Lookup<StatusToErrorFn>(ntdll, "RtlNtStatusToDosError");
+        calls.openFile = LookUpExport<OpenFileFn>(L"ntdll", "NtOpenFile");
+        calls.queryDirectory = LookUpExport<QueryDirectoryFn>(L"ntdll", "NtQueryDirectoryFile");
+        calls.setInformation = LookUpExport<SetInformationFn>(L"ntdll", "NtSetInformationFile");
+        calls.statusToError = LookUpExport<StatusToErrorFn>(L"ntdll", "RtlNtStatusToDosError");
         loaded = true;
     }
     if (calls.openFile == nullptr || calls.queryDirectory == nullptr ||

@@ -1,5 +1,7 @@
 #include "system/platform_probes.h"
 
+#include "system/system_exports.h"
+
 namespace {
 typedef void(WINAPI* GetNativeSystemInfoFn)(LPSYSTEM_INFO);
 }
@@ -7,12 +9,8 @@ typedef void(WINAPI* GetNativeSystemInfoFn)(LPSYSTEM_INFO);
 bool IsNative64Bit()
 {
     // Looked up at run time: Windows before XP lacks the export.
-    HMODULE kernel = GetModuleHandleW(L"kernel32");
-    if (kernel == nullptr)
-        return false;
     GetNativeSystemInfoFn getNativeSystemInfo =
-        reinterpret_cast<GetNativeSystemInfoFn>(
-            reinterpret_cast<void*>(GetProcAddress(kernel, "GetNativeSystemInfo")));
+        LookUpExport<GetNativeSystemInfoFn>(L"kernel32", "GetNativeSystemInfo");
     if (getNativeSystemInfo == nullptr)
         return false;
     SYSTEM_INFO info;

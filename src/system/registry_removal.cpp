@@ -5,6 +5,7 @@
 #include "system/handles.h"
 #include "system/platform_probes.h"
 #include "system/responsiveness.h"
+#include "system/system_exports.h"
 
 const wchar_t kProtectedProgId[] = L"Kestrix.QvWinActiveX";
 
@@ -17,15 +18,6 @@ const REGSAM kTreeAccess = KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE;
 typedef LONG(WINAPI* RegDeleteKeyExWFn)(HKEY, LPCWSTR, REGSAM, DWORD);
 typedef LONG(WINAPI* NtDeleteKeyFn)(HANDLE);
 typedef ULONG(WINAPI* RtlNtStatusToDosErrorFn)(LONG);
-
-template <typename Fn>
-Fn Export(const wchar_t* module, const char* name)
-{
-    HMODULE handle = GetModuleHandleW(module);
-    if (handle == nullptr)
-        return nullptr;
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(handle, name)));
-}
 
 // A key opened with REG_OPTION_OPEN_LINK is the link itself when it holds
 // the link's target as a REG_LINK "SymbolicLinkValue".
@@ -41,9 +33,9 @@ bool IsRegistryLink(HKEY key)
 // deletes the key a handle names.
 LONG DeleteLinkKey(HKEY link)
 {
-    NtDeleteKeyFn deleteKey = Export<NtDeleteKeyFn>(L"ntdll", "NtDeleteKey");
+    NtDeleteKeyFn deleteKey = LookUpExport<NtDeleteKeyFn>(L"ntdll", "NtDeleteKey");
     RtlNtStatusToDosErrorFn toError =
-        Export<RtlNtStatusToDosErrorFn>(L"ntdll", "RtlNtStatusToDosError");
+        LookUpExport<RtlNtStatusToDosErrorFn>(L"ntdll", "RtlNtStatusToDosError");
     if (deleteKey == nullptr || toError == nullptr)
         return ERROR_CALL_NOT_IMPLEMENTED;
     return static_cast<LONG>(toError(deleteKey(link)));
@@ -54,7 +46,7 @@ LONG DeleteLinkKey(HKEY link)
 // it but has a single view, where the plain deletion is the same.
 LONG DeleteEmptyKey(HKEY parent, const wchar_t* name, REGSAM view)
 {
-    RegDeleteKeyExWFn deleteKeyEx = Export<RegDeleteKeyExWFn>(L"advapi32", "RegDeleteKeyExW");
+    RegDeleteKeyExWFn deleteKeyEx = LookUpExport<RegDeleteKeyExWFn>(L"advapi32", "RegDeleteKeyExW");
     if (deleteKeyEx != nullptr)
         return deleteKeyEx(parent, name, view, 0);
     return RegDeleteKeyW(parent, name);

@@ -3,7 +3,6 @@
 #include <shlobj.h>
 #include <tlhelp32.h>
 
-
 #include "system/bounded_string.h"
 #include "system/handles.h"
 #include "system/heap_buffer.h"
