@@ -34,5 +34,12 @@ if [ "$size" -gt $max_bytes ]; then
   echo "$exe is $size bytes, more than $max_bytes"
   status=1
 fi
+# The C++ runtime's exception support comes in whole once anything asks for
+# it (a thread-safe static, a throwing new); its terminate handler's text
+# shows it, whatever the size.
+if grep -q "terminate called after throwing" "$exe"; then
+  echo "$exe carries the C++ runtime's exception support"
+  status=1
+fi
 [ $status -eq 0 ] && echo "imports of $exe: $count functions, all in Windows XP SP3's own DLLs; $size bytes"
 exit $status
