@@ -125,6 +125,17 @@ void HandleCommand(int controlId, HWND window, int notificationCode)
     }
 }
 
+RunOptions ReadRunOptions(const CleanupDialog& dialog)
+{
+    RunOptions options;
+    options.clearCache = dialog.clearCacheOption;
+    options.restart = dialog.restartOption;
+    options.skipTunnel = dialog.skipTunnelOption;
+    options.skipDesktop = dialog.skipDesktopOption;
+    options.isAdministrator = dialog.isAdministrator;
+    return options;
+}
+
 void EnableControls(CleanupDialog& dialog, bool enable)
 {
     const HWND controls[] = {dialog.clearCacheCheck, dialog.restartCheck, dialog.skipTunnelCheck,

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "run/run_window.h"
+
 struct CleanupDialog {
     explicit CleanupDialog(HWND window);
 
@@ -26,9 +28,6 @@ extern CleanupDialog* gCleanupDialog;
 
 INT_PTR CALLBACK MainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void HandleCommand(int controlId, HWND window, int notificationCode);
-int RestoreControls(CleanupDialog& dialog);
-// Enables the options and buttons, or disables them all for a run.
-void EnableControls(CleanupDialog& dialog, bool enable);
 
 // Whether the calling thread's token holds Administrators enabled.
 bool CheckAdministrator();

@@ -3,11 +3,11 @@
 #include <commdlg.h>
 
 #include "app/cleanup_dialog.h"
-#include "run/cleanup_state.h"
-#include "run/phase_log.h"
 #include "system/bounded_string.h"
+#include "system/cleanup_state.h"
 #include "system/handles.h"
 #include "system/heap_buffer.h"
+#include "system/phase_log.h"
 
 namespace {
 
@@ -69,6 +69,11 @@ void AppendLog(CleanupDialog& dialog, const wchar_t* text)
         return;
     BoundedFormat(joined.Get(), joined.Count(), L"%s \r\n%s", old.Get(), text);
     ShowLog(dialog.logPane, joined.Get());
+}
+
+void ClearLog(CleanupDialog& dialog)
+{
+    SetWindowTextW(dialog.logPane, L"");
 }
 
 void LogLine(CleanupDialog* window, const wchar_t* text)

@@ -4,8 +4,7 @@
 
 #include <windows.h>
 
-struct CleanupDialog;
+#include "run/run_window.h"
 
-void AppendLog(CleanupDialog& dialog, const wchar_t* text);
 void ChooseLogFile(HWND owner, CleanupDialog& dialog);
 void SaveLogToFile(const wchar_t* path, CleanupDialog& dialog);

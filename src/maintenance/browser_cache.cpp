@@ -5,12 +5,12 @@
 
 #include <cstdlib>
 
-#include "run/cleanup_state.h"
-#include "run/phase_log.h"
 #include "system/bounded_string.h"
+#include "system/cleanup_state.h"
 #include "system/file_removal.h"
 #include "system/folder_listing.h"
 #include "system/handles.h"
+#include "system/phase_log.h"
 #include "system/responsiveness.h"
 #include "system/special_folders.h"
 

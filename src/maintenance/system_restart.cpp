@@ -1,8 +1,8 @@
 #include "maintenance/system_restart.h"
 
-#include "run/cleanup_state.h"
-#include "run/phase_log.h"
+#include "system/cleanup_state.h"
 #include "system/handles.h"
+#include "system/phase_log.h"
 
 BOOL(WINAPI* gExitWindowsEx)(UINT flags, DWORD reason) = ExitWindowsEx;
 

@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "run/cleanup_state.h"
 #include "system/bounded_string.h"
+#include "system/cleanup_state.h"
 #include "system/file_removal.h"
 #include "system/platform_probes.h"
 #include "system/registry_removal.h"

@@ -3,7 +3,7 @@
 #include <msi.h>
 
 #include "removal/installer_api.h"
-#include "run/cleanup_state.h"
+#include "system/cleanup_state.h"
 #include "system/responsiveness.h"
 
 namespace {

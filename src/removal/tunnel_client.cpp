@@ -3,10 +3,10 @@
 #include <shlobj.h>
 
 #include "removal/product_removal.h"
-#include "run/cleanup_state.h"
-#include "run/phase_log.h"
 #include "system/bounded_string.h"
+#include "system/cleanup_state.h"
 #include "system/file_removal.h"
+#include "system/phase_log.h"
 #include "system/platform_probes.h"
 #include "system/registry_removal.h"
 #include "system/special_folders.h"

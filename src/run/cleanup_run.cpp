@@ -4,8 +4,6 @@
 
 #include <cstdio>
 
-#include "app/cleanup_dialog.h"
-#include "app/log_pane.h"
 #include "maintenance/browser_cache.h"
 #include "maintenance/system_restart.h"
 #include "removal/class_registrations.h"
@@ -13,8 +11,9 @@
 #include "removal/endpoint_agent.h"
 #include "removal/product_removal.h"
 #include "removal/tunnel_client.h"
-#include "run/cleanup_state.h"
+#include "run/run_window.h"
 #include "system/bounded_string.h"
+#include "system/cleanup_state.h"
 #include "system/console_output.h"
 #include "system/file_removal.h"
 #include "system/responsiveness.h"
@@ -45,9 +44,9 @@ void DeleteUserVendorFolder()
 
 // Returns the tunnel phase's result; failed is set when the endpoint-control
 // product could not be removed.
-int RunTunnelPhases(CleanupDialog& dialog, CleanupState& state, bool& failed)
+int RunTunnelPhases(const RunOptions& options, CleanupState& state, bool& failed)
 {
-    if (dialog.skipTunnelOption) {
+    if (options.skipTunnel) {
         state.skipTunnel = true;
         int result = RemoveTunnelClient(state);
         state.skipTunnel = false;
@@ -78,9 +77,11 @@ void ForgetCleanupState()
 
 void RunCleanup(CleanupDialog& dialog)
 {
+    // The options as they stand at the press: the run reads them once.
+    RunOptions options = ReadRunOptions(dialog);
     EnableControls(dialog, false);
     CleanupState& state = StateFor(dialog);
-    SetWindowTextW(dialog.logPane, L"");
+    ClearLog(dialog);
 
     AppendLog(dialog, L"Starting Tessaline Manager Uninstallation Please wait .... ");
     // The window has its turn between steps, so that it shows the disabled
@@ -98,8 +99,8 @@ void RunCleanup(CleanupDialog& dialog)
     }
     KeepResponsiveNow();
 
-    bool skipTunnel = dialog.skipTunnelOption;
-    int tunnel = RunTunnelPhases(dialog, state, failed);
+    bool skipTunnel = options.skipTunnel;
+    int tunnel = RunTunnelPhases(options, state, failed);
     bool tunnelGone = skipTunnel ? tunnel != kSkipped : (tunnel == 0 || tunnel == kSkipped);
     KeepResponsiveNow();
     if (tunnelGone && !failed)
@@ -111,13 +112,13 @@ void RunCleanup(CleanupDialog& dialog)
     AppendLog(dialog, L"Registry Cleanup Successful");
     KeepResponsiveNow();
 
-    if (!dialog.skipDesktopOption && dialog.isAdministrator)
+    if (!options.skipDesktop && options.isAdministrator)
         RemoveDesktopComponents(dialog, state);
     KeepResponsiveNow();
-    if (dialog.clearCacheOption)
+    if (options.clearCache)
         ClearBrowserCaches(state);
     KeepResponsiveNow();
-    if (dialog.restartOption)
+    if (options.restart)
         RestartSystem(state);
     fflush(stdout);
     RestoreControls(dialog);

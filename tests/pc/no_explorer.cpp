@@ -15,8 +15,8 @@
 #include "maintenance/browser_cache.h"
 #include "removal/class_registrations.h"
 #include "removal/desktop_components.h"
-#include "run/cleanup_state.h"
 #include "support/test_support.h"
+#include "system/cleanup_state.h"
 #include "system/special_folders.h"
 
 namespace {

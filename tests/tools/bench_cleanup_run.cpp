@@ -28,9 +28,9 @@
 #include "removal/desktop_components.h"
 #include "removal/endpoint_agent.h"
 #include "removal/tunnel_client.h"
-#include "run/cleanup_state.h"
 #include "support/test_support.h"
 #include "support/window_driver.h"
+#include "system/cleanup_state.h"
 #include "system/platform_probes.h"
 #include "tools/bench_common.h"
 

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "removal/class_registrations.h"
-#include "run/cleanup_state.h"
 #include "support/test_support.h"
+#include "system/cleanup_state.h"
 #include "system/platform_probes.h"
 #include "system/registry_removal.h"
 #include "tools/bench_common.h"

@@ -9,9 +9,9 @@
 
 #include "app/cleanup_dialog.h"
 #include "maintenance/browser_cache.h"
-#include "run/cleanup_state.h"
 #include "support/test_support.h"
 #include "system/bounded_string.h"
+#include "system/cleanup_state.h"
 #include "system/special_folders.h"
 
 namespace {

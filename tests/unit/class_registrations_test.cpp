@@ -4,9 +4,9 @@
 #include <string>
 
 #include "removal/class_registrations.h"
-#include "run/cleanup_state.h"
 #include "support/test_support.h"
 #include "system/bounded_string.h"
+#include "system/cleanup_state.h"
 #include "system/platform_probes.h"
 #include "system/special_folders.h"
 

@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "removal/endpoint_agent.h"
-#include "run/cleanup_state.h"
 #include "support/packages.h"
 #include "support/test_support.h"
+#include "system/cleanup_state.h"
 #include "system/platform_probes.h"
 
 namespace {

@@ -9,10 +9,10 @@
 
 #include "removal/class_registrations.h"
 #include "removal/endpoint_agent.h"
-#include "run/cleanup_state.h"
 #include "support/packages.h"
 #include "support/test_support.h"
 #include "system/bounded_string.h"
+#include "system/cleanup_state.h"
 #include "system/file_removal.h"
 #include "system/handles.h"
 #include "system/responsiveness.h"

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "removal/product_removal.h"
-#include "run/cleanup_state.h"
 #include "support/packages.h"
 #include "support/test_support.h"
+#include "system/cleanup_state.h"
 
 namespace {
 

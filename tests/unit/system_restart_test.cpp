@@ -8,8 +8,8 @@
 #include "app/cleanup_dialog.h"
 #include "app/resource_ids.h"
 #include "maintenance/system_restart.h"
-#include "run/cleanup_state.h"
 #include "support/test_support.h"
+#include "system/cleanup_state.h"
 
 namespace {
 

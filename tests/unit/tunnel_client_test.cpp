@@ -5,9 +5,9 @@
 #include "app/cleanup_dialog.h"
 #include "removal/product_removal.h"
 #include "removal/tunnel_client.h"
-#include "run/cleanup_state.h"
 #include "support/packages.h"
 #include "support/test_support.h"
+#include "system/cleanup_state.h"
 #include "system/platform_probes.h"
 
 namespace {

@@ -1,4 +1,5 @@
-// What the phases of a cleanup run share. One instance per process.
+// What the phases of a cleanup run share. One instance per process, owned
+// by the run; declared on the floor that every phase sees.
 #pragma once
 
 struct CleanupDialog;

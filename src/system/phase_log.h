@@ -1,6 +1,6 @@
 // How a phase writes a line of the log: to the log pane of the window the
-// run is for. The window's log pane implements it; the phases need nothing
-// else of the window or of the run.
+// run is for. Declared here, where every phase sees it; the window's log
+// pane implements it, so the phases need nothing else of the window.
 #pragma once
 
 struct CleanupDialog;
