@@ -52,7 +52,7 @@ void CleanClassRegistrations(const CleanupState& state)
     // Each parent is read once, for every text looked for in it: on a PC in
     // use the classes root and CLSID hold tens of thousands of keys. The
     // machine's keys go before the users' ones.
-    // The real roots: deleting through the merged HKEY_CLASSES_ROOT is undocumented.
+    // The real roots, not HKEY_CLASSES_ROOT: how deleting through that merged view treats links is undocumented.
     RegKey machine;
     if (OpenMachineClasses(machine) == ERROR_SUCCESS) {
         DeleteSubkeysContaining(machine.Get(), nullptr, L"Kestrix");
