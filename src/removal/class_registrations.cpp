@@ -7,6 +7,7 @@
 #include "system/file_removal.h"
 #include "system/platform_probes.h"
 #include "system/registry_removal.h"
+#include "system/registry_roots.h"
 #include "system/special_folders.h"
 
 const wchar_t* const kVendorClassIds[6] = {
@@ -18,6 +19,24 @@ const wchar_t* const kVendorClassIds[6] = {
 namespace {
 
 const wchar_t* const kUserClassTexts[2] = {L"Kestrix", L"xpvVersion"};
+
+// The identifiers' keys below a classes root: the native CLSID and, on
+// 64-bit Windows, the 32-bit registrations below "Wow6432Node".
+void DeleteVendorClassIds(HKEY classes)
+{
+    DeleteSubkeysContainingAny(classes, L"CLSID", kVendorClassIds, 6);
+    if (IsNative64Bit())
+        DeleteSubkeysContainingAny(classes, L"Wow6432Node\\CLSID", kVendorClassIds, 6);
+}
+
+// One user's classes root: the ProgIDs by both texts, then the identifiers.
+void CleanUserClasses(HKEY classes)
+{
+    if (classes == nullptr)
+        return;
+    DeleteSubkeysContainingAny(classes, nullptr, kUserClassTexts, 2);
+    DeleteVendorClassIds(classes);
+}
 
 void EmptyUserVendorFolder()
 {
@@ -31,16 +50,17 @@ void EmptyUserVendorFolder()
 void CleanClassRegistrations(const CleanupState& state)
 {
     // Each parent is read once, for every text looked for in it: on a PC in
-    // use the classes root and CLSID hold tens of thousands of keys.
-    DeleteSubkeysContaining(HKEY_CLASSES_ROOT, nullptr, L"Kestrix");
-    DeleteSubkeysContainingAny(HKEY_CURRENT_USER, L"Software\\Classes", kUserClassTexts, 2);
-    // An identifier's machine-wide keys go before its per-user ones: the
-    // native CLSID, on 64-bit Windows the 32-bit registrations below
-    // "Wow6432Node", then the user's own.
-    DeleteSubkeysContainingAny(HKEY_CLASSES_ROOT, L"CLSID", kVendorClassIds, 6);
-    if (IsNative64Bit())
-        DeleteSubkeysContainingAny(HKEY_CLASSES_ROOT, L"Wow6432Node\\CLSID", kVendorClassIds, 6);
-    DeleteSubkeysContainingAny(HKEY_CURRENT_USER, L"Software\\Classes\\CLSID", kVendorClassIds, 6);
+    // use the classes root and CLSID hold tens of thousands of keys. The
+    // machine's keys go before the users' ones.
+    // The real roots, not HKEY_CLASSES_ROOT: how deleting through that merged view treats links is undocumented.
+    RegKey machine;
+    if (OpenMachineClasses(machine) == ERROR_SUCCESS) {
+        DeleteSubkeysContaining(machine.Get(), nullptr, L"Kestrix");
+        DeleteVendorClassIds(machine.Get());
+    }
+    UserRegistries users;
+    for (size_t user = 0; user < users.Count(); ++user)
+        CleanUserClasses(users.Classes(user));
     if (!state.tunnelRemoved && !state.tunnelAbsent)
         return;
     EmptyUserVendorFolder();

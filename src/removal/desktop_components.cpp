@@ -11,6 +11,7 @@
 #include "system/phase_log.h"
 #include "system/platform_probes.h"
 #include "system/registry_removal.h"
+#include "system/registry_roots.h"
 #include "system/responsiveness.h"
 #include "system/special_folders.h"
 
@@ -45,7 +46,7 @@ const ComponentInfo kComponents[2] = {
 
 const wchar_t kFullRemovalFailedLine[] = L"Uninstallation Failed";
 
-const wchar_t kLowRegistryKey[] = L"SOFTWARE\\LowRegistry";
+const wchar_t kLowRegistryKey[] = L"LowRegistry";  // below a user's "Software"
 const wchar_t kLowRegistryNames[3][255] = {L"Pyrewick", L"tarn.exe", L"tarn-checkstate.exe"};
 
 const wchar_t kElevationPolicy32[] =
@@ -71,13 +72,41 @@ const wchar_t* DataFolder(DesktopComponent component, bool onXp)
     return onXp ? Info(component).dataFolderXp : Info(component).dataFolder;
 }
 
-bool IsRegistered(DesktopComponent component)
+// Whether the component's class key is below classes, a classes root.
+bool HasClassKey(HKEY classes, DesktopComponent component)
 {
     const ComponentInfo& info = Info(component);
     RegKey key;
     const wchar_t* path = IsNative64Bit() ? info.classKey64 : info.classKey32;
-    return RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, FullAccessMask(), key.Receive()) ==
-           ERROR_SUCCESS;
+    return classes != nullptr &&
+           RegOpenKeyExW(classes, path, 0, FullAccessMask(), key.Receive()) == ERROR_SUCCESS;
+}
+
+// Registered for the machine or for one of the users the run cleans.
+bool IsRegistered(DesktopComponent component)
+{
+    RegKey machine;
+    OpenMachineClasses(machine);
+    if (HasClassKey(machine.Get(), component))
+        return true;
+    UserRegistries users;
+    for (size_t user = 0; user < users.Count(); ++user) {
+        if (HasClassKey(users.Classes(user), component))
+            return true;
+    }
+    return false;
+}
+
+// One user's keys of the component: its class key among the user's
+// classes, and the LowRegistry entries.
+void RemoveUserKeys(HKEY software, HKEY classes, DesktopComponent component)
+{
+    DeleteComponentClassKey(classes, component);
+    RegKey lowRegistry;
+    if (software != nullptr &&
+        RegOpenKeyExW(software, kLowRegistryKey, 0, kLowRegistryAccess, lowRegistry.Receive()) ==
+            ERROR_SUCCESS)
+        CleanLowRegistry(lowRegistry.Get());
 }
 
 // The interactive user's "\Halcyra" folder; false when there is no such
@@ -160,12 +189,12 @@ void RemoveDesktopComponent(CleanupState& state, DesktopComponent component, boo
     const wchar_t* folder = DataFolder(component, onXp);
     if (!IsRegistered(component))
         return;
-    DeleteComponentClassKey(component);
-
-    RegKey lowRegistry;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kLowRegistryKey, 0, kLowRegistryAccess,
-                      lowRegistry.Receive()) == ERROR_SUCCESS)
-        CleanLowRegistry(lowRegistry.Get());
+    RegKey machine;
+    OpenMachineClasses(machine);
+    DeleteComponentClassKey(machine.Get(), component);
+    UserRegistries users;
+    for (size_t user = 0; user < users.Count(); ++user)
+        RemoveUserKeys(users.Software(user), users.Classes(user), component);
 
     DeleteElevationPolicyKeys();
 
@@ -180,12 +209,12 @@ void RemoveDesktopComponent(CleanupState& state, DesktopComponent component, boo
     LogLine(state, Info(component).fullSuccessLine);
 }
 
-void DeleteComponentClassKey(DesktopComponent component)
+void DeleteComponentClassKey(HKEY classes, DesktopComponent component)
 {
     RegKey parent;
     const wchar_t* path = IsNative64Bit() ? L"Wow6432Node\\CLSID" : L"CLSID";
     REGSAM access = FullAccessMask();
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path, 0, access, parent.Receive()) != ERROR_SUCCESS)
+    if (classes == nullptr || RegOpenKeyExW(classes, path, 0, access, parent.Receive()) != ERROR_SUCCESS)
         return;
     DeleteKeyTree(parent.Get(), Info(component).classId, ViewOf(access));
 }

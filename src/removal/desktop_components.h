@@ -11,6 +11,7 @@ enum DesktopComponent { kHld, kPw };
 
 void RemoveDesktopComponents(CleanupDialog& dialog, CleanupState& state);
 void RemoveDesktopComponent(CleanupState& state, DesktopComponent component, bool onXp);
-void DeleteComponentClassKey(DesktopComponent component);
+// The component's class key below classes (a classes root; null: none).
+void DeleteComponentClassKey(HKEY classes, DesktopComponent component);
 void CleanLowRegistry(HKEY key);
 int RemoveDataFolder(const wchar_t* folder);

@@ -9,6 +9,7 @@
 #include "system/phase_log.h"
 #include "system/platform_probes.h"
 #include "system/registry_removal.h"
+#include "system/registry_roots.h"
 #include "system/special_folders.h"
 
 const wchar_t* const kTunnelClientFiles[10] = {
@@ -38,7 +39,11 @@ void BuildClientEntry(ProductEntry& entry)
 
 void DeleteClientKeys()
 {
-    DeleteSubkeysContaining(HKEY_CURRENT_USER, L"Software", kClientKeyText);
+    UserRegistries users;
+    for (size_t user = 0; user < users.Count(); ++user) {
+        if (users.Software(user) != nullptr)
+            DeleteSubkeysContaining(users.Software(user), nullptr, kClientKeyText);
+    }
     DeleteSubkeysContaining(HKEY_LOCAL_MACHINE, L"Software", kClientKeyText);
     DeleteSubkeysContaining(HKEY_USERS, L".DEFAULT\\Software", kClientKeyText);
 }

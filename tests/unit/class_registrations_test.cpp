@@ -2,8 +2,13 @@
 
 #include <cwctype>
 #include <string>
+#include <vector>
 
 #include "removal/class_registrations.h"
+<<<<<<< HEAD
+=======
+#include "support/other_user.h"
+>>>>>>> h-users
 #include "support/test_support.h"
 #include "system/bounded_string.h"
 #include "system/cleanup_state.h"
@@ -47,6 +52,7 @@ TEST(ClassRegistrations, ClassIdsPerUserAndMachineWide)
     REGSAM view = NativeView();
     bool wow64 = IsNative64Bit();
     const std::wstring user = kUserClasses + L"CLSID\\";
+    const std::wstring user32 = kUserClasses + L"Wow6432Node\\CLSID\\";
     const std::wstring machine = L"CLSID\\";
     const std::wstring machine32 = L"Wow6432Node\\CLSID\\";
     // On 64-bit Windows the 32-bit registrations are other keys.
@@ -61,6 +67,7 @@ TEST(ClassRegistrations, ClassIdsPerUserAndMachineWide)
         if (wow64) {
             ASSERT_TRUE(SetStringValue(HKEY_CLASSES_ROOT, machine32 + id + L"\\InprocServer32", L"",
                                        L"c.dll", view));
+            ASSERT_TRUE(CreateKey(HKEY_CURRENT_USER, user32 + id + L"\\InprocServer32", view));
         }
     }
     // The names are compared case-sensitively: a lower-case spelling is
@@ -76,6 +83,7 @@ TEST(ClassRegistrations, ClassIdsPerUserAndMachineWide)
     for (const wchar_t* id : kVendorClassIds) {
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, machine + id, view)) << Narrow(id);
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, machine32 + id, view)) << Narrow(id);
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, user32 + id, view)) << Narrow(id);
         if (id != kVendorClassIds[2]) {
             EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, user + id, view)) << Narrow(id);
         }
@@ -85,6 +93,40 @@ TEST(ClassRegistrations, ClassIdsPerUserAndMachineWide)
 
     DeleteKeyForTest(HKEY_CURRENT_USER, user + lower, view);
     DeleteKeyForTest(HKEY_CURRENT_USER, user + L"{00000000-0000-0000-0000-0000000A5E57}", view);
+}
+
+TEST(ClassRegistrations, AnotherDesktopUsersClassesToo)
+{
+    REGSAM view = NativeView();
+    OtherUserHive hive;
+    const std::wstring other = OtherUserClasses();
+    std::vector<std::wstring> vendor = {L"Kestrix.Tool\\CLSID", L"Vendor.xpvVersion.2",
+                                        std::wstring(L"CLSID\\") + kVendorClassIds[0] + L"\\InprocServer32"};
+    if (IsNative64Bit())
+        vendor.push_back(std::wstring(L"Wow6432Node\\CLSID\\") + kVendorClassIds[1]);
+    const std::wstring unrelated[] = {L"Kestrix.QvWinActiveX.2", L"Vendor.Widget",
+                                      L"CLSID\\{00000000-0000-0000-0000-0000000A5E57}"};
+    for (const std::wstring& name : vendor)
+        ASSERT_TRUE(CreateKey(HKEY_USERS, other + name, view));
+    for (const std::wstring& name : unrelated)
+        ASSERT_TRUE(CreateKey(HKEY_USERS, other + name, view));
+    ASSERT_TRUE(CreateKey(HKEY_CURRENT_USER, kUserClasses + L"Vendor.Widget", view));
+
+    // The desktop is this process's user's: the other hive is not touched.
+    CleanupState state{};
+    CleanClassRegistrations(state);
+    for (const std::wstring& name : vendor)
+        EXPECT_TRUE(KeyExists(HKEY_USERS, other + name, view)) << Narrow(name);
+    {
+        DesktopUserOverride desktop;
+        CleanClassRegistrations(state);
+    }
+    for (const std::wstring& name : vendor)
+        EXPECT_FALSE(KeyExists(HKEY_USERS, other + name, view)) << Narrow(name);
+    for (const std::wstring& name : unrelated)
+        EXPECT_TRUE(KeyExists(HKEY_USERS, other + name, view)) << Narrow(name);
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, kUserClasses + L"Vendor.Widget", view));
+    DeleteKeyForTest(HKEY_CURRENT_USER, kUserClasses + L"Vendor.Widget", view);
 }
 
 struct TunnelFlags {

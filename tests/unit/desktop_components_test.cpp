@@ -6,6 +6,10 @@
 #include "app/cleanup_dialog.h"
 #include "app/resource_ids.h"
 #include "removal/desktop_components.h"
+<<<<<<< HEAD
+=======
+#include "support/other_user.h"
+>>>>>>> h-users
 #include "support/test_support.h"
 #include "system/bounded_string.h"
 #include "system/cleanup_state.h"
@@ -257,6 +261,42 @@ TEST_F(DesktopComponents, ClassKeyInTheOtherViewIsNeitherProbedNorDeleted)
     EXPECT_EQ(Lines({L"", L"Uninstalling HLD... ", L"HLD Uninstallation Successful", L"Pyrewick not installed"}),
               Log());
     EXPECT_FALSE(Exists(DataFolder(kHld)));
+}
+
+TEST_F(DesktopComponents, AnotherDesktopUsersKeysGoToo)
+{
+    const std::wstring lowRegistry = OtherUserSoftware() + L"LowRegistry\\";
+    const std::wstring classKey = OtherUserClasses() + ClassKey(kHld);
+    for (const wchar_t* name : {L"Alpha", L"Pyrewick", L"tarn.exe\\Child", L"tarn.exe.bak"})
+        MakeKey(HKEY_USERS, lowRegistry + name, 0);
+    MakeKey(HKEY_USERS, classKey + L"\\InprocServer32", NativeView());
+    Register(kHld);
+    FillFolder(DataFolder(kHld));
+    InstallRegistryLeftovers();
+    const Lines removed = {L"", L"Uninstalling HLD... ", L"HLD Uninstallation Successful",
+                           L"Pyrewick not installed"};
+
+    // The desktop is this process's user's: the other hive is not touched.
+    Run();
+    EXPECT_EQ(removed, Log());
+    ExpectRegistryLeftovers(true);
+    EXPECT_TRUE(Has(HKEY_USERS, lowRegistry + L"Pyrewick"));
+    EXPECT_TRUE(Has(HKEY_USERS, classKey, NativeView()));
+
+    // The other account's class key alone registers the component now.
+    FillFolder(DataFolder(kHld));
+    MakeKey(HKEY_CURRENT_USER, kLowRegistry + L"tarn.exe", 0);
+    DesktopUserOverride desktop;
+    ClearLog();
+    Run();
+    EXPECT_EQ(removed, Log());
+    EXPECT_FALSE(Has(HKEY_USERS, classKey, NativeView()));
+    EXPECT_FALSE(Has(HKEY_USERS, lowRegistry + L"Pyrewick"));
+    EXPECT_FALSE(Has(HKEY_USERS, lowRegistry + L"tarn.exe"));
+    EXPECT_TRUE(Has(HKEY_USERS, lowRegistry + L"Alpha"));
+    EXPECT_TRUE(Has(HKEY_USERS, lowRegistry + L"tarn.exe.bak"));
+    EXPECT_FALSE(Has(HKEY_CURRENT_USER, kLowRegistry + L"tarn.exe"));
+    EXPECT_TRUE(Has(HKEY_CURRENT_USER, kLowRegistry + L"Alpha"));
 }
 
 TEST_F(DesktopComponents, ClassKeyWithoutDataFolderIsNotInstalled)

@@ -5,6 +5,7 @@
 #include "app/cleanup_dialog.h"
 #include "removal/product_removal.h"
 #include "removal/tunnel_client.h"
+#include "support/other_user.h"
 #include "support/packages.h"
 #include "support/test_support.h"
 #include "system/cleanup_state.h"
@@ -121,6 +122,41 @@ TEST_F(TunnelClient, BothProductsRemoved)
     ExpectKeys(false);
     EXPECT_EQ(0, ClientFilesLeft());
     EXPECT_FALSE(Exists(vendorFolder));
+}
+
+TEST_F(TunnelClient, AnotherDesktopUsersKeysGoToo)
+{
+    OtherUserHive hive;
+    const std::wstring vendor = OtherUserSoftware() + L"Kestrix VPN Client";
+    const std::wstring unrelated = OtherUserSoftware() + L"Kestrix Notes";
+    ASSERT_TRUE(CreateKey(HKEY_USERS, vendor + L"\\Profiles"));
+    ASSERT_TRUE(CreateKey(HKEY_USERS, unrelated));
+    ASSERT_TRUE(CreateKey(HKEY_CURRENT_USER, L"Software\\Kestrix Notes"));
+
+    // The desktop is this process's user's; then an account without a
+    // loaded hive: this user's keys go, nothing else is touched.
+    EXPECT_EQ(0, RemoveTunnelClient(state));
+    ExpectKeys(false);
+    EXPECT_TRUE(KeyExists(HKEY_USERS, vendor));
+    ASSERT_TRUE(CreateKey(HKEY_CURRENT_USER, kClientKey));
+    {
+        DesktopUserOverride desktop(kUnloadedUserSid);
+        EXPECT_EQ(0, RemoveTunnelClient(state));
+    }
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kClientKey));
+    EXPECT_TRUE(KeyExists(HKEY_USERS, vendor));
+    EXPECT_FALSE(KeyExists(HKEY_USERS, kUnloadedUserSid));
+
+    ASSERT_TRUE(CreateKey(HKEY_CURRENT_USER, kClientKey));
+    {
+        DesktopUserOverride desktop;
+        EXPECT_EQ(0, RemoveTunnelClient(state));
+    }
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kClientKey));
+    EXPECT_FALSE(KeyExists(HKEY_USERS, vendor));
+    EXPECT_TRUE(KeyExists(HKEY_USERS, unrelated));
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Software\\Kestrix Notes"));
+    DeleteKeyForTest(HKEY_CURRENT_USER, L"Software\\Kestrix Notes");
 }
 
 TEST_F(TunnelClient, ProductsOfTheOtherWindowsAreNotTheClient)

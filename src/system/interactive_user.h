@@ -1,0 +1,25 @@
+// The user whose desktop shell (the first explorer.exe) is running, who
+// may be another account than the one this process runs as.
+#pragma once
+
+#include <windows.h>
+
+#include "system/handles.h"
+
+// A string SID ("S-1-5-21-...") with its terminator always fits.
+const size_t kSidUnits = 192;
+
+// Opens the token of the first explorer.exe that answers, for query,
+// impersonation and duplication; token stays closed when there is none.
+// Returns the snapshot's error, else 0.
+DWORD OpenInteractiveUserToken(UniqueHandle& token);
+
+// The string SID of the interactive user; false (sid empty) when there is
+// none. Tests name another account with OverrideInteractiveUserSid (null:
+// explorer.exe's own again): Wine has a single account.
+bool GetInteractiveUserSid(wchar_t* sid);
+void OverrideInteractiveUserSid(const wchar_t* sid);
+
+// The interactive user's SID when that user is not this process's user;
+// false when they are the same, or either cannot be told.
+bool GetOtherInteractiveUserSid(wchar_t* sid);
