@@ -5,10 +5,7 @@
 #include <vector>
 
 #include "removal/class_registrations.h"
-<<<<<<< HEAD
-=======
 #include "support/other_user.h"
->>>>>>> h-users
 #include "support/test_support.h"
 #include "system/bounded_string.h"
 #include "system/cleanup_state.h"

@@ -6,10 +6,7 @@
 #include "app/cleanup_dialog.h"
 #include "app/resource_ids.h"
 #include "removal/desktop_components.h"
-<<<<<<< HEAD
-=======
 #include "support/other_user.h"
->>>>>>> h-users
 #include "support/test_support.h"
 #include "system/bounded_string.h"
 #include "system/cleanup_state.h"
