@@ -10,7 +10,8 @@ EXPECT.json holds regular expressions (matched with re.search against
 "HKLM\\path", "HKCU\\path", "HKU\\.DEFAULT\\path" for keys, "key|value" for
 values, and paths relative to drive_c with forward slashes for files):
   may_remove: keys, values or files the run may delete
-  must_remove: exact names (not expressions) that must be gone afterwards
+  must_remove: exact names (not expressions) that must be there before the
+               run and gone afterwards
   may_change: values or files whose content may change (Wine's and the
               installer's own bookkeeping, caches)
 Stop the prefix's wineserver first (wineserver -w) so the registry is on disk.
