@@ -10,7 +10,8 @@ EXPECT.json holds regular expressions (matched with re.search against
 "HKLM\\path", "HKCU\\path", "HKU\\.DEFAULT\\path" for keys, "key|value" for
 values, and paths relative to drive_c with forward slashes for files):
   may_remove: keys, values or files the run may delete
-  must_remove: exact names (not expressions) that must be gone afterwards
+  must_remove: exact names (not expressions) that must be there before the
+               run and gone afterwards
   may_change: values or files whose content may change (Wine's and the
               installer's own bookkeeping, caches)
 Stop the prefix's wineserver first (wineserver -w) so the registry is on disk.
@@ -97,19 +98,25 @@ def matches(patterns, text):
     return any(re.search(p, text) for p in patterns)
 
 
+def present_keys(registry):
+    """Every key of the snapshot, lower-cased. Wine's files list only keys
+    that hold values or have no subkeys, so a key is present when it or
+    anything below it is listed."""
+    present = set()
+    for key in registry:
+        parts = key.split("\\")
+        for i in range(1, len(parts) + 1):
+            present.add("\\".join(parts[:i]).lower())
+    return present
+
+
 def compare(before, after, expect):
     may_remove = expect.get("may_remove", [])
     must_remove = expect.get("must_remove", [])
     may_change = expect.get("may_change", [])
     problems = []
     b_reg, a_reg = before["registry"], after["registry"]
-    # Wine's files list only keys that hold values or have no subkeys, so a
-    # key is present when it or anything below it is listed.
-    a_present = set()
-    for key in a_reg:
-        parts = key.split("\\")
-        for i in range(1, len(parts) + 1):
-            a_present.add("\\".join(parts[:i]).lower())
+    b_present, a_present = present_keys(b_reg), present_keys(a_reg)
     a_lower = {k.lower(): k for k in a_reg}
     removed = []
     for key, values in b_reg.items():
@@ -136,16 +143,23 @@ def compare(before, after, expect):
         elif a_files[path] != kind and not matches(may_change, path):
             problems.append("file changed unexpectedly: " + path)
     removed_lower = {r.lower() for r in removed}
+    b_lower = {k.lower(): k for k in b_reg}
+    # What the seeding never made would count as removed: every item must
+    # have been there before the run.
     for item in must_remove:
-        present_key = item.lower() in a_present if not ("/" in item or "|" in item) else False
         if "|" in item:
             key, name = item.split("|", 1)
+            was = name in b_reg.get(b_lower.get(key.lower(), ""), {})
             gone = name not in a_reg.get(a_lower.get(key.lower(), ""), {})
-        elif "/" in item or item.lower() in {p.lower() for p in b_files}:
+        elif "/" in item or item in b_files:
+            was = item in b_files
             gone = item not in a_files
         else:
-            gone = not present_key
-        if not gone:
+            was = item.lower() in b_present
+            gone = item.lower() not in a_present
+        if not was:
+            problems.append("never there, so it cannot show a removal: " + item)
+        elif not gone:
             problems.append("still there, should have been removed: " + item)
     return problems, removed_lower
 

@@ -234,7 +234,9 @@ if [ "$hostile" = hostile ]; then
   $second "$data/Halcyra" "$scratch/halcyra"
   $first "$data/Pyrewick" "$scratch/pyrewick"
   $first "$roaming/Halcyra" "$scratch/roaming-halcyra"
-  in_place "$chrome/Profile 1/Cache" "$scratch/chrome-cache"
+  # The linked cache is a profile of its own: the real caches stay to be cleared.
+  mkdir -p "$chrome/Profile 2"
+  ln -s "$scratch/chrome-cache" "$chrome/Profile 2/Cache"
   ln -s "$scratch/ff-profile" "$ff/linked.default"
 fi
 

@@ -63,14 +63,14 @@ protected:
 
     // The suite as its installer leaves it: three products in the list,
     // the endpoint-control product beside them, the installer's files in
-    // the temporary folder.
-    void SeedSuite(bool agentBroken)
+    // the temporary folder. The broken product's removal fails.
+    void SeedSuite(const TestPackage* broken = nullptr)
     {
-        ASSERT_EQ(0u, agentBroken ? InstallDamaged(kSuiteAgent, Damage::kPackageLost)
-                                  : Install(kSuiteAgent));
-        ASSERT_EQ(0u, Install(kSuiteMonitor));
-        ASSERT_EQ(0u, Install(kSuitePrimary));
-        ASSERT_EQ(0u, Install(kEndpointControlPackage));
+        for (const TestPackage* package :
+             {&kSuiteAgent, &kSuiteMonitor, &kSuitePrimary, &kEndpointControlPackage}) {
+            ASSERT_EQ(0u, package == broken ? InstallDamaged(*package, Damage::kPackageLost)
+                                            : Install(*package));
+        }
         ASSERT_TRUE(WriteUninstallList(HKEY_LOCAL_MACHINE, NativeView(),
                                        {{L"XPV", kSuitePrimary.productCode},
                                         {L"Zeta Agent", kSuiteAgent.productCode},
@@ -125,7 +125,7 @@ protected:
 
 TEST_F(CleanupRun, SuiteAndEndpointControlAreRemoved)
 {
-    SeedSuite(false);
+    SeedSuite();
     SeedUserFolder(true);
 
     ProgramUnderTest program;
@@ -150,7 +150,7 @@ TEST_F(CleanupRun, SuiteAndEndpointControlAreRemoved)
 
 TEST_F(CleanupRun, FailingSuiteProductKeepsTheUserFolder)
 {
-    SeedSuite(true);
+    SeedSuite(&kSuiteAgent);
     SeedUserFolder(true);
 
     ProgramUnderTest program;
@@ -163,6 +163,21 @@ TEST_F(CleanupRun, FailingSuiteProductKeepsTheUserFolder)
     EXPECT_TRUE(IsInstalled(kSuitePrimary));
     EXPECT_FALSE(IsInstalled(kEndpointControlPackage));
     EXPECT_FALSE(Exists(msiLeftover));
+    EXPECT_TRUE(Exists(userFolder + L"\\Profiles\\default.ini"));
+}
+
+TEST_F(CleanupRun, FailingEndpointControlKeepsTheUserFolder)
+{
+    SeedSuite(&kEndpointControlPackage);
+    SeedUserFolder(true);
+
+    ProgramUnderTest program;
+    ASSERT_TRUE(program.Start());
+    RunCleanup(program);
+    EXPECT_EQ(RunLog({kManagerRemoved, kTunnelStarting, kTunnelCleaning, kTunnelAbsent}),
+              program.LogLines());
+    EXPECT_TRUE(IsInstalled(kEndpointControlPackage));
+    EXPECT_FALSE(IsInstalled(kSuiteAgent));
     EXPECT_TRUE(Exists(userFolder + L"\\Profiles\\default.ini"));
 }
 

@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "app/resource_ids.h"
+#include "support/full_drive.h"
 #include "support/test_support.h"
 #include "support/window_driver.h"
 
@@ -198,7 +199,8 @@ TEST(ProgramWindow, OptionsHoldAcrossRuns)
     for (int run = 1; run <= 2; ++run) {
         SCOPED_TRACE(run);
         std::vector<std::wstring> lines = program.LogLines();
-        EXPECT_FALSE(HasLine(lines, L"12345"));
+        // The digits typed before each run ("12345", then "67") went with it.
+        EXPECT_EQ(std::wstring::npos, program.LogText().find_first_of(L"0123456789"));
         EXPECT_FALSE(HasLine(lines, kCacheLine));
         EXPECT_FALSE(HasLine(lines, kDesktopLine));
         EXPECT_TRUE(HasLine(lines, L"Registry Cleanup Successful"));
@@ -259,6 +261,39 @@ TEST(ProgramWindow, SaveLogsThroughTheDialog)
     RemoveTestTree(folder);
 }
 
+// The file is made but the disk is full: the write fails, the user is told
+// with a message box, and the pane gets no line.
+TEST(ProgramWindow, SaveLogsToAFullDisk)
+{
+    FullDrive drive;  // outlives the program, which may hold the drive open
+    ASSERT_FALSE(drive.Root().empty()) << "no full drive (mounting a tmpfs needs root)";
+    ProgramUnderTest program;
+    ASSERT_TRUE(program.Start());
+    const std::wstring log = L" \r\nRegistry Cleanup Successful";
+    program.SetLogText(log);
+
+    program.PostClick(IDC_SAVE_LOGS);
+    HWND dialog = program.WaitForOwnWindow(L"Save Log files");
+    ASSERT_NE(nullptr, dialog);
+    std::wstring path = drive.Root() + L"log.txt";
+    ASSERT_TRUE(AcceptSaveDialog(dialog, path));
+    HWND box = program.WaitForOwnWindow(L"SaveLog");
+    ASSERT_NE(nullptr, box);
+    wchar_t text[64] = L"";
+    GetDlgItemTextW(box, 0xFFFF, text, 64);  // the message box's text
+    EXPECT_STREQ(L"Error in writing", text);
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    for (int i = 0; i < 400 && IsWindow(box); ++i)
+        Sleep(50);
+    ASSERT_FALSE(IsWindow(box));
+
+    EXPECT_TRUE(Exists(path));
+    EXPECT_EQ(std::string(), ReadWholeFile(path));
+    EXPECT_EQ(log, program.LogText());
+    program.Click(IDC_EXIT);
+    ExpectEnded(program);
+}
+
 // A run made long by thousands of vendor class keys. In the middle of it
 // the window answers at once and shows the lines so far; Enter, digits
 // typed into the log, clicks on Start Cleanup, Exit and a box, and the
@@ -304,7 +339,7 @@ TEST(ProgramWindow, InputDuringALongRunIsDropped)
 
     ASSERT_TRUE(WaitForLastLine(program, kLastRunLine, 300000)) << Narrow(program.LogText());
     ASSERT_TRUE(program.WaitForControls());
-    Sleep(2000);  // time for any input left in the queue to be acted on
+    ASSERT_TRUE(program.WaitForPostedMessages());
 
     ASSERT_TRUE(program.IsRunning());
     std::vector<std::wstring> lines = program.LogLines();

@@ -2,8 +2,8 @@
 // what the log pane showed to a file:
 //   hs_drive.exe LOGFILE [--restricted] [--skip-tunnel] [--skip-desktop]
 //                [--no-cache] [--keep-open]
-// Exit code 0 when the run ended with the controls enabled and the program
-// closed through Exit with code 0.
+// Exit code 0 when the program answered throughout, the run ended with the
+// controls enabled and the program closed through Exit with code 0.
 #include <windows.h>
 
 #include <cstdio>
@@ -62,6 +62,8 @@ int wmain(int argc, wchar_t** argv)
         fprintf(stderr, "cannot write the log file\n");
         return 5;
     }
+    if (program.NoAnswers() != 0)
+        return 7;  // what it read may be a dead window's
     if (HasFlag(argc, argv, L"--keep-open"))
         return 0;
     program.Click(IDC_EXIT);

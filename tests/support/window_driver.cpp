@@ -1,5 +1,7 @@
 #include "support/window_driver.h"
 
+#include <cstdio>
+
 #include "app/resource_ids.h"
 #include "support/test_support.h"
 #include "system/handles.h"
@@ -8,6 +10,13 @@ namespace {
 
 const wchar_t kMainCaption[] = L"Norvale NVX Host Sweeper";
 const DWORD kSendTimeoutMs = 300000;
+
+void PrintNoAnswer(const char* what)
+{
+    fprintf(stderr, "the program did not answer: %s\n", what);
+}
+
+void (*gNoAnswerHandler)(const char*) = PrintNoAnswer;
 
 struct WindowSearch {
     DWORD processId;
@@ -31,6 +40,11 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM context)
 }
 
 }  // namespace
+
+void SetNoAnswerHandler(void (*handler)(const char* what))
+{
+    gNoAnswerHandler = handler != nullptr ? handler : PrintNoAnswer;
+}
 
 HWND FindVisibleWindow(DWORD processId, const wchar_t* caption)
 {
@@ -109,22 +123,34 @@ HWND ProgramUnderTest::Control(int id) const
     return GetDlgItem(window_, id);
 }
 
+// A dead or hung window reads as unchecked, disabled and empty, which would
+// pass every negative check: it is reported instead, once per program.
+bool ProgramUnderTest::Answered(bool answered, const char* what) const
+{
+    if (!answered && noAnswers_++ == 0)
+        gNoAnswerHandler(what);
+    return answered;
+}
+
 bool ProgramUnderTest::IsChecked(int id) const
 {
     DWORD_PTR state = 0;
-    SendMessageTimeoutW(Control(id), BM_GETCHECK, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &state);
+    Answered(SendMessageTimeoutW(Control(id), BM_GETCHECK, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &state) != 0,
+             "a check box's state");
     return state == BST_CHECKED;
 }
 
 bool ProgramUnderTest::IsEnabled(int id) const
 {
-    return IsWindowEnabled(Control(id)) != FALSE;
+    HWND control = Control(id);
+    Answered(IsWindow(control) != FALSE, "whether a control is enabled");
+    return IsWindowEnabled(control) != FALSE;
 }
 
 std::wstring ProgramUnderTest::Text(int id) const
 {
     std::wstring text;
-    TextWithin(id, kSendTimeoutMs, &text);
+    Answered(TextWithin(id, kSendTimeoutMs, &text), "a control's text");
     return text;
 }
 
@@ -157,7 +183,7 @@ int ProgramUnderTest::FocusedControl() const
 
 void ProgramUnderTest::Click(int id) const
 {
-    ClickWithin(id, kSendTimeoutMs);
+    Answered(ClickWithin(id, kSendTimeoutMs), "a click");
 }
 
 bool ProgramUnderTest::ClickWithin(int id, DWORD timeoutMs) const
@@ -174,8 +200,9 @@ void ProgramUnderTest::PostClick(int id) const
 void ProgramUnderTest::Focus(int id) const
 {
     DWORD_PTR result = 0;
-    SendMessageTimeoutW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Control(id)), TRUE,
-                        SMTO_NORMAL, kSendTimeoutMs, &result);
+    Answered(SendMessageTimeoutW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Control(id)), TRUE,
+                                 SMTO_NORMAL, kSendTimeoutMs, &result) != 0,
+             "a move of the focus");
 }
 
 void ProgramUnderTest::PressKey(WORD virtualKey) const
@@ -230,8 +257,10 @@ std::vector<std::wstring> ProgramUnderTest::LogLines() const
 void ProgramUnderTest::SetLogText(const std::wstring& text) const
 {
     DWORD_PTR result = 0;
-    SendMessageTimeoutW(Control(IDC_LOG_PANE), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
-                        SMTO_NORMAL, kSendTimeoutMs, &result);
+    Answered(SendMessageTimeoutW(Control(IDC_LOG_PANE), WM_SETTEXT, 0,
+                                 reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL, kSendTimeoutMs,
+                                 &result) != 0,
+             "the log pane's new text");
 }
 
 bool ProgramUnderTest::PasteIntoLog(const std::wstring& text, DWORD timeoutMs) const
@@ -244,12 +273,39 @@ bool ProgramUnderTest::PasteIntoLog(const std::wstring& text, DWORD timeoutMs) c
 
 bool ProgramUnderTest::WaitForControls(DWORD timeoutMs) const
 {
-    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
+    for (DWORD waited = 0; waited < timeoutMs && Answered(IsWindow(window_) != FALSE, "the controls");
+         waited += 50) {
         if (IsEnabled(IDC_START_CLEANUP) && IsEnabled(IDC_EXIT))
             return true;
         Sleep(50);
     }
     return false;
+}
+
+bool ProgramUnderTest::WaitForPostedMessages(DWORD timeoutMs) const
+{
+    // Posted messages are taken in order: once a selection posted now
+    // shows, everything posted before it has been handled. The second round
+    // covers what those posted in turn (a close request posts a command).
+    HWND pane = Control(IDC_LOG_PANE);
+    DWORD started = GetTickCount();
+    for (DWORD end = 1; end <= 2; ++end) {
+        if (!PostMessageW(pane, EM_SETSEL, 0, end))
+            return Answered(false, "a posted message");
+        for (;;) {
+            DWORD_PTR selection = 0;
+            if (!Answered(SendMessageTimeoutW(pane, EM_GETSEL, 0, 0, SMTO_NORMAL, kSendTimeoutMs,
+                                              &selection) != 0,
+                          "the log pane's selection"))
+                return false;
+            if (selection == static_cast<DWORD_PTR>(MAKELONG(0, end)))
+                break;
+            if (GetTickCount() - started > timeoutMs)
+                return false;
+            Sleep(20);
+        }
+    }
+    return true;
 }
 
 bool ProgramUnderTest::WaitForExit(DWORD timeoutMs, DWORD* exitCode) const

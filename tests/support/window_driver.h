@@ -60,6 +60,10 @@ public:
 
     // Waits until Start Cleanup is enabled again after a run began.
     bool WaitForControls(DWORD timeoutMs = 120000) const;
+    // Waits until the program has handled every message posted to it so
+    // far, and those that handling them posted in turn (it moves the log
+    // pane's selection, so the pane must hold two units or more).
+    bool WaitForPostedMessages(DWORD timeoutMs = 60000) const;
     bool WaitForExit(DWORD timeoutMs, DWORD* exitCode) const;
     bool IsRunning() const;
 
@@ -68,13 +72,23 @@ public:
     HWND WaitForOwnWindow(const wchar_t* caption, DWORD timeoutMs = 20000) const;
 
     DWORD ProcessId() const { return processId_; }
+    // How many readings and actions the program left unanswered.
+    int NoAnswers() const { return noAnswers_; }
 
 private:
+    bool Answered(bool answered, const char* what) const;
+
+    mutable int noAnswers_ = 0;
     HANDLE process_ = nullptr;
     DWORD processId_ = 0;
     DWORD threadId_ = 0;
     HWND window_ = nullptr;
 };
+
+// Called with what could not be read or done the first time a program does
+// not answer (its window is gone or hung). By default it goes to standard
+// error; the test suites make it a failure of the running test.
+void SetNoAnswerHandler(void (*handler)(const char* what));
 
 // A visible top-level window of the process with exactly this caption.
 HWND FindVisibleWindow(DWORD processId, const wchar_t* caption);

@@ -72,6 +72,17 @@ protected:
         return folder;
     }
 
+    // The folder below the prefix's dosdevices\unc that Wine serves as the
+    // server's shares ("" when the prefix cannot be found).
+    static std::wstring WineShareServer(const wchar_t* name)
+    {
+        std::string drive = WindowsToUnixPath(L"C:\\");  // ".../dosdevices/c:/"
+        size_t at = drive.rfind("/dosdevices/");
+        if (at == std::string::npos)
+            return L"";
+        return UnixToWindowsPath(drive.substr(0, at) + "/dosdevices/unc/") + name;
+    }
+
     std::wstring scratch_;
     std::wstring target_;
     std::vector<std::wstring> links_;
@@ -96,8 +107,8 @@ TEST_F(FileRemoval, ShellDeleteRemovesTreeWithReadOnlyAndHiddenFiles)
     EXPECT_FALSE(Exists(Path(L"lone.txt")));
     ExpectTargetIntact();
 
-    int missing = DeleteTreeViaShell(Path(L"missing").c_str());
-    EXPECT_TRUE(missing == kShellFailed || missing == kShellAborted) << missing;
+    // Nothing changed under the deletion: a plain failure, not an abort.
+    EXPECT_EQ(kShellFailed, DeleteTreeViaShell(Path(L"missing").c_str()));
 }
 
 TEST_F(FileRemoval, ShellDeleteNeverCutsAPath)
@@ -115,7 +126,8 @@ TEST_F(FileRemoval, ShellDeleteNeverCutsAPath)
     // units name.
     MakeFile(shorter);
     MakeFile(full);
-    DeleteTreeViaShell(full.c_str());
+    EXPECT_EQ(kShellDeleted, DeleteTreeViaShell(full.c_str()));
+    EXPECT_FALSE(Exists(full));
     EXPECT_TRUE(Exists(shorter));
 
     // 261 units do not fit: nothing is deleted, not even a cut version.
@@ -205,42 +217,43 @@ TEST_F(FileRemoval, RefusedPathsDeleteNothing)
 {
     struct RefusedCase {
         const wchar_t* path;
-        std::wstring survivor;  // "" when nothing can be reached here
+        std::wstring survivor;
     };
     const std::wstring rootFile = L"C:\\hs-refused-root.txt";
     const std::wstring vendorLike = L"C:\\ProgramData\\KesHsRefused";
     const std::wstring climbed = Path(L"vendor\\..");
+    // Wine serves \\server\share from a folder below dosdevices\unc.
+    const std::wstring server = WineShareServer(L"hs-refused");
+    ASSERT_FALSE(server.empty());
     const RefusedCase cases[] = {
         {L"", rootFile},
         {L"relative\\path", Path(L"relative\\path\\keep.txt")},
         {L"C:\\", rootFile},
         {L"C:\\ProgramData\\Kes*", vendorLike + L"\\keep.txt"},
-        {L"\\\\server\\share\\", L""},
+        {L"\\\\hs-refused\\share\\", L"\\\\hs-refused\\share\\keep.txt"},
         {climbed.c_str(), Path(L"keep.txt")},
     };
     ASSERT_TRUE(MakeFolders(Path(L"relative\\path")));
     ASSERT_TRUE(MakeFolders(Path(L"vendor")));
     ASSERT_TRUE(MakeFolders(vendorLike));
+    ASSERT_TRUE(MakeFolders(server + L"\\share"));
     wchar_t saved[MAX_PATH];
     ASSERT_NE(0u, GetCurrentDirectoryW(MAX_PATH, saved));
     ASSERT_TRUE(SetCurrentDirectoryW(scratch_.c_str()));
     for (const RefusedCase& test : cases) {
         SCOPED_TRACE(Narrow(test.path));
-        if (!test.survivor.empty()) {
-            MakeFile(test.survivor);
-        }
+        MakeFile(test.survivor);
         DWORD started = GetTickCount();
         EXPECT_EQ(kShellFailed, DeleteTreeViaShell(test.path));
         EmptyAndRemoveFolder(test.path);
         EXPECT_EQ(kStringOk, DeleteMatchingFiles(test.path, L"*"));
         EXPECT_LT(GetTickCount() - started, 5000u) << "reached out for the path";
-        if (!test.survivor.empty()) {
-            EXPECT_TRUE(Exists(test.survivor));
-        }
+        EXPECT_TRUE(Exists(test.survivor));
     }
     SetCurrentDirectoryW(saved);
     DeleteFileW(rootFile.c_str());
     RemoveTestTree(vendorLike);
+    RemoveTestTree(server);
 }
 
 TEST_F(FileRemoval, EmptyAndRemoveDeletesFilesThenTheFolder)

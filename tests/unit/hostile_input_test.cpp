@@ -3,7 +3,10 @@
 // delete nothing but the vendor's own items.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -132,6 +135,30 @@ private:
     size_t moves_ = 0;
 };
 
+// The names of the key's direct subkeys.
+std::set<std::wstring> SubkeyNames(HKEY key)
+{
+    std::set<std::wstring> names;
+    wchar_t name[256];
+    DWORD units = 256;
+    for (DWORD i = 0; RegEnumKeyExW(key, i, name, &units, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++i, units = 256)
+        names.insert(name);
+    return names;
+}
+
+// Names one set has and the other lacks, a few of each.
+void ExpectSameNames(const std::set<std::wstring>& expected, const std::set<std::wstring>& actual)
+{
+    std::vector<std::wstring> missing, extra;
+    std::set_difference(expected.begin(), expected.end(), actual.begin(), actual.end(),
+                        std::back_inserter(missing));
+    std::set_difference(actual.begin(), actual.end(), expected.begin(), expected.end(),
+                        std::back_inserter(extra));
+    EXPECT_TRUE(missing.empty()) << missing.size() << " gone, first " << Narrow(missing[0]);
+    EXPECT_TRUE(extra.empty()) << extra.size() << " new, first " << Narrow(extra[0]);
+}
+
 bool AnyGone(const std::vector<std::wstring>& paths)
 {
     for (const std::wstring& path : paths) {
@@ -249,7 +276,10 @@ TEST(HostileInput, NoRenameWhileAFolderIsBeingEmptied)
             EXPECT_TRUE(AllGone(watch.vendorEntries));
             EXPECT_TRUE(IsFolder(watch.vendor));
         } else {
-            EXPECT_EQ(test.primitive == Primitive::kTree ? kShellDeleted : 0, result);
+            // Emptying a folder has no result: the folder's absence is the answer.
+            if (test.primitive == Primitive::kTree) {
+                EXPECT_EQ(kShellDeleted, result);
+            }
             EXPECT_FALSE(Exists(watch.vendor));
             if (test.everyStep) {
                 EXPECT_GE(watch.emptySteps, 1) << "no step between the last entry and the folder";
@@ -348,9 +378,14 @@ TEST(HostileInput, ClassesRootWithTwentyThousandExtraKeys)
     HKEY classes = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, nullptr, 0, KEY_ALL_ACCESS | NativeView(),
                                            &classes));
+    // Wine's own class keys, and the decoys and the ActiveX control: all stay.
+    std::set<std::wstring> kept = SubkeyNames(classes);
+    ASSERT_GT(kept.size(), 100u);
+    kept.insert(L"Kestrix.QvWinActiveX");
     for (int i = 0; i < kExtra; ++i) {
         wchar_t name[64];
         swprintf(name, 64, L"HsDecoy.Class%05d", i);
+        kept.insert(name);
         HKEY key = nullptr;
         ASSERT_EQ(ERROR_SUCCESS,
                   RegCreateKeyExW(classes, name, 0, nullptr, 0, KEY_ALL_ACCESS | NativeView(), nullptr,
@@ -367,10 +402,8 @@ TEST(HostileInput, ClassesRootWithTwentyThousandExtraKeys)
 
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Kestrix.Widget", NativeView()));
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Kestrix.QvWinActiveX", NativeView()));
-    DWORD subkeys = 0;
-    RegQueryInfoKeyW(classes, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
-                     nullptr, nullptr, nullptr);
-    EXPECT_GE(subkeys, static_cast<DWORD>(kExtra));
+    std::set<std::wstring> left = SubkeyNames(classes);
+    ExpectSameNames(kept, left);
     EXPECT_LT(elapsed, 30000u) << "the class search took " << elapsed << " ms";
 
     for (int i = 0; i < kExtra; ++i) {
