@@ -24,7 +24,8 @@ LONG OpenUninstallList(RegKey& key)
 }
 
 // Reads one value into the next free slot when it is a string that fits.
-void ReadListedProduct(HKEY key, DWORD index, UninstallList& list)
+// Returns the status of the read: a value of another type reads well.
+LONG ReadListedProduct(HKEY key, DWORD index, UninstallList& list)
 {
     wchar_t name[kMaxNameChars];
     BYTE data[kDataBytes];
@@ -33,15 +34,15 @@ void ReadListedProduct(HKEY key, DWORD index, UninstallList& list)
     DWORD nameChars = kMaxNameChars;
     DWORD dataBytes = kOfferedDataBytes;
     DWORD type = REG_NONE;
-    if (RegEnumValueW(key, index, name, &nameChars, nullptr, &type, data, &dataBytes) != ERROR_SUCCESS)
-        return;
-    if (type != REG_SZ)
-        return;
+    LONG status = RegEnumValueW(key, index, name, &nameChars, nullptr, &type, data, &dataBytes);
+    if (status != ERROR_SUCCESS || type != REG_SZ)
+        return status;
     ProductEntry& entry = list.entries[list.count];
     BoundedCopy(entry.displayName, kPathUnits, name);
     BoundedCopy(entry.productCode, kPathUnits, reinterpret_cast<const wchar_t*>(data));
     entry.isPrimary = lstrcmpiW(entry.displayName, L"XPV") == 0;
     ++list.count;
+    return ERROR_SUCCESS;
 }
 
 void DeleteTempLeftovers()
@@ -82,22 +83,24 @@ LONG ReadUninstallList(UninstallList& list)
     if (valueCount > kMaxListedProducts || longestName > kMaxNameChars || longestData > kDataBytes)
         return ERROR_INVALID_DATA;
 
-    // A value that cannot be read is passed over wherever it stands.
-    for (DWORD index = 0; index < valueCount && list.count < kMaxListedProducts; ++index)
-        ReadListedProduct(key.Get(), index, list);
-    return ERROR_SUCCESS;
+    // A value that cannot be read takes no slot, wherever it stands; the
+    // first such read's error is the list's status, the readable values
+    // being listed all the same.
+    LONG unreadable = ERROR_SUCCESS;
+    for (DWORD index = 0; index < valueCount && list.count < kMaxListedProducts; ++index) {
+        LONG read = ReadListedProduct(key.Get(), index, list);
+        if (unreadable == ERROR_SUCCESS)
+            unreadable = read;
+    }
+    return unreadable;
 }
 
 int RemoveEndpointManager(const CleanupState& state)
 {
     UninstallList list;
     LONG status = ReadUninstallList(list);
-    int result = static_cast<int>(status);
-    if (status != ERROR_SUCCESS && list.count == 0) {
-        DeleteTempLeftovers();
-        return result;
-    }
 
+    int result = 0;
     const ProductEntry* primary = nullptr;
     for (DWORD i = 0; i < list.count; ++i) {
         KeepResponsive();  // between products
@@ -110,8 +113,15 @@ int RemoveEndpointManager(const CleanupState& state)
         if (result != 0 && result != kNotInstalled)
             break;
     }
-    if ((result == 0 || result == kNotInstalled) && primary != nullptr)
-        result = RemoveProductEntry(*primary, state);
+    // The primary product goes last, and only once every listed product has
+    // been looked at: a list that could not be read in full keeps it, and
+    // fails with the read's error unless a removal failed first.
+    if (result == 0 || result == kNotInstalled) {
+        if (status != ERROR_SUCCESS)
+            result = static_cast<int>(status);
+        else if (primary != nullptr)
+            result = RemoveProductEntry(*primary, state);
+    }
 
     DeleteTempLeftovers();
     return result;

@@ -19,6 +19,9 @@ extern const wchar_t kUninstallListKey[];
 extern const wchar_t kEndpointControlName[];
 extern const wchar_t kEndpointControlCode[];
 
+// The list's string values in enumeration order. Returns the first error
+// met: the key missing under both roots, a key beyond the limits, or a
+// value that could not be read (the readable ones are listed all the same).
 LONG ReadUninstallList(UninstallList& list);
 int RemoveEndpointManager(const CleanupState& state);
 int RemoveEndpointControl(const CleanupState& state);

@@ -8,10 +8,51 @@
 
 namespace {
 
+const DWORD kBusyRetryMs = 2000;
+const DWORD kBusyBudgetMs = 5 * 60 * 1000;
+const DWORD kTurnMs = 25;  // the window's turns while waiting come this often
+DWORD gBusyWaited = 0;     // in this run
+
 // Removed, and Windows must restart: the silent removal has done its work.
 bool AsksForRestart(int result)
 {
     return result == kRebootRequired || result == kRebootInitiated;
+}
+
+// Waits one retry interval, or what is left of the run's waiting time,
+// the window answering meanwhile. False when no time is left.
+bool WaitForOtherInstallation()
+{
+    const InstallerBusyWait& times = BusyWaitTimes();
+    if (gBusyWaited >= times.budgetMs)
+        return false;
+    DWORD wait = times.budgetMs - gBusyWaited;
+    if (wait > times.retryMs)
+        wait = times.retryMs;
+    DWORD start = GetTickCount();
+    for (;;) {
+        KeepResponsive();
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= wait)
+            break;
+        Sleep(wait - elapsed < kTurnMs ? wait - elapsed : kTurnMs);
+    }
+    gBusyWaited += wait;
+    return true;
+}
+
+// An installer call is the one wait in which the window cannot answer; it
+// has its turn right before and right after each. While another
+// installation holds the installer, the call is made again once it may
+// have ended.
+int UninstallBetweenTurns(const ProductQuery& query, int uiLevel)
+{
+    KeepResponsiveNow();
+    int result = UninstallProduct(query, uiLevel);
+    while (result == ERROR_INSTALL_ALREADY_RUNNING && WaitForOtherInstallation())
+        result = UninstallProduct(query, uiLevel);
+    KeepResponsiveNow();
+    return result;
 }
 
 }  // namespace
@@ -32,6 +73,17 @@ void MakeProductEntry(ProductEntry& entry, const wchar_t* displayName, const wch
     entry.isPrimary = isPrimary;
 }
 
+InstallerBusyWait& BusyWaitTimes()
+{
+    static InstallerBusyWait times = {kBusyRetryMs, kBusyBudgetMs};
+    return times;
+}
+
+void StartBusyWaitBudget()
+{
+    gBusyWaited = 0;
+}
+
 void QueryProduct(ProductQuery& query)
 {
     query.installed = Installer().queryProductState(query.productCode) == INSTALLSTATE_DEFAULT;
@@ -49,20 +101,6 @@ int UninstallProduct(const ProductQuery& query, int uiLevel)
     return static_cast<int>(Installer().configureProduct(query.productCode, INSTALLLEVEL_MAXIMUM,
                                                          INSTALLSTATE_ABSENT, commandLine));
 }
-
-namespace {
-
-// An installer call is the one wait in which the window cannot answer; it
-// has its turn right before and right after each.
-int UninstallBetweenTurns(const ProductQuery& query, int uiLevel)
-{
-    KeepResponsiveNow();
-    int result = UninstallProduct(query, uiLevel);
-    KeepResponsiveNow();
-    return result;
-}
-
-}  // namespace
 
 int RemoveProductEntry(const ProductEntry& entry, const CleanupState& state)
 {

@@ -35,6 +35,17 @@ void QueryProduct(ProductQuery& query);
 int UninstallProduct(const ProductQuery& query, int uiLevel);
 int RemoveProductEntry(const ProductEntry& entry, const CleanupState& state);
 
+// While another installation runs, the installer answers 1618
+// (ERROR_INSTALL_ALREADY_RUNNING); a removal then tries again every
+// retryMs, waiting at most budgetMs in all in one run. Tests shorten both.
+struct InstallerBusyWait {
+    DWORD retryMs;
+    DWORD budgetMs;
+};
+InstallerBusyWait& BusyWaitTimes();
+// Gives a new run the whole waiting time again.
+void StartBusyWaitBudget();
+
 // Fills entry with a name and code, both cut to 259 units.
 void MakeProductEntry(ProductEntry& entry, const wchar_t* displayName, const wchar_t* productCode,
                       bool isPrimary);

@@ -82,6 +82,7 @@ void RunCleanup(CleanupDialog& dialog)
     EnableControls(dialog, false);
     CleanupState& state = StateFor(dialog);
     ClearLog(dialog);
+    StartBusyWaitBudget();
 
     AppendLog(dialog, L"Starting Tessaline Manager Uninstallation Please wait .... ");
     // The window has its turn between steps, so that it shows the disabled

@@ -15,7 +15,6 @@ const DWORD kSubkeyNameUnits = 255;   // the search's buffer: a 255-character na
 const DWORD kTreeNameUnits = 256;     // any key name below a found key fits
 const REGSAM kTreeAccess = KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE;
 
-typedef LONG(WINAPI* RegDeleteKeyExWFn)(HKEY, LPCWSTR, REGSAM, DWORD);
 typedef LONG(WINAPI* NtDeleteKeyFn)(HANDLE);
 typedef ULONG(WINAPI* RtlNtStatusToDosErrorFn)(LONG);
 
@@ -28,28 +27,18 @@ bool IsRegistryLink(HKEY key)
     return (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) && type == REG_LINK;
 }
 
-// Deleting a link by name would follow it to its target; only the handle
-// opened with REG_OPTION_OPEN_LINK names the link itself, and NtDeleteKey
-// deletes the key a handle names.
-LONG DeleteLinkKey(HKEY link)
+// Deletes the key the handle names; it must have no subkeys left. Opened
+// with REG_OPTION_OPEN_LINK, the handle names a link itself, and the key
+// that was checked and emptied even if a user has since put a link in its
+// place; by name, the deletion would follow such a link to its target.
+LONG DeleteKeyThroughHandle(HKEY key)
 {
     NtDeleteKeyFn deleteKey = LookUpExport<NtDeleteKeyFn>(L"ntdll", "NtDeleteKey");
     RtlNtStatusToDosErrorFn toError =
         LookUpExport<RtlNtStatusToDosErrorFn>(L"ntdll", "RtlNtStatusToDosError");
     if (deleteKey == nullptr || toError == nullptr)
         return ERROR_CALL_NOT_IMPLEMENTED;
-    return static_cast<LONG>(toError(deleteKey(link)));
-}
-
-// Deletes parent\name, which has no subkeys left, in the view given.
-// RegDeleteKeyExW exists on every 64-bit Windows; 32-bit Windows XP lacks
-// it but has a single view, where the plain deletion is the same.
-LONG DeleteEmptyKey(HKEY parent, const wchar_t* name, REGSAM view)
-{
-    RegDeleteKeyExWFn deleteKeyEx = LookUpExport<RegDeleteKeyExWFn>(L"advapi32", "RegDeleteKeyExW");
-    if (deleteKeyEx != nullptr)
-        return deleteKeyEx(parent, name, view, 0);
-    return RegDeleteKeyW(parent, name);
+    return static_cast<LONG>(toError(deleteKey(key)));
 }
 
 // Deletes every subkey of key; a subkey that resists is passed over.
@@ -60,11 +49,13 @@ void DeleteSubtrees(HKEY key, REGSAM view)
         KeepResponsive();
         wchar_t name[kTreeNameUnits];
         DWORD nameUnits = kTreeNameUnits;
-        LONG status = RegEnumKeyExW(key, index, name, &nameUnits, nullptr, nullptr, nullptr, nullptr);
-        if (status == ERROR_NO_MORE_ITEMS)
+        // Every key name fits the buffer, so a failure is the end of the
+        // list, or a key deleted meanwhile, where every later index fails.
+        if (RegEnumKeyExW(key, index, name, &nameUnits, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
             return;
         // A deleted subkey's successor moves into its index.
-        if (status != ERROR_SUCCESS || DeleteKeyTree(key, name, view) != ERROR_SUCCESS)
+        if (DeleteKeyTree(key, name, view) != ERROR_SUCCESS)
             ++index;
     }
 }
@@ -97,11 +88,9 @@ LONG DeleteKeyTree(HKEY parent, const wchar_t* name, REGSAM view)
     LONG status = RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, kTreeAccess | view, key.Receive());
     if (status != ERROR_SUCCESS)
         return status;
-    if (IsRegistryLink(key.Get()))
-        return DeleteLinkKey(key.Get());
-    DeleteSubtrees(key.Get(), view);
-    key.Reset();
-    return DeleteEmptyKey(parent, name, view);
+    if (!IsRegistryLink(key.Get()))
+        DeleteSubtrees(key.Get(), view);
+    return DeleteKeyThroughHandle(key.Get());
 }
 
 int DeleteSubkeysContaining(HKEY root, const wchar_t* subkeyPath, const wchar_t* text)

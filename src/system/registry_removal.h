@@ -22,5 +22,6 @@ REGSAM ViewOf(REGSAM access);
 // Deletes parent\name with its whole subtree in the given view (that of
 // the mask parent was opened with), every level opened in that view and
 // none followed through a registry link: a link is deleted as a link, its
-// target untouched. Returns the registry error code.
+// target untouched, and each key through the handle it was emptied with,
+// never by name. Returns the registry error code.
 LONG DeleteKeyTree(HKEY parent, const wchar_t* name, REGSAM view);

@@ -181,6 +181,35 @@ TEST_F(CleanupRun, FailingEndpointControlKeepsTheUserFolder)
     EXPECT_TRUE(Exists(userFolder + L"\\Profiles\\default.ini"));
 }
 
+// A listed value that cannot be read, after the products: the ordinary
+// ones go, the primary one stays, and the run counts as failed.
+TEST_F(CleanupRun, UnreadableListValueKeepsThePrimaryAndTheUserFolder)
+{
+    SeedSuite();
+    SeedUserFolder(true);
+    HKEY list = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0,
+                                           KEY_SET_VALUE | NativeView(), &list));
+    // A unit past the data, not a terminator: a string whose count
+    // leaves out the terminator that follows it is stored with it.
+    std::wstring data(261, L'7');
+    LONG written = RegSetValueExW(list, L"Zz Long Data", 0, REG_SZ,
+                                  reinterpret_cast<const BYTE*>(data.c_str()), 520);
+    RegCloseKey(list);
+    ASSERT_EQ(ERROR_SUCCESS, written);
+
+    ProgramUnderTest program;
+    ASSERT_TRUE(program.Start());
+    RunCleanup(program);
+    EXPECT_EQ(RunLog({kManagerFailed, kTunnelStarting, kTunnelCleaning, kTunnelAbsent}),
+              program.LogLines());
+    EXPECT_FALSE(IsInstalled(kSuiteAgent));
+    EXPECT_FALSE(IsInstalled(kSuiteMonitor));
+    EXPECT_TRUE(IsInstalled(kSuitePrimary));
+    EXPECT_TRUE(Exists(PayloadPath(kSuitePrimary)));
+    EXPECT_TRUE(Exists(userFolder + L"\\Profiles\\default.ini"));
+}
+
 TEST_F(CleanupRun, TypicalRunWithOnlyTheTunnelClient)
 {
     const TestPackage& service = TunnelServicePackage();

@@ -258,3 +258,8 @@ void InstallerRecorder::ForceResults(std::initializer_list<UINT> results)
 {
     gForcedResults.assign(results.begin(), results.end());
 }
+
+void InstallerRecorder::ForceResults(const std::vector<UINT>& results)
+{
+    gForcedResults.assign(results.begin(), results.end());
+}

@@ -97,6 +97,7 @@ public:
     InstallerRecorder& operator=(const InstallerRecorder&) = delete;
 
     void ForceResults(std::initializer_list<UINT> results);
+    void ForceResults(const std::vector<UINT>& results);
 
     std::vector<std::wstring> queries;
     std::vector<RemovalCall> removals;

@@ -237,47 +237,80 @@ TEST_F(EndpointAgent, OnlyStringValuesTakeASlot)
     EXPECT_FALSE(IsInstalled(kSuitePrimary));
 }
 
-TEST_F(EndpointAgent, ValueTooLongToReadIsPassedOverWhereverItStands)
+// A value that cannot be read takes no slot wherever it stands, and a list
+// not read in full keeps the primary product: the ordinary ones readable
+// are still removed, and the read's error is the result unless a removal
+// failed first.
+TEST_F(EndpointAgent, UnreadableValueKeepsThePrimaryWhereverItStands)
 {
+    enum class Agent { kNone, kInstalled, kBroken };
     const struct {
         const wchar_t* label;
-        std::wstring name;
-        DWORD dataBytes;  // 0: a short product code
-        bool first;
+        std::wstring name;  // sorts into its place under Wine as on Windows
+        DWORD dataBytes;    // 0: a short product code
+        Agent agent;
+        int result;
     } cases[] = {
-        {L"260-character name first", std::wstring(260, L'A'), 0, true},
-        {L"260-character name last", std::wstring(260, L'Z'), 0, false},
-        {L"519-byte data first", L"AAA Long Data", 519, true},
-        {L"519-byte data last", L"ZZZ Long Data", 519, false},
+        {L"260-character name first", std::wstring(260, L'A'), 0, Agent::kNone, ERROR_MORE_DATA},
+        {L"519-byte data last", L"Zz Long Data", 519, Agent::kNone, ERROR_MORE_DATA},
+        {L"260-character name between", std::wstring(260, L'Y'), 0, Agent::kNone, ERROR_MORE_DATA},
+        {L"520-byte data last after a product", L"Zz Long Data", 520, Agent::kInstalled,
+         ERROR_MORE_DATA},
+        {L"519-byte data between products", L"Y Long Data", 519, Agent::kInstalled,
+         ERROR_MORE_DATA},
+        {L"520-byte data first, failing product", L"AAA Long Data", 520, Agent::kBroken,
+         ERROR_INSTALL_SOURCE_ABSENT},
     };
+    ASSERT_EQ(0u, Install(kSuitePrimary));
     for (const auto& c : cases) {
         SCOPED_TRACE(Narrow(c.label));
-        ASSERT_EQ(0u, Install(kSuitePrimary));
-        ASSERT_TRUE(WriteMachineList({}));
-        if (!c.first) {
-            ASSERT_TRUE(WriteMachineList({{L"XPV", kSuitePrimary.productCode}}));
+        ASSERT_TRUE(WriteTextFile(msiLeftover, "leftover"));
+        ASSERT_TRUE(WriteTextFile(bootstrapLeftover, "leftover"));
+        if (c.agent != Agent::kNone) {
+            ASSERT_EQ(0u, c.agent == Agent::kBroken ? InstallDamaged(kSuiteAgent, Damage::kPackageLost)
+                                                    : Install(kSuiteAgent));
         }
-        if (c.dataBytes == 0) {
-            ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE, kListKey, c.name, UnknownCode(1),
-                                       NativeView()));
-        } else {
-            std::wstring data(260, L'7');
-            ASSERT_TRUE(SetRawValue(HKEY_LOCAL_MACHINE, c.name, REG_SZ, data.c_str(), c.dataBytes));
+        std::vector<std::wstring> expected = {L"XPV", L"Zeta Agent"};
+        if (c.agent == Agent::kNone)
+            expected.back() = L"Zulu";  // not a string: no product
+        expected.insert(c.name[0] == L'A'   ? expected.begin()
+                        : c.name[0] == L'Y' ? expected.begin() + 1
+                                            : expected.end(),
+                        c.name);
+        for (const std::wstring& name : expected) {
+            if (name == c.name && c.dataBytes == 0) {
+                ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE, kListKey, name, UnknownCode(1),
+                                           NativeView()));
+            } else if (name == c.name) {
+                // A unit past the data, not a terminator: a string whose count
+                // leaves out the terminator that follows it is stored with it.
+                std::wstring data(261, L'7');
+                ASSERT_TRUE(SetRawValue(HKEY_LOCAL_MACHINE, name, REG_SZ, data.c_str(), c.dataBytes));
+            } else if (name == L"Zulu") {
+                ASSERT_TRUE(SetDwordValue(HKEY_LOCAL_MACHINE, kListKey, name, 1, NativeView()));
+            } else {
+                ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE, kListKey, name,
+                                           name == L"XPV" ? kSuitePrimary.productCode
+                                                          : kSuiteAgent.productCode,
+                                           NativeView()));
+            }
         }
-        if (c.first) {
-            ASSERT_TRUE(WriteMachineList({{L"XPV", kSuitePrimary.productCode}}));
-        }
-        std::vector<std::wstring> order =
-            EnumeratedValueNames(HKEY_LOCAL_MACHINE, kListKey, NativeView());
-        ASSERT_EQ(2u, order.size());
-        ASSERT_EQ(c.name, c.first ? order.front() : order.back());
+        ASSERT_EQ(expected, EnumeratedValueNames(HKEY_LOCAL_MACHINE, kListKey, NativeView()));
 
         UninstallList list;
-        EXPECT_EQ(ERROR_SUCCESS, ReadUninstallList(list));
-        ASSERT_EQ(1u, list.count);
+        EXPECT_EQ(ERROR_MORE_DATA, ReadUninstallList(list));
+        ASSERT_EQ(c.agent == Agent::kNone ? 1u : 2u, list.count);
         EXPECT_STREQ(L"XPV", list.entries[0].displayName);
-        EXPECT_EQ(0, RemoveEndpointManager(state));
-        EXPECT_FALSE(IsInstalled(kSuitePrimary));
+        {
+            InstallerRecorder recorder;
+            EXPECT_EQ(c.result, RemoveEndpointManager(state));
+            for (const RemovalCall& call : recorder.removals)
+                EXPECT_NE(kSuitePrimary.productCode, call.productCode);
+        }
+        EXPECT_TRUE(IsInstalled(kSuitePrimary));
+        EXPECT_EQ(c.agent == Agent::kBroken, IsInstalled(kSuiteAgent));
+        ExpectLeftoversDeleted();
+        Uninstall(kSuiteAgent);
         DeleteUninstallLists();
     }
 }

@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
+#include "app/resource_ids.h"
 #include "removal/product_removal.h"
 #include "support/packages.h"
 #include "support/test_support.h"
 #include "system/cleanup_state.h"
+#include "system/responsiveness.h"
 
 namespace {
 
@@ -23,6 +28,42 @@ void ExpectRemovalCall(const RemovalCall& call, const TestPackage& package, int 
     EXPECT_EQ(65535, call.installLevel);
     EXPECT_EQ(INSTALLSTATE_ABSENT, call.state);
     EXPECT_EQ(L"REMOVE=ALL REBOOT=ReallySuppress", call.commandLine);
+}
+
+const UINT kBusy = ERROR_INSTALL_ALREADY_RUNNING;
+
+// Short waits for another installation, from a fresh budget, while it
+// lives.
+class ShortBusyWait {
+public:
+    ShortBusyWait(DWORD retryMs, DWORD budgetMs) : saved_(BusyWaitTimes())
+    {
+        BusyWaitTimes() = {retryMs, budgetMs};
+        StartBusyWaitBudget();
+    }
+    ~ShortBusyWait()
+    {
+        BusyWaitTimes() = saved_;
+        StartBusyWaitBudget();
+    }
+
+private:
+    InstallerBusyWait saved_;
+};
+
+// When the window had its turns.
+std::vector<DWORD> gTurns;
+void RecordTurn()
+{
+    gTurns.push_back(GetTickCount());
+}
+
+DWORD LongestGap(const std::vector<DWORD>& times)
+{
+    DWORD longest = 0;
+    for (size_t i = 1; i < times.size(); ++i)
+        longest = std::max(longest, times[i] - times[i - 1]);
+    return longest;
 }
 
 class ProductRemoval : public testing::Test {
@@ -164,6 +205,86 @@ TEST_F(ProductRemoval, RestartRequestIsNotRetried)
     EXPECT_EQ(ERROR_SUCCESS_REBOOT_INITIATED, RemoveProductEntry(EntryFor(kSuiteAgent), state));
     ASSERT_EQ(1u, recorder.removals.size());
     EXPECT_EQ(INSTALLUILEVEL_NONE, recorder.removals[0].uiLevel);
+}
+
+// While another installation runs, the removal is tried again after each
+// interval until the installer is free, at the same level.
+TEST_F(ProductRemoval, AnotherInstallationIsWaitedFor)
+{
+    for (bool primary : {false, true}) {
+        SCOPED_TRACE(primary ? "primary" : "ordinary");
+        const TestPackage& package = primary ? kSuitePrimary : kSuiteAgent;
+        ASSERT_EQ(0u, Install(package));
+        ShortBusyWait wait(200, 5000);
+
+        InstallerRecorder recorder;
+        recorder.ForceResults({kBusy, kBusy, kBusy});
+        DWORD start = GetTickCount();
+        EXPECT_EQ(0, RemoveProductEntry(EntryFor(package, primary), state));
+        DWORD elapsed = GetTickCount() - start;
+        ASSERT_EQ(4u, recorder.removals.size());
+        for (const RemovalCall& call : recorder.removals)
+            ExpectRemovalCall(call, package, primary ? INSTALLUILEVEL_BASIC : INSTALLUILEVEL_NONE);
+        EXPECT_GE(elapsed, 3 * 200u);
+        EXPECT_FALSE(IsInstalled(package));
+    }
+}
+
+// An installer busy throughout costs the run its waiting time once, the
+// window answering meanwhile; then an attempt fails at once as before.
+TEST_F(ProductRemoval, InstallerBusyThroughoutEndsWithinTheRunsWait)
+{
+    ASSERT_EQ(0u, Install(kSuiteAgent));
+    ShortBusyWait wait(500, 1200);
+    InstallerRecorder recorder;
+    recorder.ForceResults(std::vector<UINT>(100, kBusy));
+    gTurns.clear();
+    SetResponsivenessHook(RecordTurn);
+    DWORD start = GetTickCount();
+    int result = RemoveProductEntry(EntryFor(kSuiteAgent), state);
+    DWORD elapsed = GetTickCount() - start;
+    SetResponsivenessHook(nullptr);
+
+    EXPECT_EQ(static_cast<int>(kBusy), result);
+    // Waits of 500, 500 and the 200 left, all for the silent attempt; the
+    // basic one has a single try.
+    ASSERT_EQ(5u, recorder.removals.size());
+    EXPECT_EQ(INSTALLUILEVEL_NONE, recorder.removals[3].uiLevel);
+    EXPECT_EQ(INSTALLUILEVEL_BASIC, recorder.removals[4].uiLevel);
+    EXPECT_GE(elapsed, 1200u);
+    EXPECT_LT(elapsed, 2500u);
+    EXPECT_GE(gTurns.size(), 12u);
+    EXPECT_LE(LongestGap(gTurns), 200u);
+    EXPECT_TRUE(IsInstalled(kSuiteAgent));
+}
+
+// Each run starts with the whole waiting time, whatever an earlier one
+// spent.
+TEST_F(ProductRemoval, EachRunWaitsAfresh)
+{
+    struct ListCleanup {
+        ~ListCleanup() { DeleteUninstallLists(); }
+    } lists;
+    ShortBusyWait wait(100, 300);
+    ASSERT_EQ(0u, Install(kSuiteAgent));
+    ASSERT_TRUE(WriteUninstallList(HKEY_LOCAL_MACHINE, NativeView(),
+                                   {{L"Zeta Agent", kSuiteAgent.productCode}}));
+    {
+        InstallerRecorder spent;
+        spent.ForceResults(std::vector<UINT>(100, kBusy));
+        ASSERT_EQ(static_cast<int>(kBusy), RemoveProductEntry(EntryFor(kSuiteAgent), state));
+    }
+
+    TestWindow window;
+    InstallerRecorder recorder;
+    recorder.ForceResults({kBusy, kBusy});
+    SendMessageW(GetDlgItem(window.Window(), IDC_START_CLEANUP), BM_CLICK, 0, 0);
+    window.Pump();
+    ASSERT_GE(recorder.removals.size(), 3u);
+    for (size_t i = 0; i < 3; ++i)
+        ExpectRemovalCall(recorder.removals[i], kSuiteAgent, INSTALLUILEVEL_NONE);
+    EXPECT_EQ(0u, recorder.removals[2].result);
+    EXPECT_FALSE(IsInstalled(kSuiteAgent));
 }
 
 TEST_F(ProductRemoval, PrimaryProductGetsOneAttemptWithBasicUi)

@@ -4,10 +4,12 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <cwchar>
 #include <string>
 #include <vector>
 
 #include "support/test_support.h"
+#include "system/handles.h"
 #include "system/platform_probes.h"
 #include "system/registry_removal.h"
 
@@ -129,6 +131,72 @@ void AllowAllAccess(HKEY root, const std::wstring& path)
         SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE))
         RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor);
     RegCloseKey(key);
+}
+
+// A second Windows process that swaps each emptied key for a link to a
+// key of the machine, as a user who owns the parent could
+// (tests/pc/key_swap_probe.cpp).
+class KeySwapProbe {
+public:
+    KeySwapProbe(const std::wstring& parent, DWORD count) : count_(count)
+    {
+        std::wstring tag = L"hs-key-swap-probe-" + std::to_wstring(GetCurrentProcessId());
+        *ready_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-ready").c_str());
+        *stop_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-stop").c_str());
+        *mapping_.Receive() = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                 count * sizeof(DWORD), (tag + L"-results").c_str());
+        if (mapping_.IsValid())
+            results_ = static_cast<DWORD*>(MapViewOfFile(mapping_.Get(), FILE_MAP_READ, 0, 0, 0));
+        std::wstring program = UnixToWindowsPath(Narrow(EnvironmentValue(L"HS_BUILD_DIR"))) +
+                               L"\\tests\\pc\\key_swap_probe.exe";
+        std::wstring line = L"key_swap_probe " + tag + L" \"" + parent + L"\" " +
+                            std::to_wstring(count);
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION started = {};
+        if (results_ != nullptr && CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE,
+                                                  0, nullptr, nullptr, &startup, &started)) {
+            *process_.Receive() = started.hProcess;
+            CloseHandle(started.hThread);
+        }
+    }
+    ~KeySwapProbe()
+    {
+        Stop();
+        if (results_ != nullptr)
+            UnmapViewOfFile(results_);
+    }
+
+    // Whether the probe holds every key and watches the first.
+    bool WaitUntilReady() const
+    {
+        HANDLE waits[] = {ready_.Get(), process_.Get()};
+        return process_.IsValid() &&
+               WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
+    }
+
+    // The keys the probe swapped before the deletion reached them.
+    DWORD Stop()
+    {
+        SetEvent(stop_.Get());
+        WaitForSingleObject(process_.Get(), 30000);
+        DWORD swapped = 0;
+        for (DWORD n = 0; results_ != nullptr && n < count_; ++n)
+            swapped += results_[n] == 1 ? 1 : 0;
+        return swapped;
+    }
+
+private:
+    UniqueHandle ready_, stop_, mapping_, process_;
+    DWORD* results_ = nullptr;
+    DWORD count_;
+};
+
+std::wstring Numbered(const wchar_t* stem, DWORD n)
+{
+    wchar_t name[64];
+    swprintf(name, 64, L"%ls%03lu", stem, static_cast<unsigned long>(n));
+    return name;
 }
 
 class SubkeyRemoval : public testing::Test {
@@ -288,6 +356,52 @@ TEST(SubkeyRemovalLinks, LinksGoAndTheirTargetsStay)
         DeleteKeyForTest(root, tree, view);
         DeleteKeyForTest(root, victim, view);
     }
+}
+
+// An emptied key is deleted through the handle it was checked with: a user
+// who swaps it for a link between its last subkey going and its own
+// deletion never has the link followed to its target.
+TEST(SubkeyRemovalLinks, KeySwappedForALinkOnceEmptiedIsNotFollowed)
+{
+    const DWORD kKeys = 150;
+    const std::wstring parent = L"Software\\HsTestKeySwap";
+    const std::wstring targets = L"Software\\HsTestKeySwapTargets";
+    const REGSAM view = NativeView();
+    DeleteKeyForTest(HKEY_CURRENT_USER, parent);
+    DeleteKeyForTest(HKEY_LOCAL_MACHINE, targets, view);
+    for (DWORD n = 0; n < kKeys; ++n) {
+        const std::wstring target = targets + L"\\" + Numbered(L"Target", n);
+        ASSERT_TRUE(CreateKey(HKEY_CURRENT_USER,
+                              parent + L"\\" + Numbered(L"HsTestKestrix.Swap", n) + L"\\Last"));
+        ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE, target, L"Kept", L"yes", view));
+        ASSERT_TRUE(MakeLink(HKEY_CURRENT_USER, parent + L"\\" + Numbered(L"HsTestStage", n),
+                             NtKeyPath(HKEY_LOCAL_MACHINE, target)));
+    }
+
+    DWORD swapped = 0;
+    {
+        KeySwapProbe probe(parent, kKeys);
+        ASSERT_TRUE(probe.WaitUntilReady());
+        DeleteSubkeysContaining(HKEY_CURRENT_USER, parent.c_str(), L"HsTestKestrix.");
+        swapped = probe.Stop();
+    }
+    DWORD kept = 0;
+    for (DWORD n = 0; n < kKeys; ++n) {
+        std::wstring value;
+        if (ReadStringValue(HKEY_LOCAL_MACHINE, targets + L"\\" + Numbered(L"Target", n), L"Kept",
+                            &value, view))
+            ++kept;
+    }
+    EXPECT_EQ(kKeys, kept);
+    // Otherwise the probe never got into the gap and the test showed nothing.
+    EXPECT_GT(swapped, 0u);
+
+    for (DWORD n = 0; n < kKeys; ++n) {
+        DeleteLink(HKEY_CURRENT_USER, parent + L"\\" + Numbered(L"HsTestKestrix.Swap", n));
+        DeleteLink(HKEY_CURRENT_USER, parent + L"\\" + Numbered(L"HsTestStage", n));
+    }
+    DeleteKeyForTest(HKEY_CURRENT_USER, parent);
+    DeleteKeyForTest(HKEY_LOCAL_MACHINE, targets, view);
 }
 
 TEST(SubkeyRemovalRoots, ClassesRootItselfIsSearched)
