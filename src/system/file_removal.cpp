@@ -103,9 +103,10 @@ int DeleteSubtree(const HeldFolder& parent, const wchar_t* parentPath, const wch
 {
     wchar_t path[kPathUnits];
     HeldFolder child;
-    if (BoundedFormat(path, kPathUnits, L"%s\\%s", parentPath, name) != kStringOk ||
-        !child.HoldChild(parent, name, path))
+    if (BoundedFormat(path, kPathUnits, L"%s\\%s", parentPath, name) != kStringOk)
         return kShellFailed;
+    if (!child.HoldChild(parent, name, path))
+        return GetLastError() == ERROR_DELETE_PENDING ? kShellDeleted : kShellFailed;  // going already
     return DeleteHeldTree(child, path);
 }
 
