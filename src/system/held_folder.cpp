@@ -366,35 +366,44 @@ bool HeldFolder::IsGoing(const HeldEntry& entry, bool clearReadOnly)
                         opened.Receive()) == kStatusDeletePending;
 }
 
-bool HeldFolder::OnlyGoingEntriesLeft(bool clearReadOnly)
+HeldFolder::Leftovers HeldFolder::WhatIsLeft(bool clearReadOnly)
 {
     Rewind();
+    Leftovers left = Leftovers::kNothing;
     HeldEntry entry;
     while (Next(&entry)) {
         KeepResponsive();
         if (!IsGoing(entry, clearReadOnly))
-            return false;
+            return Leftovers::kStaying;
+        left = Leftovers::kGoing;
     }
-    return GetLastError() == ERROR_NO_MORE_FILES;
+    return GetLastError() == ERROR_NO_MORE_FILES ? left : Leftovers::kStaying;
 }
 
 // A name marked for deletion with the old disposition stays until its last
 // handle closes, and the folder cannot go before it: while only such names
-// are left, the removal is tried again for a while, the window answering.
+// are left, the removal waits for them, the window answering meanwhile.
+// It is marked again only once the listing shows nothing left: Wine 8 takes
+// a second mark of the same handle without looking, and the folder stays.
 bool HeldFolder::RemoveOnceEmpty(bool clearReadOnly)
 {
     const DWORD started = GetTickCount();
     for (;;) {
         if (Succeeded(MarkForDeletion(handle_.Get(), clearReadOnly)))
             return true;
-        DWORD error = GetLastError();
-        if (error != ERROR_DIR_NOT_EMPTY || GetTickCount() - started >= kPendingWaitMs ||
-            !OnlyGoingEntriesLeft(clearReadOnly)) {
+        const DWORD error = GetLastError();
+        Leftovers left = Leftovers::kStaying;
+        if (error == ERROR_DIR_NOT_EMPTY)
+            left = WhatIsLeft(clearReadOnly);
+        while (left == Leftovers::kGoing && GetTickCount() - started < kPendingWaitMs) {
+            Sleep(kPendingPollMs);
+            KeepResponsive();
+            left = WhatIsLeft(clearReadOnly);
+        }
+        if (left != Leftovers::kNothing || GetTickCount() - started >= kPendingWaitMs) {
             SetLastError(error);
             return false;
         }
-        Sleep(kPendingPollMs);
-        KeepResponsive();
     }
 }
 

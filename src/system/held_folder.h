@@ -53,7 +53,10 @@ private:
     bool Verify(const wchar_t* path);
     void Rewind();
     bool IsGoing(const HeldEntry& entry, bool clearReadOnly);
-    bool OnlyGoingEntriesLeft(bool clearReadOnly);
+    // What the folder still holds: nothing, only entries on their way out,
+    // or something that stays.
+    enum class Leftovers { kNothing, kGoing, kStaying };
+    Leftovers WhatIsLeft(bool clearReadOnly);
     bool RemoveOnceEmpty(bool clearReadOnly);
 
     UniqueHandle handle_;
