@@ -385,7 +385,7 @@ HeldFolder::Leftovers HeldFolder::WhatIsLeft(bool clearReadOnly)
 // are left, the removal waits for them, the window answering meanwhile.
 // It is marked again only once the listing shows nothing left: Wine 8 takes
 // a second mark of the same handle without looking, and the folder stays.
-bool HeldFolder::RemoveOnceEmpty(bool clearReadOnly)
+bool HeldFolder::RemoveOnceEmpty(bool clearReadOnly, bool waitForPending)
 {
     const DWORD started = GetTickCount();
     for (;;) {
@@ -393,7 +393,7 @@ bool HeldFolder::RemoveOnceEmpty(bool clearReadOnly)
             return true;
         const DWORD error = GetLastError();
         Leftovers left = Leftovers::kStaying;
-        if (error == ERROR_DIR_NOT_EMPTY)
+        if (error == ERROR_DIR_NOT_EMPTY && waitForPending)
             left = WhatIsLeft(clearReadOnly);
         while (left == Leftovers::kGoing && GetTickCount() - started < kPendingWaitMs) {
             Sleep(kPendingPollMs);
@@ -407,7 +407,7 @@ bool HeldFolder::RemoveOnceEmpty(bool clearReadOnly)
     }
 }
 
-bool HeldFolder::Remove(bool clearReadOnly)
+bool HeldFolder::Remove(bool clearReadOnly, bool waitForPending)
 {
     bool removed = false;
     if (!handle_.IsValid()) {
@@ -418,7 +418,7 @@ bool HeldFolder::Remove(bool clearReadOnly)
         // Read-only as the hold found it.
         removed = (!clearReadOnly || (attributes_ & FILE_ATTRIBUTE_READONLY) == 0 ||
                    ClearReadOnly(handle_.Get(), attributes_)) &&
-                  RemoveOnceEmpty(clearReadOnly);
+                  RemoveOnceEmpty(clearReadOnly, waitForPending);
     }
     DWORD error = GetLastError();
     handle_.Reset();  // a folder marked for deletion goes when its last handle closes

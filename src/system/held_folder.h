@@ -45,9 +45,11 @@ public:
     bool DeleteFile(const wchar_t* name, DWORD listedAttributes, bool clearReadOnly);
 
     // Removes the folder, which must be empty by now; the hold ends either
-    // way. While all that is left are names marked for deletion that another
-    // program still holds open, it waits for them, for a few seconds.
-    bool Remove(bool clearReadOnly);
+    // way. With waitForPending, while all that is left are names marked for
+    // deletion that another program still holds open, it waits for them for
+    // a few seconds, deleting again each file still listed (Wine 8 shows no
+    // sign of a pending deletion; Windows refuses to open such a name).
+    bool Remove(bool clearReadOnly, bool waitForPending);
 
 private:
     bool Verify(const wchar_t* path);
@@ -57,7 +59,7 @@ private:
     // or something that stays.
     enum class Leftovers { kNothing, kGoing, kStaying };
     Leftovers WhatIsLeft(bool clearReadOnly);
-    bool RemoveOnceEmpty(bool clearReadOnly);
+    bool RemoveOnceEmpty(bool clearReadOnly, bool waitForPending);
 
     UniqueHandle handle_;
     bool removable_ = false;

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@ const char* const kPrimitiveNames[kPrimitives] = {"tree", "empty", "matching"};
 
 struct Series {
     std::vector<double> primitive, plain, pairRatios;
+    std::vector<double> primitiveCpu, plainCpu, cpuPairRatios;
 };
 
 // The files are made on the Unix side: for a name that is not there yet,
@@ -54,6 +56,45 @@ bool Fill(const std::wstring& folder, int files)
     return DeleteFileW(marker.c_str()) != 0;
 }
 
+// The CPU time, in ns, the threads listed in a /proc task folder have had.
+double TaskNs(const std::wstring& tasks)
+{
+    double total = 0;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((tasks + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return -1.0;
+    do {
+        if (found.cFileName[0] < L'0' || found.cFileName[0] > L'9')
+            continue;
+        std::wstring path = tasks + L"\\" + found.cFileName + L"\\schedstat";
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+        char text[96] = {};
+        DWORD read = 0;
+        if (file != INVALID_HANDLE_VALUE) {
+            ReadFile(file, text, sizeof(text) - 1, &read, nullptr);
+            CloseHandle(file);
+        }
+        total += strtod(text, nullptr);  // the first field: time on a CPU
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return total;
+}
+
+// The CPU time, in ms, of this process and of the Wine server (whose Unix
+// process id HS_WINESERVER_PID gives): what a pass costs, whatever else
+// the machine runs meanwhile. Negative when it cannot be read.
+double CpuMs()
+{
+    static const std::wstring server = EnvironmentValue(L"HS_WINESERVER_PID");
+    if (server.empty())
+        return -1.0;
+    double own = TaskNs(L"Z:\\proc\\self\\task");
+    double wineserver = TaskNs(L"Z:\\proc\\" + server + L"\\task");
+    return own < 0 || wineserver < 0 ? -1.0 : (own + wineserver) / 1e6;
+}
+
 void PlainLoop(const std::wstring& folder)
 {
     WIN32_FIND_DATAW found;
@@ -80,16 +121,20 @@ void RunPrimitive(Primitive primitive, const std::wstring& folder)
 
 // One timed pass on a freshly filled folder; negative when the folder could
 // not be made or the pass left something behind.
-double TimedPass(const std::wstring& folder, int files, bool plain, Primitive primitive)
+double TimedPass(const std::wstring& folder, int files, bool plain, Primitive primitive,
+                 double* cpuMs)
 {
     if (!Fill(folder, files))
         return -1.0;
+    double cpuBefore = CpuMs();
     double started = NowMs();
     if (plain)
         PlainLoop(folder);
     else
         RunPrimitive(primitive, folder);
     double elapsed = NowMs() - started;
+    double cpuAfter = CpuMs();
+    *cpuMs = cpuBefore < 0 || cpuAfter < 0 ? -1.0 : cpuAfter - cpuBefore;
     // Matching files leaves the folder itself, empty.
     if (!plain && primitive == kMatching && IsFolder(folder) && RemoveDirectoryW(folder.c_str()))
         return elapsed;
@@ -116,8 +161,9 @@ int wmain(int argc, wchar_t** argv)
     std::vector<Series> series(sizes.size() * kPrimitives);
     // One untimed pass of each kind first, so that no size pays for a cold start.
     for (int p = 0; p < kPrimitives; ++p) {
-        if (TimedPass(folder, 100, false, static_cast<Primitive>(p)) < 0 ||
-            TimedPass(folder, 100, true, kTree) < 0) {
+        double cpu = 0;
+        if (TimedPass(folder, 100, false, static_cast<Primitive>(p), &cpu) < 0 ||
+            TimedPass(folder, 100, true, kTree, &cpu) < 0) {
             fprintf(stderr, "warm-up pass left files behind\n");
             return 4;
         }
@@ -128,8 +174,9 @@ int wmain(int argc, wchar_t** argv)
                 Primitive primitive = static_cast<Primitive>((k + r) % kPrimitives);
                 Series& row = series[s * kPrimitives + primitive];
                 bool plainFirst = (r + k) % 2 == 0;
-                double first = TimedPass(folder, sizes[s], plainFirst, primitive);
-                double second = TimedPass(folder, sizes[s], !plainFirst, primitive);
+                double firstCpu = 0, secondCpu = 0;
+                double first = TimedPass(folder, sizes[s], plainFirst, primitive, &firstCpu);
+                double second = TimedPass(folder, sizes[s], !plainFirst, primitive, &secondCpu);
                 if (first < 0 || second < 0) {
                     fprintf(stderr, "a %s pass of %d files left files behind\n",
                             kPrimitiveNames[primitive], sizes[s]);
@@ -140,8 +187,15 @@ int wmain(int argc, wchar_t** argv)
                 row.primitive.push_back(own);
                 row.plain.push_back(plain);
                 row.pairRatios.push_back(own / plain);
-                printf("files_pair %d %s %d %.3f %.3f\n", sizes[s], kPrimitiveNames[primitive], r,
-                       own, plain);
+                double ownCpu = plainFirst ? secondCpu : firstCpu;
+                double plainCpu = plainFirst ? firstCpu : secondCpu;
+                if (ownCpu > 0 && plainCpu > 0) {
+                    row.primitiveCpu.push_back(ownCpu);
+                    row.plainCpu.push_back(plainCpu);
+                    row.cpuPairRatios.push_back(ownCpu / plainCpu);
+                }
+                printf("files_pair %d %s %d %.3f %.3f cpu %.3f %.3f\n", sizes[s],
+                       kPrimitiveNames[primitive], r, own, plain, ownCpu, plainCpu);
             }
         }
     }
@@ -169,6 +223,15 @@ int wmain(int argc, wchar_t** argv)
             Report(key, Median(row.primitive) * 1000.0 / sizes[s]);
             snprintf(key, sizeof(key), "files.%d.%s.plain_us_per_file", sizes[s], kPrimitiveNames[p]);
             Report(key, Median(row.plain) * 1000.0 / sizes[s]);
+            if (row.cpuPairRatios.empty())
+                continue;
+            snprintf(key, sizeof(key), "files.%d.%s.cpu_paired_ratio", sizes[s], kPrimitiveNames[p]);
+            Report(key, Median(row.cpuPairRatios));
+            snprintf(key, sizeof(key), "files.%d.%s.cpu_us_per_file", sizes[s], kPrimitiveNames[p]);
+            Report(key, Median(row.primitiveCpu) * 1000.0 / sizes[s]);
+            snprintf(key, sizeof(key), "files.%d.%s.plain_cpu_us_per_file", sizes[s],
+                     kPrimitiveNames[p]);
+            Report(key, Median(row.plainCpu) * 1000.0 / sizes[s]);
         }
     }
     return 0;

@@ -279,6 +279,17 @@ TEST_F(FileRemoval, EmptyAndRemoveKeepsReadOnlyFiles)
     SetFileAttributesW((folder + L"\\readonly.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+TEST_F(FileRemoval, EmptyAndRemoveStopsWhenJoinedPathIsTooLong)
+{
+    // Its path cannot be named, so the file is not deleted, not even by the
+    // wait for names held open elsewhere.
+    std::wstring folder = FolderOfLength(kPathUnits - 20);
+    std::wstring longName = folder + L"\\" + std::wstring(40, L'n') + L".txt";
+    MakeFile(longName);
+    EmptyAndRemoveFolder(folder.c_str());
+    EXPECT_TRUE(Exists(longName));
+}
+
 TEST_F(FileRemoval, EmptyAndRemoveKeepsFolderWithSubfolder)
 {
     std::wstring folder = Path(L"vendor");
