@@ -308,10 +308,11 @@ bool HeldFolder::Next(HeldEntry* entry)
 // keeps the deletion on this entry: it is relative to the held folder, so
 // no name above can be swapped; FILE_OPEN_REPARSE_POINT opens a link as
 // itself, so what is deleted is the link, never its target (Windows'
-// documented contract; Wine 8 would open the target, but no test makes a
-// file link); FILE_NON_DIRECTORY_FILE fails the open when a folder, or a
-// junction, took the name since it was listed. So the listing's word is
-// trusted for what it alone decides: whether the file was read-only.
+// documented contract, which Wine 8 does not keep: see Verify; the tests
+// make no file links); FILE_NON_DIRECTORY_FILE fails the open when a
+// folder, or a junction, took the name since it was listed. So the
+// listing's word is trusted for what it alone decides: whether the file
+// was read-only.
 bool HeldFolder::DeleteFile(const wchar_t* name, DWORD listedAttributes, bool clearReadOnly)
 {
     if (Native() == nullptr)
