@@ -3,14 +3,16 @@
 # the registry subkey search against a bare enumeration of the same keys,
 # whole cleanup runs (on a clean prefix and with installer products), the
 # class registration phase on a registry of a real PC's size, the start-up
-# to a visible window against a minimal dialog program, and the program's
-# size and peak memory. Everything runs in one fresh throwaway
-# prefix; run it again to get a new set of numbers.
+# to a visible window against a minimal dialog program, the program's
+# size and peak memory, and each file deletion primitive against the plain
+# delete loop. Everything runs in one fresh throwaway prefix; run it again
+# to get a new set of numbers.
 #
 # Needs what scripts/build.sh installs. HS_BUILD_DIR picks the build folder
 # (default build-bench), HS_BENCH_PREFIX the kind of prefix (win64, win32 or
 # winxp; default win64), HS_BENCH_CPUS the CPUs the Wine processes may use
-# (a taskset list; default 0).
+# (a taskset list; default 0). HS_BENCH_ONLY=files measures the file
+# deletion alone and rewrites only its section of the file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,6 +32,15 @@ startup_repeats=9
 clean_repeats=9
 phase_repeats=5
 product_repeats=7
+# Each round fills the folder anew before every pass: 30,000 files take a
+# while to make.
+files_repeats=7
+files_sizes="3000 30000"
+only="${HS_BENCH_ONLY:-}"
+case "$only" in
+  "" | files) ;;
+  *) echo "HS_BENCH_ONLY takes only: files" >&2; exit 2 ;;
+esac
 
 mkdir -p "$build"
 build_abs="$(cd "$build" && pwd)"
@@ -78,12 +89,20 @@ trap stop EXIT
 # idle virtual CPUs each waits for the other to wake up, which made the times
 # swing several-fold from run to run.
 WINEPREFIX="$root/$kind" taskset -c "$cpus" wineserver -p
+# The file deletion bench also reads the server's CPU time.
+for p in $(pgrep -f wineserver); do
+  if tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$root/$kind"; then
+    export HS_WINESERVER_PID="$p"
+    break
+  fi
+done
 run() { taskset -c "$cpus" scripts/wine-run.sh "$@"; }
 
 tools="$build/tests/tools"
 load_before="$(cut -d' ' -f1-3 /proc/loadavg)"
 started_at=$(date +%s)
 
+if [ -z "$only" ]; then
 echo "start-up ($startup_repeats starts of each program) ..."
 run "$tools/bench_startup.exe" "$startup_repeats" >"$out/startup.txt"
 echo "cleanup runs on the clean prefix ($clean_repeats) ..."
@@ -117,6 +136,10 @@ run "$tools/bench_registry.exe" "$registry_repeats" $registry_sizes >"$out/regis
 echo "class registration phase, clean and at real size ($classes_sizes; $classes_repeats passes each) ..."
 # shellcheck disable=SC2086
 run "$tools/bench_registry.exe" classes "$classes_repeats" $classes_sizes >"$out/classes.txt"
+fi
+echo "file deletion ($files_sizes files, $files_repeats rounds) ..."
+# shellcheck disable=SC2086
+run "$tools/bench_files.exe" "$files_repeats" $files_sizes >"$out/files.txt"
 
 load_after="$(cut -d' ' -f1-3 /proc/loadavg)"
 elapsed=$(( $(date +%s) - started_at ))
@@ -150,6 +173,76 @@ if [ -n "$(git status --porcelain 2>/dev/null)" ]; then
   revision="$revision with uncommitted changes"
 fi
 today="$(date -u '+%Y-%m-%d %H:%M UTC')"
+
+# Each file deletion primitive against the plain loop over the same folder.
+files_rows=""
+files_over=""
+files_flat=""
+files_flat_over=""
+for size in $files_sizes; do
+  for primitive in tree:"Tree (DeleteTreeViaShell)" empty:"Emptying (EmptyAndRemoveFolder)" \
+                   matching:"Matching files (DeleteMatchingFiles, \"*\")"; do
+    k="files.$size.${primitive%%:*}"
+    mark=""
+    if awk "BEGIN { exit !(${R[$k.paired_ratio]} > 1.3) }"; then
+      mark=" (above 1.3)"
+      files_over="$files_over ${primitive%%:*} at $size,"
+    fi
+    files_rows+="| $size | ${primitive#*:} | $(spread "$k.ms") | $(spread "$k.plain_ms") | $(f "$k.ratio" 2) | $(f "$k.paired_ratio" 2)$mark | $(f "$k.fastest_ratio" 2) | $(f "$k.us_per_file" 1) | $(f "$k.plain_us_per_file" 1) | $(f "$k.cpu_paired_ratio" 2) | $(f "$k.cpu_us_per_file" 1) / $(f "$k.plain_cpu_us_per_file" 1) |"$'\n'
+  done
+done
+smallest_files="${files_sizes%% *}"
+largest_files="${files_sizes##* }"
+for primitive in tree empty matching; do
+  small="files.$smallest_files.$primitive"
+  large="files.$largest_files.$primitive"
+  own=$(calc "${R[$large.us_per_file]} / ${R[$small.us_per_file]}" 2)
+  plain=$(calc "${R[$large.plain_us_per_file]} / ${R[$small.plain_us_per_file]}" 2)
+  paired=$(calc "${R[$large.paired_ratio]} / ${R[$small.paired_ratio]}" 2)
+  cpu=$(calc "${R[$large.cpu_us_per_file]:-0} / ${R[$small.cpu_us_per_file]:-1}" 2)
+  plain_cpu=$(calc "${R[$large.plain_cpu_us_per_file]:-0} / ${R[$small.plain_cpu_us_per_file]:-1}" 2)
+  files_flat+="${files_flat:+; }$primitive by the clock $own (plain loop $plain), in CPU time $cpu (plain loop $plain_cpu), paired ratios $paired"
+  if awk "BEGIN { exit !($paired > 1.2 || $paired < 1 / 1.2 || $cpu > 1.2 || $cpu < 1 / 1.2) }"; then
+    files_flat_over="$files_flat_over $primitive"
+  fi
+done
+files_verdict="Every primitive is within 1.3 times the plain loop at every size (paired ratios)"
+[ -n "$files_over" ] && files_verdict="Above 1.3 times the plain loop (paired ratio) for:${files_over%,}"
+files_flat_verdict="in CPU time and against the plain loop of the same rounds, within 1.2 (the clock also moves with the machine's load, for the plain loop as much)"
+[ -n "$files_flat_over" ] && files_flat_verdict="in CPU time or against the plain loop, beyond 1.2 for:$files_flat_over"
+files_where="together with the rest of this file"
+[ -n "$only" ] && files_where="alone (HS_BENCH_ONLY=files; the other sections are from the run named at the top)"
+files_section="### 5. File deletion
+
+Each deletion primitive against the plain loop a program would write over the same folder: FindFirstFileW/FindNextFileW, DeleteFileW for each entry, RemoveDirectoryW. ms as median (min–max, n); the ratio is of the medians, \"paired\" the median of the ratios of each pass to the plain pass run next to it, \"fastest\" the ratio of the fastest passes; cost per file from the medians. The CPU columns count the CPU time of the bench process and of the Wine server over each pass (/proc/PID/task/*/schedstat), which the other programs on the machine disturb less than the clock: the paired ratio of those, and the medians per file.
+
+| Files | Primitive | Primitive ms | Plain loop ms | Ratio | Ratio, paired | Ratio, fastest | Primitive µs/file | Plain µs/file | CPU ratio, paired | CPU µs/file, primitive / plain |
+|---:|---|---|---|---:|---:|---:|---:|---:|---:|---|
+${files_rows}
+$files_verdict. Cost per file at $largest_files files against $smallest_files, 1.00 being perfectly flat: $files_flat; $files_flat_verdict.
+
+Per file, each primitive opens the entry relative to the held folder (FILE_OPEN_REPARSE_POINT, FILE_NON_DIRECTORY_FILE) and closes it: under Wine 8, which answers STATUS_NOT_IMPLEMENTED to FileDispositionInformationEx once for the run, the open itself carries FILE_DELETE_ON_CLOSE, the same two calls DeleteFileW makes; on Windows 10 1607 and later one NtSetInformationFile with the POSIX disposition comes in between, as in DeleteFileW there. Nothing else is asked per file: the listing's attributes and reparse tag decide what an entry is, and the open cannot reach anything else.
+
+Method (tests/tools/bench_files.cpp): the folder, below the prefix's temporary folder, holds that many empty files (\"file000000.dat\" on), made anew before every timed pass, untimed, on the Unix side (seq and touch): for a name that is not there yet, Wine's case-insensitive lookup reads the whole folder, so CreateFileW would take minutes to make 30,000. Every round measures each size and each primitive, in an order that rotates, next to a plain pass of its own, which one goes first alternating; $files_repeats rounds after one untimed pass of each kind on 100 files. After every pass the bench checks the folder is gone (DeleteMatchingFiles leaves the folder itself: it is removed after the timed pass) and at the end that a file beside the folder is untouched. Every pair is in \`$build/bench-results/files.txt\` (lines \"files_pair FILES PRIMITIVE ROUND PRIMITIVE_MS PLAIN_MS cpu PRIMITIVE_CPU_MS PLAIN_CPU_MS\"). Measured on $today from revision $revision in a fresh $kind prefix, $files_where; load average before: $load_before; after: $load_after.
+"
+
+if [ -n "$only" ]; then
+  python3 - "$doc" "$files_section" <<'PY'
+import sys
+path, section = sys.argv[1], sys.argv[2].rstrip("\n") + "\n\n"
+text = open(path, encoding="utf-8").read()
+start = text.find("### 5. File deletion")
+if start < 0:
+    start = end = text.index("## Method")
+else:
+    end = text.index("\n## ", start) + 1
+open(path, "w", encoding="utf-8").write(text[:start] + section + text[end:])
+PY
+  echo
+  echo "$files_section"
+  echo "written to $doc (its file deletion section only)"
+  exit 0
+fi
 
 registry_rows=""
 above=""
@@ -324,7 +417,9 @@ File size in bytes; PeakWorkingSetSize and PeakPagefileUsage from GetProcessMemo
 | Program | Size, bytes | Peak working set KiB | Peak pagefile KiB |
 |---|---:|---:|---:|
 ${memory_rows}
-HostSweeper.exe is $exe_size bytes, $size_verdict the target of 200,000: it is built without exception and unwinding tables, RTTI and the C++ runtime's allocation, and the linker drops what nothing calls (the import check of the test suite fails above 200,000 bytes)."
+HostSweeper.exe is $exe_size bytes, $size_verdict the target of 200,000: it is built without exception and unwinding tables, RTTI and the C++ runtime's allocation, and the linker drops what nothing calls (the import check of the test suite fails above 200,000 bytes).
+
+$files_section"
 
 cat >"$doc" <<EOF
 # Benchmarks

@@ -103,9 +103,10 @@ int DeleteSubtree(const HeldFolder& parent, const wchar_t* parentPath, const wch
 {
     wchar_t path[kPathUnits];
     HeldFolder child;
-    if (BoundedFormat(path, kPathUnits, L"%s\\%s", parentPath, name) != kStringOk ||
-        !child.HoldChild(parent, name, path))
+    if (BoundedFormat(path, kPathUnits, L"%s\\%s", parentPath, name) != kStringOk)
         return kShellFailed;
+    if (!child.HoldChild(parent, name, path))
+        return GetLastError() == ERROR_DELETE_PENDING ? kShellDeleted : kShellFailed;  // going already
     return DeleteHeldTree(child, path);
 }
 
@@ -133,7 +134,7 @@ int DeleteHeldTree(HeldFolder& folder, const wchar_t* path)
     if (GetLastError() != ERROR_NO_MORE_FILES)
         result = kShellFailed;
     KeepResponsive();
-    if (result == kShellDeleted && !folder.Remove(true))
+    if (result == kShellDeleted && !folder.Remove(true, true))
         result = kShellFailed;
     return result;
 }
@@ -202,15 +203,18 @@ void EmptyAndRemoveFolder(const wchar_t* folder)
     // The listing goes through the held folder; the search pattern only
     // keeps its limit: a folder whose pattern does not fit is not emptied.
     wchar_t pattern[kPathUnits];
-    if (BoundedFormat(pattern, kPathUnits, L"%s\\*.*", folder) == kStringOk) {
+    bool everyEntry = BoundedFormat(pattern, kPathUnits, L"%s\\*.*", folder) == kStringOk;
+    if (everyEntry) {
         HeldEntry found;
         while (held.Next(&found)) {
             KeepResponsive();
             if (IsLinkEntry(found.attributes, found.reparseTag))
                 continue;
             wchar_t path[kPathUnits];
-            if (BoundedFormat(path, kPathUnits, L"%s\\%s", folder, found.name) != kStringOk)
+            if (BoundedFormat(path, kPathUnits, L"%s\\%s", folder, found.name) != kStringOk) {
+                everyEntry = false;
                 break;
+            }
             if (!held.DeleteFile(found.name, found.attributes, false)) {
                 DWORD error = GetLastError();
                 PrintOutput("Failed to delete %S \n", path);
@@ -219,7 +223,10 @@ void EmptyAndRemoveFolder(const wchar_t* folder)
         }
     }
     KeepResponsive();
-    held.Remove(false);  // fails while subfolders or resisting files stay
+    // Fails while subfolders or resisting files stay. Names still held open
+    // elsewhere are waited for only when every entry was tried: the wait
+    // deletes again what is still listed.
+    held.Remove(false, everyEntry);
 }
 
 HRESULT DeleteMatchingFiles(const wchar_t* folder, const wchar_t* pattern)

@@ -3,6 +3,7 @@
 #include <winternl.h>
 
 #include "system/folder_listing.h"
+#include "system/responsiveness.h"
 #include "system/system_exports.h"
 
 namespace {
@@ -18,12 +19,15 @@ typedef NTSTATUS(NTAPI* QueryDirectoryFn)(HANDLE, HANDLE, PIO_APC_ROUTINE, PVOID
                                           PUNICODE_STRING, BOOLEAN);
 typedef NTSTATUS(NTAPI* SetInformationFn)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
                                           FILE_INFORMATION_CLASS);
+typedef NTSTATUS(NTAPI* QueryInformationFn)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
+                                            FILE_INFORMATION_CLASS);
 typedef ULONG(NTAPI* StatusToErrorFn)(NTSTATUS);
 
 struct NativeCalls {
     OpenFileFn openFile;
     QueryDirectoryFn queryDirectory;
     SetInformationFn setInformation;
+    QueryInformationFn queryInformation;
     StatusToErrorFn statusToError;
 };
 
@@ -35,11 +39,14 @@ const NativeCalls* Native()
         calls.openFile = LookUpExport<OpenFileFn>(L"ntdll", "NtOpenFile");
         calls.queryDirectory = LookUpExport<QueryDirectoryFn>(L"ntdll", "NtQueryDirectoryFile");
         calls.setInformation = LookUpExport<SetInformationFn>(L"ntdll", "NtSetInformationFile");
+        calls.queryInformation =
+            LookUpExport<QueryInformationFn>(L"ntdll", "NtQueryInformationFile");
         calls.statusToError = LookUpExport<StatusToErrorFn>(L"ntdll", "RtlNtStatusToDosError");
         loaded = true;
     }
     if (calls.openFile == nullptr || calls.queryDirectory == nullptr ||
-        calls.setInformation == nullptr || calls.statusToError == nullptr) {
+        calls.setInformation == nullptr || calls.queryInformation == nullptr ||
+        calls.statusToError == nullptr) {
         SetLastError(ERROR_PROC_NOT_FOUND);
         return nullptr;
     }
@@ -47,8 +54,13 @@ const NativeCalls* Native()
 }
 
 const NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006L);
+const NTSTATUS kStatusNotImplemented = static_cast<NTSTATUS>(0xC0000002L);
+const NTSTATUS kStatusInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003L);
+const NTSTATUS kStatusInvalidParameter = static_cast<NTSTATUS>(0xC000000DL);
 const NTSTATUS kStatusAccessDenied = static_cast<NTSTATUS>(0xC0000022L);
 const NTSTATUS kStatusSharingViolation = static_cast<NTSTATUS>(0xC0000043L);
+const NTSTATUS kStatusDeletePending = static_cast<NTSTATUS>(0xC0000056L);
+const NTSTATUS kStatusCannotDelete = static_cast<NTSTATUS>(0xC0000121L);
 
 // Sets the last error from a native status; false unless it is a success.
 bool Succeeded(NTSTATUS status)
@@ -64,6 +76,14 @@ bool Succeeded(NTSTATUS status)
 const DWORD kHoldAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 const DWORD kRemoveAccess = DELETE | FILE_WRITE_ATTRIBUTES;
 const DWORD kHoldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+// Files are shared as DeleteFileW shares them: one open elsewhere without
+// FILE_SHARE_DELETE fails with the same sharing violation.
+const DWORD kFileSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// How long a folder whose last entries are marked for deletion, but still
+// open in another program (a scanner, the indexer), is waited for.
+const DWORD kPendingWaitMs = 5000;
+const DWORD kPendingPollMs = 50;
 
 bool IsRealFolder(DWORD attributes)
 {
@@ -101,36 +121,58 @@ NTSTATUS OpenRelative(HANDLE root, const wchar_t* name, DWORD access, DWORD shar
                                   FILE_OPEN_FOR_BACKUP_INTENT);
 }
 
-bool SetInformation(HANDLE handle, void* information, ULONG size, FILE_INFORMATION_CLASS kind)
+NTSTATUS SetInformation(HANDLE handle, void* information, ULONG size, FILE_INFORMATION_CLASS kind)
 {
     IO_STATUS_BLOCK io;
-    return Succeeded(Native()->setInformation(handle, &io, information, size, kind));
+    return Native()->setInformation(handle, &io, information, size, kind);
 }
 
-bool MarkForDeletion(HANDLE handle)
+// Which disposition this Windows takes. The answer is the system's and the
+// volume's, the same for the whole run, so it is asked once.
+enum class Disposition { kUntried, kPosix, kLegacy };
+Disposition gDisposition = Disposition::kUntried;
+
+const FILE_INFORMATION_CLASS kFileDispositionInformationEx = static_cast<FILE_INFORMATION_CLASS>(64);
+const ULONG kDispositionDelete = 0x1;
+const ULONG kDispositionPosixSemantics = 0x2;
+const ULONG kDispositionIgnoreReadOnly = 0x10;
+
+// Marks what handle holds for deletion. The POSIX disposition (Windows 10
+// 1607 on, NTFS) takes the name away at once, even while another program
+// holds the file open with FILE_SHARE_DELETE; the old one leaves the name,
+// and so a folder that cannot go, until the last handle closes. Older
+// Windows, other file systems and Wine 8 refuse the new class.
+// ignoreReadOnly lets a read-only file go too, where Windows can (1809 on).
+NTSTATUS MarkForDeletion(HANDLE handle, bool ignoreReadOnly)
 {
+    if (gDisposition != Disposition::kLegacy) {
+        ULONG flags = kDispositionDelete | kDispositionPosixSemantics |
+                      (ignoreReadOnly ? kDispositionIgnoreReadOnly : 0);
+        NTSTATUS status = SetInformation(handle, &flags, sizeof(flags), kFileDispositionInformationEx);
+        if (status != kStatusInvalidInfoClass && status != kStatusNotImplemented &&
+            status != kStatusInvalidParameter) {
+            gDisposition = Disposition::kPosix;
+            return status;
+        }
+        gDisposition = Disposition::kLegacy;
+    }
     FILE_DISPOSITION_INFORMATION disposition;
     disposition.DoDeleteFile = TRUE;
     return SetInformation(handle, &disposition, sizeof(disposition), FileDispositionInformation);
 }
 
 // Clears the read-only attribute of what handle holds, as the shell does
-// before it deletes.
-bool ClearReadOnly(HANDLE handle)
+// before it deletes, keeping the attributes it has (as attributes tells).
+bool ClearReadOnly(HANDLE handle, DWORD attributes)
 {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(handle, &info))
-        return false;
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0)
-        return true;
     const DWORD settable = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                            FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     FILE_BASIC_INFORMATION basic;
     ZeroMemory(&basic, sizeof(basic));  // zero times: left as they are
-    basic.FileAttributes = info.dwFileAttributes & settable;
+    basic.FileAttributes = attributes & settable;
     if (basic.FileAttributes == 0)
         basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    return SetInformation(handle, &basic, sizeof(basic), FileBasicInformation);
+    return Succeeded(SetInformation(handle, &basic, sizeof(basic), FileBasicInformation));
 }
 
 }  // namespace
@@ -152,6 +194,7 @@ bool HeldFolder::Hold(const wchar_t* path, bool removable)
         return false;
     *handle_.Receive() = folder;
     removable_ = (access & DELETE) != 0;
+    Rewind();
     return Verify(path);
 }
 
@@ -172,9 +215,14 @@ bool HeldFolder::HoldChild(const HeldFolder& parent, const wchar_t* name, const 
         status = OpenRelative(parent.handle_.Get(), name, access, kHoldSharing, FILE_DIRECTORY_FILE,
                               handle_.Receive());
     }
+    if (status == kStatusDeletePending) {
+        SetLastError(ERROR_DELETE_PENDING);
+        return false;
+    }
     if (!Succeeded(status))
         return false;
     removable_ = (access & DELETE) != 0;
+    Rewind();
     return Verify(path);
 }
 
@@ -183,20 +231,32 @@ bool HeldFolder::HoldChild(const HeldFolder& parent, const wchar_t* name, const 
 // no one can rename or replace any more, still shows the link.
 bool HeldFolder::Verify(const wchar_t* path)
 {
-    BY_HANDLE_FILE_INFORMATION info;
+    FILE_BASIC_INFORMATION basic;
+    IO_STATUS_BLOCK io;
     DWORD error = ERROR_DIRECTORY;
-    if (!GetFileInformationByHandle(handle_.Get(), &info)) {
+    if (Native() == nullptr) {
         error = GetLastError();
-    } else if (IsRealFolder(info.dwFileAttributes)) {
+    } else if (!Succeeded(Native()->queryInformation(handle_.Get(), &io, &basic, sizeof(basic),
+                                                     FileBasicInformation))) {
+        error = GetLastError();
+    } else if (IsRealFolder(basic.FileAttributes)) {
         DWORD seen = GetFileAttributesW(path);
-        if (IsRealFolder(seen))
+        if (IsRealFolder(seen)) {
+            attributes_ = basic.FileAttributes;
             return true;
+        }
         if (seen == INVALID_FILE_ATTRIBUTES)
             error = GetLastError();
     }
     handle_.Reset();
     SetLastError(error);
     return false;
+}
+
+void HeldFolder::Rewind()
+{
+    batchValid_ = false;
+    started_ = false;
 }
 
 bool HeldFolder::Next(HeldEntry* entry)
@@ -243,6 +303,16 @@ bool HeldFolder::Next(HeldEntry* entry)
     }
 }
 
+// One open and one mark, or with the old disposition one open that deletes
+// when it closes, and nothing asked in between. The open itself is what
+// keeps the deletion on this entry: it is relative to the held folder, so
+// no name above can be swapped; FILE_OPEN_REPARSE_POINT opens a link as
+// itself, so what is deleted is the link, never its target (Windows'
+// documented contract, which Wine 8 does not keep: see Verify; the tests
+// make no file links); FILE_NON_DIRECTORY_FILE fails the open when a
+// folder, or a junction, took the name since it was listed. So the
+// listing's word is trusted for what it alone decides: whether the file
+// was read-only.
 bool HeldFolder::DeleteFile(const wchar_t* name, DWORD listedAttributes, bool clearReadOnly)
 {
     if (Native() == nullptr)
@@ -251,29 +321,94 @@ bool HeldFolder::DeleteFile(const wchar_t* name, DWORD listedAttributes, bool cl
         SetLastError(ERROR_INVALID_NAME);
         return false;
     }
-    bool clear = clearReadOnly && (listedAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-    DWORD access = DELETE | FILE_READ_ATTRIBUTES | (clear ? FILE_WRITE_ATTRIBUTES : 0);
+    const bool clear = clearReadOnly && (listedAttributes & FILE_ATTRIBUTE_READONLY) != 0;
     UniqueHandle file;
-    // Shared as DeleteFileW shares it: a file open elsewhere without
-    // FILE_SHARE_DELETE fails with the same sharing violation.
-    if (!Succeeded(OpenRelative(handle_.Get(), name, access,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                FILE_NON_DIRECTORY_FILE, file.Receive())))
-        return false;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file.Get(), &info))
-        return false;
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-        (listedAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-        SetLastError(ERROR_CANT_ACCESS_FILE);  // replaced since it was listed
-        return false;
+    // The old disposition set at the open: the create checks what the mark
+    // would (read-only, a running program's image) and fails the same way,
+    // so nothing is left to fail unseen at the close.
+    if (gDisposition == Disposition::kLegacy && !clear) {
+        NTSTATUS status = OpenRelative(handle_.Get(), name, DELETE, kFileSharing,
+                                       FILE_NON_DIRECTORY_FILE | FILE_DELETE_ON_CLOSE, file.Receive());
+        return status == kStatusDeletePending || Succeeded(status);  // already going
     }
-    if (clear && !ClearReadOnly(file.Get()))
+    NTSTATUS status = OpenRelative(handle_.Get(), name, DELETE | (clear ? FILE_WRITE_ATTRIBUTES : 0),
+                                   kFileSharing, FILE_NON_DIRECTORY_FILE, file.Receive());
+    if (status == kStatusDeletePending)
+        return true;
+    if (!Succeeded(status))
         return false;
-    return MarkForDeletion(file.Get());
+    // Read-only as the listing showed it: cleared first where the mark
+    // cannot ignore it, or once it turns out that it could not.
+    bool cleared = false;
+    if (clear && gDisposition == Disposition::kLegacy) {
+        if (!ClearReadOnly(file.Get(), listedAttributes))
+            return false;
+        cleared = true;
+    }
+    status = MarkForDeletion(file.Get(), clear);
+    if (status == kStatusCannotDelete && clear && !cleared) {
+        if (!ClearReadOnly(file.Get(), listedAttributes))
+            return false;
+        status = MarkForDeletion(file.Get(), false);
+    }
+    return Succeeded(status);
 }
 
-bool HeldFolder::Remove(bool clearReadOnly)
+// On its way out: marked for deletion (found so, or marked once more here)
+// and kept only by a handle open elsewhere. A link or a folder is never
+// marked here; it counts only when someone else already marked it.
+bool HeldFolder::IsGoing(const HeldEntry& entry, bool clearReadOnly)
+{
+    if ((entry.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0)
+        return DeleteFile(entry.name, entry.attributes, clearReadOnly);
+    UniqueHandle opened;
+    return IsPlainName(entry.name) &&
+           OpenRelative(handle_.Get(), entry.name, FILE_READ_ATTRIBUTES, kFileSharing, 0,
+                        opened.Receive()) == kStatusDeletePending;
+}
+
+HeldFolder::Leftovers HeldFolder::WhatIsLeft(bool clearReadOnly)
+{
+    Rewind();
+    Leftovers left = Leftovers::kNothing;
+    HeldEntry entry;
+    while (Next(&entry)) {
+        KeepResponsive();
+        if (!IsGoing(entry, clearReadOnly))
+            return Leftovers::kStaying;
+        left = Leftovers::kGoing;
+    }
+    return GetLastError() == ERROR_NO_MORE_FILES ? left : Leftovers::kStaying;
+}
+
+// A name marked for deletion with the old disposition stays until its last
+// handle closes, and the folder cannot go before it: while only such names
+// are left, the removal waits for them, the window answering meanwhile.
+// It is marked again only once the listing shows nothing left: Wine 8 takes
+// a second mark of the same handle without looking, and the folder stays.
+bool HeldFolder::RemoveOnceEmpty(bool clearReadOnly, bool waitForPending)
+{
+    const DWORD started = GetTickCount();
+    for (;;) {
+        if (Succeeded(MarkForDeletion(handle_.Get(), clearReadOnly)))
+            return true;
+        const DWORD error = GetLastError();
+        Leftovers left = Leftovers::kStaying;
+        if (error == ERROR_DIR_NOT_EMPTY && waitForPending)
+            left = WhatIsLeft(clearReadOnly);
+        while (left == Leftovers::kGoing && GetTickCount() - started < kPendingWaitMs) {
+            Sleep(kPendingPollMs);
+            KeepResponsive();
+            left = WhatIsLeft(clearReadOnly);
+        }
+        if (left != Leftovers::kNothing || GetTickCount() - started >= kPendingWaitMs) {
+            SetLastError(error);
+            return false;
+        }
+    }
+}
+
+bool HeldFolder::Remove(bool clearReadOnly, bool waitForPending)
 {
     bool removed = false;
     if (!handle_.IsValid()) {
@@ -281,7 +416,10 @@ bool HeldFolder::Remove(bool clearReadOnly)
     } else if (!removable_) {
         SetLastError(ERROR_ACCESS_DENIED);
     } else if (Native() != nullptr) {
-        removed = (!clearReadOnly || ClearReadOnly(handle_.Get())) && MarkForDeletion(handle_.Get());
+        // Read-only as the hold found it.
+        removed = (!clearReadOnly || (attributes_ & FILE_ATTRIBUTE_READONLY) == 0 ||
+                   ClearReadOnly(handle_.Get(), attributes_)) &&
+                  RemoveOnceEmpty(clearReadOnly, waitForPending);
     }
     DWORD error = GetLastError();
     handle_.Reset();  // a folder marked for deletion goes when its last handle closes

@@ -275,6 +275,34 @@ TEST_F(FileRemoval, EmptyAndRemoveDeletesFilesThenTheFolder)
     ExpectTargetIntact();
 }
 
+// Emptying deletes as DeleteFileW does: a read-only file stays and is
+// reported; only the tree deletion clears the attribute first.
+TEST_F(FileRemoval, EmptyAndRemoveKeepsReadOnlyFiles)
+{
+    std::wstring folder = Path(L"vendor");
+    ASSERT_TRUE(MakeFolders(folder));
+    MakeFile(folder + L"\\a.txt");
+    MakeFile(folder + L"\\readonly.txt", FILE_ATTRIBUTE_READONLY);
+    testing::internal::CaptureStdout();
+    EmptyAndRemoveFolder(folder.c_str());
+    std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ("Failed to delete " + Narrow(folder) + "\\readonly.txt \nError 5 \n", printed);
+    EXPECT_FALSE(Exists(folder + L"\\a.txt"));
+    EXPECT_TRUE(Exists(folder + L"\\readonly.txt"));
+    SetFileAttributesW((folder + L"\\readonly.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(FileRemoval, EmptyAndRemoveStopsWhenJoinedPathIsTooLong)
+{
+    // Its path cannot be named, so the file is not deleted, not even by the
+    // wait for names held open elsewhere.
+    std::wstring folder = FolderOfLength(kPathUnits - 20);
+    std::wstring longName = folder + L"\\" + std::wstring(40, L'n') + L".txt";
+    MakeFile(longName);
+    EmptyAndRemoveFolder(folder.c_str());
+    EXPECT_TRUE(Exists(longName));
+}
+
 TEST_F(FileRemoval, EmptyAndRemoveKeepsFolderWithSubfolder)
 {
     std::wstring folder = Path(L"vendor");

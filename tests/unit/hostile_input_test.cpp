@@ -217,6 +217,53 @@ struct HoldCase {
     bool everyStep;   // the probe tries at every step, not only every 50 ms
 };
 
+// A second Windows process that holds file open, as a scanner does: with
+// delete shared, until a second after every watched path is gone; without,
+// until it is destroyed.
+class HoldProbe {
+public:
+    HoldProbe(const std::wstring& file, bool sharesDelete, const std::vector<std::wstring>& watched)
+    {
+        std::wstring tag = L"hs-hold-probe-" + std::to_wstring(GetCurrentProcessId());
+        *ready_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-ready").c_str());
+        *stop_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-stop").c_str());
+        std::wstring program = UnixToWindowsPath(Narrow(EnvironmentValue(L"HS_BUILD_DIR"))) +
+                               L"\\tests\\pc\\hold_probe.exe";
+        std::wstring line = L"hold_probe " + tag + (sharesDelete ? L" delete" : L" keep");
+        line += L" \"" + file + L"\"";
+        for (const std::wstring& path : watched)
+            line += L" \"" + path + L"\"";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION started = {};
+        if (CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                           &startup, &started)) {
+            *process_.Receive() = started.hProcess;
+            CloseHandle(started.hThread);
+        }
+    }
+    ~HoldProbe()
+    {
+        SetEvent(stop_.Get());
+        WaitForSingleObject(process_.Get(), 30000);
+    }
+    // True once the probe holds the file.
+    bool Holding()
+    {
+        HANDLE waits[] = {ready_.Get(), process_.Get()};
+        return process_.IsValid() && WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
+    }
+
+private:
+    UniqueHandle ready_, stop_, process_;
+};
+
+int gResponsiveCalls = 0;
+void CountResponsiveCall()
+{
+    ++gResponsiveCalls;
+}
+
 }  // namespace
 
 TEST(HostileInput, NoRenameWhileAFolderIsBeingEmptied)
@@ -413,4 +460,76 @@ TEST(HostileInput, ClassesRootWithTwentyThousandExtraKeys)
     }
     DeleteKeyForTest(HKEY_CLASSES_ROOT, L"Kestrix.QvWinActiveX", NativeView());
     RegCloseKey(classes);
+}
+
+// A file that another program holds open for a moment, as a virus scanner
+// or the search indexer does. Shared for deletion, the file goes when it is
+// let go, and its folder with it, the window answering meanwhile; not
+// shared, the deletion fails as it always did, and at once.
+TEST(HostileInput, AFileHeldElsewhereForAMoment)
+{
+    struct HeldCase {
+        const char* what;
+        Primitive primitive;
+        bool sharesDelete;
+    };
+    const HeldCase cases[] = {
+        {"a tree, the file shared for deletion", Primitive::kTree, true},
+        {"emptying a folder, the file shared for deletion", Primitive::kEmptyFolder, true},
+        {"a tree, the file not shared for deletion", Primitive::kTree, false},
+        {"emptying a folder, the file not shared for deletion", Primitive::kEmptyFolder, false},
+    };
+    std::wstring base = MakeScratchFolder(L"held-file");
+    for (const HeldCase& test : cases) {
+        SCOPED_TRACE(test.what);
+        std::wstring vendor = base + L"\\vendor";
+        // In a tree the file is a level down, so that its folder's wait
+        // comes before the tree's own removal.
+        std::wstring folder = test.primitive == Primitive::kTree ? vendor + L"\\sub" : vendor;
+        std::wstring held = folder + L"\\held.dat";
+        std::vector<std::wstring> others = {folder + L"\\a.txt", folder + L"\\b.txt"};
+        ASSERT_TRUE(MakeFolders(folder));
+        ASSERT_TRUE(WriteTextFile(vendor + L"\\top.txt", "top"));
+        for (const std::wstring& file : others)
+            ASSERT_TRUE(WriteTextFile(file, "other"));
+        ASSERT_TRUE(WriteTextFile(held, "held"));
+        int result = 0;
+        DWORD elapsed = 0;
+        std::string printed;
+        {
+            HoldProbe probe(held, test.sharesDelete,
+                            test.sharesDelete ? others : std::vector<std::wstring>());
+            ASSERT_TRUE(probe.Holding());
+            gResponsiveCalls = 0;
+            SetResponsivenessHook(CountResponsiveCall);
+            testing::internal::CaptureStdout();
+            DWORD started = GetTickCount();
+            if (test.primitive == Primitive::kTree)
+                result = DeleteTreeViaShell(vendor.c_str());
+            else
+                EmptyAndRemoveFolder(vendor.c_str());
+            elapsed = GetTickCount() - started;
+            printed = testing::internal::GetCapturedStdout();
+            SetResponsivenessHook(nullptr);
+        }
+
+        EXPECT_TRUE(AllGone(others));
+        if (test.sharesDelete) {
+            EXPECT_EQ(test.primitive == Primitive::kTree ? kShellDeleted : 0, result);
+            EXPECT_FALSE(Exists(vendor));
+            EXPECT_EQ("", printed);
+            EXPECT_GE(elapsed, 900u) << "the probe let go too early to tell";
+            EXPECT_GE(gResponsiveCalls, 10) << "the window did not answer while the folder waited";
+        } else {
+            EXPECT_EQ(test.primitive == Primitive::kTree ? kShellFailed : 0, result);
+            EXPECT_TRUE(Exists(held));
+            EXPECT_EQ(test.primitive == Primitive::kTree
+                          ? ""
+                          : "Failed to delete " + Narrow(held) + " \nError 32 \n",
+                      printed);
+            EXPECT_LT(elapsed, 3000u) << "waited for a file that was never going";
+        }
+        RemoveTestTree(vendor);
+    }
+    RemoveTestTree(base);
 }

@@ -1,0 +1,238 @@
+// Times each file deletion primitive against the plain loop a program would
+// write (FindFirstFileW/FindNextFileW, DeleteFileW for each entry,
+// RemoveDirectoryW) over the same folder of empty files, in this process.
+//
+//   bench_files REPEATS SIZE...
+//
+// Every round fills the folder anew before each timed pass and measures
+// every size and every primitive, each next to a plain pass of its own (which
+// goes first alternates), so a busy spell falls on both sides of a pair.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+#include "system/file_removal.h"
+#include "tools/bench_common.h"
+
+namespace {
+
+enum Primitive { kTree, kEmpty, kMatching, kPrimitives };
+const char* const kPrimitiveNames[kPrimitives] = {"tree", "empty", "matching"};
+
+struct Series {
+    std::vector<double> primitive, plain, pairRatios;
+    std::vector<double> primitiveCpu, plainCpu, cpuPairRatios;
+};
+
+// The files are made on the Unix side: for a name that is not there yet,
+// Wine's case-insensitive lookup reads the whole folder, so making 30,000
+// files with CreateFileW would take minutes, each time.
+bool Fill(const std::wstring& folder, int files)
+{
+    std::string unixFolder = WindowsToUnixPath(folder);
+    std::wstring marker = folder + L".filled";
+    std::string unixMarker = WindowsToUnixPath(marker);
+    if (unixFolder.empty() || unixMarker.empty() || Exists(folder))
+        return false;
+    std::wstring line = Widen("/bin/sh -c \"mkdir '" + unixFolder + "' && cd '" + unixFolder +
+                              "' && seq -f file%06g.dat 0 " + std::to_string(files - 1) +
+                              " | xargs touch && touch '" + unixMarker + "'\"");
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started = {};
+    if (!CreateProcessW(L"Z:\\bin\\sh", &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &started))
+        return false;
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    // Wine cannot wait on a Unix process; the marker tells it is done.
+    for (int i = 0; i < 2400 && !Exists(marker); ++i)
+        Sleep(25);
+    return DeleteFileW(marker.c_str()) != 0;
+}
+
+// The CPU time, in ns, the threads listed in a /proc task folder have had.
+double TaskNs(const std::wstring& tasks)
+{
+    double total = 0;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((tasks + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return -1.0;
+    do {
+        if (found.cFileName[0] < L'0' || found.cFileName[0] > L'9')
+            continue;
+        std::wstring path = tasks + L"\\" + found.cFileName + L"\\schedstat";
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+        char text[96] = {};
+        DWORD read = 0;
+        if (file != INVALID_HANDLE_VALUE) {
+            ReadFile(file, text, sizeof(text) - 1, &read, nullptr);
+            CloseHandle(file);
+        }
+        total += strtod(text, nullptr);  // the first field: time on a CPU
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return total;
+}
+
+// The CPU time, in ms, of this process and of the Wine server (whose Unix
+// process id HS_WINESERVER_PID gives): what a pass costs, whatever else
+// the machine runs meanwhile. Negative when it cannot be read.
+double CpuMs()
+{
+    static const std::wstring server = EnvironmentValue(L"HS_WINESERVER_PID");
+    if (server.empty())
+        return -1.0;
+    double own = TaskNs(L"Z:\\proc\\self\\task");
+    double wineserver = TaskNs(L"Z:\\proc\\" + server + L"\\task");
+    return own < 0 || wineserver < 0 ? -1.0 : (own + wineserver) / 1e6;
+}
+
+void PlainLoop(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (lstrcmpW(found.cFileName, L".") != 0 && lstrcmpW(found.cFileName, L"..") != 0)
+                DeleteFileW((folder + L"\\" + found.cFileName).c_str());
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+void RunPrimitive(Primitive primitive, const std::wstring& folder)
+{
+    if (primitive == kTree)
+        DeleteTreeViaShell(folder.c_str());
+    else if (primitive == kEmpty)
+        EmptyAndRemoveFolder(folder.c_str());
+    else
+        DeleteMatchingFiles(folder.c_str(), L"*");
+}
+
+// One timed pass on a freshly filled folder; negative when the folder could
+// not be made or the pass left something behind.
+double TimedPass(const std::wstring& folder, int files, bool plain, Primitive primitive,
+                 double* cpuMs)
+{
+    if (!Fill(folder, files))
+        return -1.0;
+    double cpuBefore = CpuMs();
+    double started = NowMs();
+    if (plain)
+        PlainLoop(folder);
+    else
+        RunPrimitive(primitive, folder);
+    double elapsed = NowMs() - started;
+    double cpuAfter = CpuMs();
+    *cpuMs = cpuBefore < 0 || cpuAfter < 0 ? -1.0 : cpuAfter - cpuBefore;
+    // Matching files leaves the folder itself, empty.
+    if (!plain && primitive == kMatching && IsFolder(folder) && RemoveDirectoryW(folder.c_str()))
+        return elapsed;
+    return Exists(folder) ? -1.0 : elapsed;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 3)
+        return 2;
+    int repeats = _wtoi(argv[1]);
+    std::vector<int> sizes;
+    for (int i = 2; i < argc; ++i)
+        sizes.push_back(_wtoi(argv[i]));
+    std::wstring base = MakeScratchFolder(L"bench-files");
+    std::wstring folder = base + L"\\Kestrix";
+    // Something beside the folder that no pass may reach.
+    std::wstring beside = base + L"\\beside.txt";
+    if (!WriteTextFile(beside, "beside"))
+        return 3;
+
+    std::vector<Series> series(sizes.size() * kPrimitives);
+    // One untimed pass of each kind first, so that no size pays for a cold start.
+    for (int p = 0; p < kPrimitives; ++p) {
+        double cpu = 0;
+        if (TimedPass(folder, 100, false, static_cast<Primitive>(p), &cpu) < 0 ||
+            TimedPass(folder, 100, true, kTree, &cpu) < 0) {
+            fprintf(stderr, "warm-up pass left files behind\n");
+            return 4;
+        }
+    }
+    for (int r = 0; r < repeats; ++r) {
+        for (size_t s = 0; s < sizes.size(); ++s) {
+            for (int k = 0; k < kPrimitives; ++k) {
+                Primitive primitive = static_cast<Primitive>((k + r) % kPrimitives);
+                Series& row = series[s * kPrimitives + primitive];
+                bool plainFirst = (r + k) % 2 == 0;
+                double firstCpu = 0, secondCpu = 0;
+                double first = TimedPass(folder, sizes[s], plainFirst, primitive, &firstCpu);
+                double second = TimedPass(folder, sizes[s], !plainFirst, primitive, &secondCpu);
+                if (first < 0 || second < 0) {
+                    fprintf(stderr, "a %s pass of %d files left files behind\n",
+                            kPrimitiveNames[primitive], sizes[s]);
+                    return 5;
+                }
+                double own = plainFirst ? second : first;
+                double plain = plainFirst ? first : second;
+                row.primitive.push_back(own);
+                row.plain.push_back(plain);
+                row.pairRatios.push_back(own / plain);
+                double ownCpu = plainFirst ? secondCpu : firstCpu;
+                double plainCpu = plainFirst ? firstCpu : secondCpu;
+                if (ownCpu > 0 && plainCpu > 0) {
+                    row.primitiveCpu.push_back(ownCpu);
+                    row.plainCpu.push_back(plainCpu);
+                    row.cpuPairRatios.push_back(ownCpu / plainCpu);
+                }
+                printf("files_pair %d %s %d %.3f %.3f cpu %.3f %.3f\n", sizes[s],
+                       kPrimitiveNames[primitive], r, own, plain, ownCpu, plainCpu);
+            }
+        }
+    }
+    if (ReadWholeFile(beside) != "beside") {
+        fprintf(stderr, "the file beside the folder was reached\n");
+        return 6;
+    }
+    RemoveTestTree(base);
+
+    for (size_t s = 0; s < sizes.size(); ++s) {
+        for (int p = 0; p < kPrimitives; ++p) {
+            const Series& row = series[s * kPrimitives + p];
+            char key[128];
+            snprintf(key, sizeof(key), "files.%d.%s.ms", sizes[s], kPrimitiveNames[p]);
+            ReportSamples(key, row.primitive);
+            snprintf(key, sizeof(key), "files.%d.%s.plain_ms", sizes[s], kPrimitiveNames[p]);
+            ReportSamples(key, row.plain);
+            snprintf(key, sizeof(key), "files.%d.%s.ratio", sizes[s], kPrimitiveNames[p]);
+            Report(key, Median(row.primitive) / Median(row.plain));
+            snprintf(key, sizeof(key), "files.%d.%s.paired_ratio", sizes[s], kPrimitiveNames[p]);
+            Report(key, Median(row.pairRatios));
+            snprintf(key, sizeof(key), "files.%d.%s.fastest_ratio", sizes[s], kPrimitiveNames[p]);
+            Report(key, Smallest(row.primitive) / Smallest(row.plain));
+            snprintf(key, sizeof(key), "files.%d.%s.us_per_file", sizes[s], kPrimitiveNames[p]);
+            Report(key, Median(row.primitive) * 1000.0 / sizes[s]);
+            snprintf(key, sizeof(key), "files.%d.%s.plain_us_per_file", sizes[s], kPrimitiveNames[p]);
+            Report(key, Median(row.plain) * 1000.0 / sizes[s]);
+            if (row.cpuPairRatios.empty())
+                continue;
+            snprintf(key, sizeof(key), "files.%d.%s.cpu_paired_ratio", sizes[s], kPrimitiveNames[p]);
+            Report(key, Median(row.cpuPairRatios));
+            snprintf(key, sizeof(key), "files.%d.%s.cpu_us_per_file", sizes[s], kPrimitiveNames[p]);
+            Report(key, Median(row.primitiveCpu) * 1000.0 / sizes[s]);
+            snprintf(key, sizeof(key), "files.%d.%s.plain_cpu_us_per_file", sizes[s],
+                     kPrimitiveNames[p]);
+            Report(key, Median(row.plainCpu) * 1000.0 / sizes[s]);
+        }
+    }
+    return 0;
+}
