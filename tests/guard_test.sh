@@ -45,5 +45,5 @@ if [ -n "$left" ]; then
   for p in $left; do tr '\0' ' ' <"/proc/$p/cmdline"; echo; done
   failed=1
 fi
-[ $failed -eq 0 ] && { echo "stopped after $took s with every process of its prefix"; rm -rf "$prefix"; }
+[ $failed -eq 0 ] && { echo "stopped after $took s with every process of its prefix"; remove_prefix "$prefix"; }
 exit $failed

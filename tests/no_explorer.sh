@@ -12,6 +12,6 @@ test_display "$HS_PREFIX_ROOT"
 wine_env "$prefix" win32
 status=0
 wine "$build/tests/pc/no_explorer.exe" >"$prefix.out" 2>"$prefix.err" </dev/null || status=$?
-wineserver -k || true
+stop_prefix "$prefix"
 cat "$prefix.out"
 exit $status

@@ -28,7 +28,7 @@ pid=""
 
 cleanup() {
   [ -n "$pid" ] && kill "$pid" 2>/dev/null
-  timeout 30 wineserver -k >/dev/null 2>&1
+  remove_prefix "$WINEPREFIX"
   rm -rf "$work"
 }
 trap cleanup EXIT
