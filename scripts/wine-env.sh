@@ -43,3 +43,17 @@ remove_prefix() {
   find "$1" -type l -delete 2>/dev/null || true
   rm -rf "$1"
 }
+
+# A fresh prefix for a test of its own: make_test_prefix DIR KIND. Under
+# CTest it is a copy of the prefix the KIND fixture made first and never
+# runs anything in (HS_PREFIX_ROOT/template-KIND); without one, wineboot.
+make_test_prefix() {
+  local here template
+  here="$(dirname "${BASH_SOURCE[0]}")"
+  template="${HS_PREFIX_ROOT:-}/template-$2"
+  if [ -n "${HS_PREFIX_ROOT:-}" ] && [ -f "$template/system.reg" ]; then
+    "$here/prefix.sh" --copy "$template" "$1"
+  else
+    "$here/prefix.sh" "$1" "$2"
+  fi
+}

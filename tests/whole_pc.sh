@@ -21,7 +21,7 @@ prefix="$work/prefix"
 remove_prefix "$prefix"
 rm -rf "$work"
 mkdir -p "$work"
-"$source_dir/scripts/prefix.sh" "$prefix" "$kind"
+make_test_prefix "$prefix" "$kind"
 hostile=""
 case ",$options," in *,hostile,*) hostile=hostile ;; esac
 "$source_dir/scripts/seed-pc.sh" "$prefix" "$kind" "$build" $hostile >/dev/null
