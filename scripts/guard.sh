@@ -7,6 +7,7 @@
 # of that session is killed and the wineserver of every prefix they used
 # is stopped. Exit code: the command's, or 1 on timeout.
 set -u
+source "$(dirname "$0")/wine-env.sh"
 limit="$1"
 shift
 
@@ -38,7 +39,7 @@ while kill -0 "$session" 2>/dev/null; do
     kill -KILL $pids 2>/dev/null
     wait "$session" 2>/dev/null
     for prefix in $prefixes; do
-      WINEPREFIX="$prefix" timeout 30 wineserver -k >/dev/null 2>&1
+      stop_prefix "$prefix"
     done
     echo "TIMEOUT: killed after $limit s; stopped the wineserver of: ${prefixes:-no prefix}"
     exit 1

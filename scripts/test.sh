@@ -5,9 +5,11 @@
 # Xvfb when there is no working display). Extra arguments go to ctest
 # (-R unit, say); HS_BUILD_DIR picks another build folder, HS_I386=emulate
 # runs Wine's 32-bit side under qemu-user even where the host needs none.
+# Four at a time on two CPUs: the tests spend much of their time waiting for
+# Wine (process starts, windows, the deadline test); HS_TEST_JOBS changes it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/build.sh
 build="${HS_BUILD_DIR:-build}"
 cd "$build"
-exec ctest --output-on-failure -j "${HS_TEST_JOBS:-3}" "$@"
+exec ctest --output-on-failure -j "${HS_TEST_JOBS:-4}" "$@"

@@ -6,7 +6,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 scripts="$here/../scripts"
 source "$scripts/wine-env.sh"
 prefix="${HS_PREFIX_ROOT:?}/guard"
-"$scripts/prefix.sh" "$prefix" win32 >/dev/null || exit 1
+make_test_prefix "$prefix" win32 >/dev/null || exit 1
 wine_env "$prefix" win32
 
 prefix_pids() {
@@ -19,7 +19,8 @@ prefix_pids() {
 # cmd.exe waits for ever on a pipe that nobody writes to.
 out="$prefix.guard.out"
 start=$SECONDS
-"$scripts/guard.sh" 40 bash -c 'sleep infinity | wine cmd.exe /c more >/dev/null 2>&1' >"$out" 2>&1 &
+deadline=20
+"$scripts/guard.sh" $deadline bash -c 'sleep infinity | wine cmd.exe /c more >/dev/null 2>&1' >"$out" 2>&1 &
 guard=$!
 seen=""
 for _ in $(seq 1 70); do
@@ -33,7 +34,7 @@ failed=0
 [ -n "$seen" ] || { echo "FAIL: no Wine process of the prefix was ever seen running"; failed=1; }
 [ $status -ne 0 ] || { echo "FAIL: the guard reported success for a test that never ended"; failed=1; }
 grep -q '^TIMEOUT: ' "$out" || { echo "FAIL: no TIMEOUT line:"; cat "$out"; failed=1; }
-[ $took -lt 90 ] || { echo "FAIL: the guard took $took s for a 40 s deadline"; failed=1; }
+[ $took -lt $((deadline + 50)) ] || { echo "FAIL: the guard took $took s for a $deadline s deadline"; failed=1; }
 left=""
 for _ in $(seq 1 30); do
   left=$(prefix_pids)
@@ -45,5 +46,5 @@ if [ -n "$left" ]; then
   for p in $left; do tr '\0' ' ' <"/proc/$p/cmdline"; echo; done
   failed=1
 fi
-[ $failed -eq 0 ] && { echo "stopped after $took s with every process of its prefix"; rm -rf "$prefix"; }
+[ $failed -eq 0 ] && { echo "stopped after $took s with every process of its prefix"; remove_prefix "$prefix"; }
 exit $failed

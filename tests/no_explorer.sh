@@ -8,10 +8,10 @@ prefix="${HS_PREFIX_ROOT:?}/no-explorer"
 source "$here/../scripts/wine-env.sh"
 test_display "$HS_PREFIX_ROOT"
 : "${DISPLAY:?a display is needed for the window}"
-"$here/../scripts/prefix.sh" "$prefix" win32
+make_test_prefix "$prefix" win32
 wine_env "$prefix" win32
 status=0
 wine "$build/tests/pc/no_explorer.exe" >"$prefix.out" 2>"$prefix.err" </dev/null || status=$?
-wineserver -k || true
+stop_prefix "$prefix"
 cat "$prefix.out"
 exit $status

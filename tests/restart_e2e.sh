@@ -28,7 +28,7 @@ pid=""
 
 cleanup() {
   [ -n "$pid" ] && kill "$pid" 2>/dev/null
-  timeout 30 wineserver -k >/dev/null 2>&1
+  remove_prefix "$WINEPREFIX"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -107,7 +107,7 @@ start() {
   mkdir -p "$profile" && echo data >"$profile/cookies.sqlite" || fail "cannot seed $profile"
 }
 
-"$root/scripts/prefix.sh" "$WINEPREFIX" win64 >"$work/prefix.txt" 2>&1 ||
+make_test_prefix "$WINEPREFIX" win64 >"$work/prefix.txt" 2>&1 ||
   { cp "$WINEPREFIX.log" "$work/prefix-log.txt" 2>/dev/null; fail "cannot make the prefix"; }
 roaming="$(ls -d "$WINEPREFIX"/drive_c/users/*/AppData/Roaming | grep -v /Public/ | head -1)"
 [ -d "$roaming" ] || fail "no roaming application data folder in the prefix"

@@ -18,9 +18,10 @@ test_display "$root"
 
 work="$root/pc-$kind-${options//,/-}"
 prefix="$work/prefix"
+remove_prefix "$prefix"
 rm -rf "$work"
 mkdir -p "$work"
-"$source_dir/scripts/prefix.sh" "$prefix" "$kind"
+make_test_prefix "$prefix" "$kind"
 hostile=""
 case ",$options," in *,hostile,*) hostile=hostile ;; esac
 "$source_dir/scripts/seed-pc.sh" "$prefix" "$kind" "$build" $hostile >/dev/null
@@ -54,7 +55,6 @@ fi
 if ! python3 "$source_dir/scripts/prefix_snapshot.py" compare "$work/before.json" "$work/after.json" "$work/expect.json"; then
   failed=1
 fi
-# rm would not follow the links of a hostile seeding; remove them first anyway.
 [ $failed -eq 0 ] && { echo "$kind $options: log as expected, nothing else touched";
-  find "$prefix/drive_c" -type l -delete; rm -rf "$prefix"; }
+  remove_prefix "$prefix"; }
 exit $failed

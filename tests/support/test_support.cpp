@@ -443,9 +443,11 @@ TestWindow::~TestWindow()
     if (IsWindow(window_))
         DestroyWindow(window_);
     Pump();
-    // The controller is never freed by the program; forget it here so
-    // the next window starts afresh.
-    delete gCleanupDialog;
+    // The program builds the controller with placement new in static
+    // storage and never ends it; end it the same way, so the next window
+    // starts afresh.
+    if (gCleanupDialog != nullptr)
+        gCleanupDialog->~CleanupDialog();
     gCleanupDialog = nullptr;
     ForgetCleanupState();
 }
