@@ -91,7 +91,7 @@ trap stop EXIT
 WINEPREFIX="$root/$kind" taskset -c "$cpus" wineserver -p
 # The file deletion bench also reads the server's CPU time.
 for p in $(pgrep -f wineserver); do
-  if tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$root/$kind"; then
+  if tr '\0' '\n' 2>/dev/null <"/proc/$p/environ" | grep -qx "WINEPREFIX=$root/$kind"; then
     export HS_WINESERVER_PID="$p"
     break
   fi
@@ -211,7 +211,7 @@ files_verdict="Every primitive is within 1.3 times the plain loop at every size 
 files_flat_verdict="in CPU time and against the plain loop of the same rounds, within 1.2 (the clock also moves with the machine's load, for the plain loop as much)"
 [ -n "$files_flat_over" ] && files_flat_verdict="in CPU time or against the plain loop, beyond 1.2 for:$files_flat_over"
 files_where="together with the rest of this file"
-[ -n "$only" ] && files_where="alone (HS_BENCH_ONLY=files; the other sections are from the run named at the top)"
+[ -n "$only" ] && files_where="alone (HS_BENCH_ONLY=files; the other sections are from the run named at the top; ${i386_mode})"
 files_section="### 5. File deletion
 
 Each deletion primitive against the plain loop a program would write over the same folder: FindFirstFileW/FindNextFileW, DeleteFileW for each entry, RemoveDirectoryW. ms as median (min–max, n); the ratio is of the medians, \"paired\" the median of the ratios of each pass to the plain pass run next to it, \"fastest\" the ratio of the fastest passes; cost per file from the medians. The CPU columns count the CPU time of the bench process and of the Wine server over each pass (/proc/PID/task/*/schedstat), which the other programs on the machine disturb less than the clock: the paired ratio of those, and the medians per file.

@@ -51,8 +51,9 @@ void CleanClassRegistrations(const CleanupState& state)
 {
     // Each parent is read once, for every text looked for in it: on a PC in
     // use the classes root and CLSID hold tens of thousands of keys. The
-    // machine's keys go before the users' ones.
-    // The real roots, not HKEY_CLASSES_ROOT: how deleting through that merged view treats links is undocumented.
+    // machine's keys go before the users' ones. The real roots, not
+    // HKEY_CLASSES_ROOT: how deleting through that merged view treats
+    // links and handles is undocumented.
     RegKey machine;
     if (OpenMachineClasses(machine) == ERROR_SUCCESS) {
         DeleteSubkeysContaining(machine.Get(), nullptr, L"Kestrix");
