@@ -405,6 +405,9 @@ bool HeldFolder::RemoveOnceEmpty(bool clearReadOnly, bool waitForPending)
             SetLastError(error);
             return false;
         }
+        // Listed empty yet not removable: marked again at once, the window
+        // having its turn, so that this cannot spin unanswering to the bound.
+        KeepResponsive();
     }
 }
 
