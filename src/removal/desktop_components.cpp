@@ -82,14 +82,12 @@ bool HasClassKey(HKEY classes, DesktopComponent component)
            RegOpenKeyExW(classes, path, 0, FullAccessMask(), key.Receive()) == ERROR_SUCCESS;
 }
 
-// Registered for the machine or for one of the users the run cleans.
-bool IsRegistered(DesktopComponent component)
+// Registered for the machine (machine, its classes root) or for one of the
+// users the run cleans.
+bool IsRegistered(HKEY machine, const UserRegistries& users, DesktopComponent component)
 {
-    RegKey machine;
-    OpenMachineClasses(machine);
-    if (HasClassKey(machine.Get(), component))
+    if (HasClassKey(machine, component))
         return true;
-    UserRegistries users;
     for (size_t user = 0; user < users.Count(); ++user) {
         if (HasClassKey(users.Classes(user), component))
             return true;
@@ -157,8 +155,16 @@ void RemoveDesktopComponents(CleanupDialog& dialog, CleanupState& state)
 {
     // The decision lines go to this window's pane, the full removal's
     // lines to the run's.
-    bool hldRegistered = IsRegistered(kHld);
-    bool pwRegistered = IsRegistered(kPw);
+    bool hldRegistered = false;
+    bool pwRegistered = false;
+    {
+        // Finding the users walks the processes: once for both components.
+        RegKey machine;
+        OpenMachineClasses(machine);
+        UserRegistries users;
+        hldRegistered = IsRegistered(machine.Get(), users, kHld);
+        pwRegistered = IsRegistered(machine.Get(), users, kPw);
+    }
     bool onXp = IsWindowsXP();
     bool hldPresent = PathFileExistsW(DataFolder(kHld, onXp)) != FALSE;
     bool pwPresent = PathFileExistsW(DataFolder(kPw, onXp)) != FALSE;
@@ -187,12 +193,12 @@ void RemoveDesktopComponents(CleanupDialog& dialog, CleanupState& state)
 void RemoveDesktopComponent(CleanupState& state, DesktopComponent component, bool onXp)
 {
     const wchar_t* folder = DataFolder(component, onXp);
-    if (!IsRegistered(component))
-        return;
     RegKey machine;
     OpenMachineClasses(machine);
-    DeleteComponentClassKey(machine.Get(), component);
     UserRegistries users;
+    if (!IsRegistered(machine.Get(), users, component))
+        return;
+    DeleteComponentClassKey(machine.Get(), component);
     for (size_t user = 0; user < users.Count(); ++user)
         RemoveUserKeys(users.Software(user), users.Classes(user), component);
 
