@@ -1,11 +1,13 @@
 #!/bin/bash
 # Installs what the build needs (Debian 12, as root) and builds
-# build/HostSweeper.exe and the tests. Safe to run again.
+# build/HostSweeper.exe and the tests, or only the targets named:
+#   build.sh [TARGET...]
+# Safe to run again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(g++-mingw-w64-i686 mingw-w64-tools cmake ninja-build wine wine32:i386 wine64
-          wixl msitools xvfb xdotool xauth imagemagick googletest python3)
+          wixl msitools xvfb xdotool xauth imagemagick googletest python3 osslsigncode openssl)
 
 # Wine's 32-bit side needs a host that runs i386 programs, natively or
 # through qemu-user; this must be settled before wine32:i386 is installed.
@@ -32,5 +34,10 @@ if [ -f "$build/CMakeCache.txt" ]; then
 else
   cmake -S . -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
 fi
-cmake --build "$build"
-echo "built $build/HostSweeper.exe"
+if [ $# -gt 0 ]; then
+  cmake --build "$build" --target "$@"
+  echo "built $* in $build"
+else
+  cmake --build "$build"
+  echo "built $build/HostSweeper.exe"
+fi
