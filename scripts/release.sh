@@ -10,19 +10,19 @@
 #   HS_SIGN_TIMESTAMP     an RFC 3161 timestamp server's URL (none unless named)
 # HS_DIST_DIR and HS_RELEASE_WORK put the output and the build elsewhere.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-root="$PWD"
-dist="${HS_DIST_DIR:-$root/dist}"
-work="${HS_RELEASE_WORK:-$root/build-release}"
-
+# Paths given are taken from where the script is started.
 sign=()
 if [ -n "${HS_SIGN_PKCS12:-}" ]; then
-  sign=(-pkcs12 "$HS_SIGN_PKCS12")
+  sign=(-pkcs12 "$(realpath "$HS_SIGN_PKCS12")")
 elif [ -n "${HS_SIGN_CERT:-}${HS_SIGN_KEY:-}" ]; then
   [ -n "${HS_SIGN_CERT:-}" ] && [ -n "${HS_SIGN_KEY:-}" ] ||
     { echo "HS_SIGN_CERT and HS_SIGN_KEY go together" >&2; exit 1; }
-  sign=(-certs "$HS_SIGN_CERT" -key "$HS_SIGN_KEY")
+  sign=(-certs "$(realpath "$HS_SIGN_CERT")" -key "$(realpath "$HS_SIGN_KEY")")
 fi
+dist="$(realpath -m "${HS_DIST_DIR:-$(dirname "$0")/../dist}")"
+work="$(realpath -m "${HS_RELEASE_WORK:-$(dirname "$0")/../build-release}")"
+cd "$(dirname "$0")/.."
+root="$PWD"
 
 rm -rf "$work"
 mkdir -p "$work/source"
