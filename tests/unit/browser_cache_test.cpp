@@ -128,7 +128,7 @@ bool FreshProcessSeesCookie()
         return false;
     }
     DWORD exitCode = 2;
-    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0)
+    if (WaitForSingleObject(process.hProcess, EventWaitMs()) == WAIT_OBJECT_0)
         GetExitCodeProcess(process.hProcess, &exitCode);
     else
         TerminateProcess(process.hProcess, 2);
