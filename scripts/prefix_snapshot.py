@@ -14,6 +14,8 @@ values, and paths relative to drive_c with forward slashes for files):
                run and gone afterwards
   may_change: values or files whose content may change (Wine's and the
               installer's own bookkeeping, caches)
+  may_add: [pattern, reason] pairs: keys, values or files that may appear
+           during the run; anything else new is a problem
 Stop the prefix's wineserver first (wineserver -w) so the registry is on disk.
 """
 import hashlib
@@ -110,6 +112,44 @@ def present_keys(registry):
     return present
 
 
+def added_problems(b_reg, a_reg, b_present, b_files, a_files, may_add):
+    """Every key, value and file that exists only after the run, unless
+    allowed by name. A new key's values and subkeys count as that key."""
+    allowed = [p for p, _reason in may_add]
+    problems = []
+    b_lower = {k.lower(): k for k in b_reg}
+    new_keys = []
+    for key, values in a_reg.items():
+        if key.lower() not in b_present:
+            new_keys.append(key)
+            continue
+        before_values = b_reg.get(b_lower.get(key.lower(), ""), {})
+        for name in values:
+            item = key + "|" + name
+            if name not in before_values and not matches(allowed, item):
+                problems.append("value added unexpectedly: " + item)
+    # Reported once, at the topmost new key.
+    tops = set()
+    for key in new_keys:
+        parts = key.split("\\")
+        top = key
+        for i in range(len(parts) - 1, 0, -1):
+            if "\\".join(parts[:i]).lower() in b_present:
+                break
+            top = "\\".join(parts[:i])
+        tops.add(top)
+    for key in sorted(tops):
+        if not matches(allowed, key):
+            problems.append("key added unexpectedly: " + key)
+    for path in sorted(a_files):
+        parent = path.rsplit("/", 1)[0] if "/" in path else None
+        if parent is not None and parent not in b_files:
+            continue
+        if path not in b_files and not matches(allowed, path):
+            problems.append("file added unexpectedly: " + path)
+    return problems
+
+
 def compare(before, after, expect):
     may_remove = expect.get("may_remove", [])
     must_remove = expect.get("must_remove", [])
@@ -142,6 +182,7 @@ def compare(before, after, expect):
                 problems.append("file removed unexpectedly: " + path)
         elif a_files[path] != kind and not matches(may_change, path):
             problems.append("file changed unexpectedly: " + path)
+    problems += added_problems(b_reg, a_reg, b_present, b_files, a_files, expect.get("may_add", []))
     removed_lower = {r.lower() for r in removed}
     b_lower = {k.lower(): k for k in b_reg}
     # What the seeding never made would count as removed: every item must

@@ -63,23 +63,6 @@ HRESULT BoundedFormat(wchar_t* dest, size_t capacity, const wchar_t* format, ...
     return kStringOk;
 }
 
-HRESULT BoundedFormatA(char* dest, size_t capacity, const char* format, ...)
-{
-    if (dest == nullptr || !IsValidCapacity(capacity))
-        return kStringInvalidArg;
-    va_list args;
-    va_start(args, format);
-    int written = _vsnprintf(dest, capacity - 1, format, args);
-    va_end(args);
-    if (written < 0 || static_cast<size_t>(written) >= capacity - 1) {
-        dest[capacity - 1] = '\0';
-        return (written >= 0 && static_cast<size_t>(written) == capacity - 1) ? kStringOk
-                                                                              : kStringTruncated;
-    }
-    dest[written] = '\0';
-    return kStringOk;
-}
-
 HRESULT BoundedLength(const wchar_t* text, size_t bound, size_t* length)
 {
     if (length != nullptr)

@@ -14,6 +14,5 @@ const size_t kPathUnits = 260;  // MAX_PATH, terminator included
 HRESULT BoundedCopy(wchar_t* dest, size_t capacity, const wchar_t* source);
 HRESULT BoundedAppend(wchar_t* dest, size_t capacity, const wchar_t* source);
 HRESULT BoundedFormat(wchar_t* dest, size_t capacity, const wchar_t* format, ...);
-HRESULT BoundedFormatA(char* dest, size_t capacity, const char* format, ...);
 // Counts units before the terminator, looking no further than bound.
 HRESULT BoundedLength(const wchar_t* text, size_t bound, size_t* length);

@@ -2,6 +2,6 @@
 // file it was redirected to).
 #pragma once
 
-// printf-style, formatted by the C runtime's own formatter (as
-// BoundedFormatA is): "%S" takes a wide string.
+// printf-style, formatted by the C runtime's own formatter: "%S" takes a
+// wide string.
 void PrintOutput(const char* format, ...);

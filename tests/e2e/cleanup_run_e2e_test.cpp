@@ -210,6 +210,19 @@ TEST_F(CleanupRun, UnreadableListValueKeepsThePrimaryAndTheUserFolder)
     EXPECT_TRUE(Exists(userFolder + L"\\Profiles\\default.ini"));
 }
 
+// Skipped, yet with no tunnel product to keep it, the user's vendor folder
+// goes.
+TEST_F(CleanupRun, SkipWithNoTunnelProductRemovesTheUserFolder)
+{
+    SeedUserFolder(true);
+    ProgramUnderTest program;
+    ASSERT_TRUE(program.Start());
+    program.Click(IDC_SKIP_TUNNEL);
+    RunCleanup(program);
+    EXPECT_EQ(RunLog({kManagerAbsent}), program.LogLines());
+    EXPECT_FALSE(Exists(userFolder));
+}
+
 TEST_F(CleanupRun, TypicalRunWithOnlyTheTunnelClient)
 {
     const TestPackage& service = TunnelServicePackage();

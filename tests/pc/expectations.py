@@ -54,6 +54,9 @@ def expectations(kind, options, before):
         removed_packages += ["endpoint_control", "tunnel_service" + bits, "tunnel_client" + bits]
 
     may_remove, must_remove, may_change = [], [], []
+    # What may appear during the run, each with its reason; anything else
+    # new is a fault.
+    may_add = []
     # Wine's own bookkeeping and the WinINet index change on any run.
     may_change += [r"\|DriverDateData$", r"/INetCache/Content\.IE5/index\.dat$",
                    r"/INetCookies/index\.dat$"]
@@ -133,6 +136,8 @@ def expectations(kind, options, before):
             must_remove += [data + "/Halcyra", data + "/Pyrewick", "users/%s/AppData/Roaming/Halcyra"]
 
     if clear_cache:
+        may_add.append([r"^users/[^/]+/AppData/Local/Microsoft/Windows/History/History\.IE5$",
+                        "WinINet makes its history container when the cache is opened"])
         may_remove += [r"^users/[^/]+/AppData/Roaming/Mozilla/Firefox/Profiles/[^/]+/(cookies\.[^/]*|[^/]*\.cache)$",
                        r"^users/[^/]+/AppData/Local/Google/Chrome/User Data/[^/]+/(Cookies|Cache/[^/]+)$",
                        r"^users/[^/]+/AppData/Local/Microsoft/Windows/(INetCache|INetCookies)/.+"]
@@ -154,7 +159,8 @@ def expectations(kind, options, before):
                 "PW Uninstallation Successful"]
     if clear_cache:
         log += ["Clearing the Browser(IE/FireFox/Chrome) Cache ....", "The Browsers Cache is Cleared"]
-    return {"may_remove": may_remove, "must_remove": must_remove, "may_change": may_change}, log
+    return {"may_remove": may_remove, "must_remove": must_remove, "may_change": may_change,
+            "may_add": may_add}, log
 
 
 def main():

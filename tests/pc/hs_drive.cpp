@@ -68,7 +68,7 @@ int wmain(int argc, wchar_t** argv)
         return 0;
     program.Click(IDC_EXIT);
     DWORD code = 1;
-    if (!program.WaitForExit(20000, &code) || code != 0) {
+    if (!program.WaitForExit(EventWaitMs(), &code) || code != 0) {
         fprintf(stderr, "the program did not exit with 0\n");
         return 6;
     }

@@ -1,5 +1,7 @@
 #include "support/test_support.h"
 
+#include <cstdlib>
+
 #include <msi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -41,6 +43,14 @@ std::wstring ShellFolder(int csidl)
     return path;
 }
 
+DWORD EventWaitMs()
+{
+    long seconds = wcstol(EnvironmentValue(L"HS_TEST_SECONDS").c_str(), nullptr, 10);
+    if (seconds <= 0)
+        seconds = 1500;  // the deadline's default
+    return static_cast<DWORD>(seconds) * 100;
+}
+
 std::wstring TempPath(const std::wstring& name)
 {
     wchar_t temp[MAX_PATH] = L"";
@@ -51,7 +61,7 @@ std::wstring TempPath(const std::wstring& name)
 std::wstring WaitForInteractiveAppData()
 {
     wchar_t appData[MAX_PATH] = L"";
-    for (int i = 0; i < 200; ++i) {
+    for (DWORD waited = 0; waited < EventWaitMs(); waited += 50) {
         GetInteractiveUserAppData(appData);
         if (appData[0] != L'\0')
             break;

@@ -9,7 +9,6 @@
 namespace {
 
 const wchar_t kMainCaption[] = L"Norvale NVX Host Sweeper";
-const DWORD kSendTimeoutMs = 300000;
 
 void PrintNoAnswer(const char* what)
 {
@@ -111,7 +110,7 @@ bool ProgramUnderTest::Start(bool restricted)
     CloseHandle(info.hThread);
     process_ = info.hProcess;
     processId_ = info.dwProcessId;
-    window_ = WaitForOwnWindow(kMainCaption, 30000);
+    window_ = WaitForOwnWindow(kMainCaption);
     if (window_ == nullptr)
         return false;
     threadId_ = GetWindowThreadProcessId(window_, nullptr);
@@ -135,7 +134,7 @@ bool ProgramUnderTest::Answered(bool answered, const char* what) const
 bool ProgramUnderTest::IsChecked(int id) const
 {
     DWORD_PTR state = 0;
-    Answered(SendMessageTimeoutW(Control(id), BM_GETCHECK, 0, 0, SMTO_NORMAL, kSendTimeoutMs, &state) != 0,
+    Answered(SendMessageTimeoutW(Control(id), BM_GETCHECK, 0, 0, SMTO_NORMAL, EventWaitMs(), &state) != 0,
              "a check box's state");
     return state == BST_CHECKED;
 }
@@ -150,7 +149,7 @@ bool ProgramUnderTest::IsEnabled(int id) const
 std::wstring ProgramUnderTest::Text(int id) const
 {
     std::wstring text;
-    Answered(TextWithin(id, kSendTimeoutMs, &text), "a control's text");
+    Answered(TextWithin(id, EventWaitMs(), &text), "a control's text");
     return text;
 }
 
@@ -183,7 +182,7 @@ int ProgramUnderTest::FocusedControl() const
 
 void ProgramUnderTest::Click(int id) const
 {
-    Answered(ClickWithin(id, kSendTimeoutMs), "a click");
+    Answered(ClickWithin(id, EventWaitMs()), "a click");
 }
 
 bool ProgramUnderTest::ClickWithin(int id, DWORD timeoutMs) const
@@ -201,7 +200,7 @@ void ProgramUnderTest::Focus(int id) const
 {
     DWORD_PTR result = 0;
     Answered(SendMessageTimeoutW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Control(id)), TRUE,
-                                 SMTO_NORMAL, kSendTimeoutMs, &result) != 0,
+                                 SMTO_NORMAL, EventWaitMs(), &result) != 0,
              "a move of the focus");
 }
 
@@ -258,7 +257,7 @@ void ProgramUnderTest::SetLogText(const std::wstring& text) const
 {
     DWORD_PTR result = 0;
     Answered(SendMessageTimeoutW(Control(IDC_LOG_PANE), WM_SETTEXT, 0,
-                                 reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL, kSendTimeoutMs,
+                                 reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL, EventWaitMs(),
                                  &result) != 0,
              "the log pane's new text");
 }
@@ -294,7 +293,7 @@ bool ProgramUnderTest::WaitForPostedMessages(DWORD timeoutMs) const
             return Answered(false, "a posted message");
         for (;;) {
             DWORD_PTR selection = 0;
-            if (!Answered(SendMessageTimeoutW(pane, EM_GETSEL, 0, 0, SMTO_NORMAL, kSendTimeoutMs,
+            if (!Answered(SendMessageTimeoutW(pane, EM_GETSEL, 0, 0, SMTO_NORMAL, EventWaitMs(),
                                               &selection) != 0,
                           "the log pane's selection"))
                 return false;
@@ -344,7 +343,7 @@ bool AcceptSaveDialog(HWND dialog, const std::wstring& fileName)
         return false;
     DWORD_PTR result = 0;
     SendMessageTimeoutW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(fileName.c_str()), SMTO_NORMAL,
-                        20000, &result);
+                        EventWaitMs(), &result);
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
     return true;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/test_support.h"
+
 class ProgramUnderTest {
 public:
     ProgramUnderTest() = default;
@@ -59,17 +61,17 @@ public:
     bool PasteIntoLog(const std::wstring& text, DWORD timeoutMs) const;
 
     // Waits until Start Cleanup is enabled again after a run began.
-    bool WaitForControls(DWORD timeoutMs = 120000) const;
+    bool WaitForControls(DWORD timeoutMs = EventWaitMs()) const;
     // Waits until the program has handled every message posted to it so
     // far, and those that handling them posted in turn (it moves the log
     // pane's selection, so the pane must hold two units or more).
-    bool WaitForPostedMessages(DWORD timeoutMs = 60000) const;
+    bool WaitForPostedMessages(DWORD timeoutMs = EventWaitMs()) const;
     bool WaitForExit(DWORD timeoutMs, DWORD* exitCode) const;
     bool IsRunning() const;
 
     // A top-level window of the program with this caption (the save-as
     // dialog, a message box), waiting up to timeoutMs.
-    HWND WaitForOwnWindow(const wchar_t* caption, DWORD timeoutMs = 20000) const;
+    HWND WaitForOwnWindow(const wchar_t* caption, DWORD timeoutMs = EventWaitMs()) const;
 
     DWORD ProcessId() const { return processId_; }
     // How many readings and actions the program left unanswered.

@@ -153,23 +153,6 @@ TEST(BoundedString, FormatExactFitAndBadCapacity)
     EXPECT_STREQ(L"abc", kept);
 }
 
-TEST(BoundedString, NarrowFormatTakesWideArgument)
-{
-    char dest[16];
-    EXPECT_EQ(kStringOk, BoundedFormatA(dest, 16, "%S", L" \r\nline"));
-    EXPECT_STREQ(" \r\nline", dest);
-
-    // Exact fit: 15 characters and the terminator.
-    EXPECT_EQ(kStringOk, BoundedFormatA(dest, 16, "%S", L"abcdefghijklmno"));
-    EXPECT_STREQ("abcdefghijklmno", dest);
-    EXPECT_EQ(kStringTruncated, BoundedFormatA(dest, 16, "%S", L"abcdefghijklmnop"));
-    EXPECT_STREQ("abcdefghijklmno", dest);
-
-    char kept[4] = "abc";
-    EXPECT_EQ(kStringInvalidArg, BoundedFormatA(kept, 0, "%S", L"z"));
-    EXPECT_STREQ("abc", kept);
-}
-
 TEST(BoundedString, LengthLooksNoFurtherThanTheBound)
 {
     std::wstring text = Letters(1023);

@@ -79,8 +79,10 @@ TEST(ClassRegistrations, ClassIdsPerUserAndMachineWide)
     CleanClassRegistrations(state);
     for (const wchar_t* id : kVendorClassIds) {
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, machine + id, view)) << Narrow(id);
-        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, machine32 + id, view)) << Narrow(id);
-        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, user32 + id, view)) << Narrow(id);
+        if (wow64) {
+            EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, machine32 + id, view)) << Narrow(id);
+            EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, user32 + id, view)) << Narrow(id);
+        }
         if (id != kVendorClassIds[2]) {
             EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, user + id, view)) << Narrow(id);
         }

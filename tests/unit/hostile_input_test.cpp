@@ -113,7 +113,7 @@ public:
     ~RenameProbe()
     {
         SetEvent(stop_.Get());
-        WaitForSingleObject(process_.Get(), 30000);
+        WaitForSingleObject(process_.Get(), EventWaitMs());
         if (results_ != nullptr)
             UnmapViewOfFile(results_);
     }
@@ -124,7 +124,7 @@ public:
     {
         SetEvent(ask_.Get());
         HANDLE waits[] = {done_.Get(), process_.Get()};
-        if (WaitForMultipleObjects(2, waits, FALSE, 30000) != WAIT_OBJECT_0)
+        if (WaitForMultipleObjects(2, waits, FALSE, EventWaitMs()) != WAIT_OBJECT_0)
             return std::vector<DWORD>(moves_, ERROR_TIMEOUT);
         return std::vector<DWORD>(results_, results_ + moves_);
     }
@@ -245,23 +245,35 @@ public:
     ~HoldProbe()
     {
         SetEvent(stop_.Get());
-        WaitForSingleObject(process_.Get(), 30000);
+        WaitForSingleObject(process_.Get(), EventWaitMs());
     }
     // True once the probe holds the file.
     bool Holding()
     {
         HANDLE waits[] = {ready_.Get(), process_.Get()};
-        return process_.IsValid() && WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
+        return process_.IsValid() && WaitForMultipleObjects(2, waits, FALSE, EventWaitMs()) == WAIT_OBJECT_0;
     }
 
 private:
     UniqueHandle ready_, stop_, process_;
 };
 
-int gResponsiveCalls = 0;
-void CountResponsiveCall()
+// The window's turns while only the held file is left. A deletion that
+// waits for a file that is going has some; one that gives up at once on a
+// file that is staying makes fewer than kManyTurns after the others are
+// gone, however slow the machine: it has no more calls that give a turn.
+struct HeldWatch {
+    std::wstring held;
+    std::vector<std::wstring> others;
+    int turns = 0;
+};
+HeldWatch* gHeld = nullptr;
+const int kManyTurns = 5;
+
+void CountTurnWhileHeld()
 {
-    ++gResponsiveCalls;
+    if (AllGone(gHeld->others) && Exists(gHeld->held))
+        ++gHeld->turns;
 }
 
 }  // namespace
@@ -317,7 +329,8 @@ TEST(HostileInput, NoRenameWhileAFolderIsBeingEmptied)
         EXPECT_EQ(0, watch.subRenamed);
         EXPECT_FALSE(Exists(base + L"\\vendor.moved"));
         EXPECT_FALSE(Exists(base + L"\\sub.moved"));
-        EXPECT_GE(watch.steps, test.everyStep ? test.padding : 2);
+        // The first step always gives the window its turn (the Sleep above).
+        EXPECT_GE(watch.steps, test.everyStep ? test.padding : 1);
         if (test.primitive == Primitive::kMatchingFiles) {
             EXPECT_EQ(kStringOk, result);
             EXPECT_TRUE(AllGone(watch.vendorEntries));
@@ -443,15 +456,12 @@ TEST(HostileInput, ClassesRootWithTwentyThousandExtraKeys)
     ASSERT_TRUE(CreateKey(HKEY_CLASSES_ROOT, L"Kestrix.QvWinActiveX", NativeView()));
 
     CleanupState state{};
-    DWORD started = GetTickCount();
     CleanClassRegistrations(state);
-    DWORD elapsed = GetTickCount() - started;
 
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"Kestrix.Widget", NativeView()));
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"Kestrix.QvWinActiveX", NativeView()));
     std::set<std::wstring> left = SubkeyNames(classes);
     ExpectSameNames(kept, left);
-    EXPECT_LT(elapsed, 30000u) << "the class search took " << elapsed << " ms";
 
     for (int i = 0; i < kExtra; ++i) {
         wchar_t name[64];
@@ -494,40 +504,43 @@ TEST(HostileInput, AFileHeldElsewhereForAMoment)
             ASSERT_TRUE(WriteTextFile(file, "other"));
         ASSERT_TRUE(WriteTextFile(held, "held"));
         int result = 0;
-        DWORD elapsed = 0;
         std::string printed;
+        HeldWatch watch{held, others};
+        gHeld = &watch;
         {
             HoldProbe probe(held, test.sharesDelete,
                             test.sharesDelete ? others : std::vector<std::wstring>());
             ASSERT_TRUE(probe.Holding());
-            gResponsiveCalls = 0;
-            SetResponsivenessHook(CountResponsiveCall);
+            SetResponsivenessHook(CountTurnWhileHeld);
             testing::internal::CaptureStdout();
-            DWORD started = GetTickCount();
             if (test.primitive == Primitive::kTree)
                 result = DeleteTreeViaShell(vendor.c_str());
             else
                 EmptyAndRemoveFolder(vendor.c_str());
-            elapsed = GetTickCount() - started;
             printed = testing::internal::GetCapturedStdout();
             SetResponsivenessHook(nullptr);
         }
 
+        gHeld = nullptr;
+
         EXPECT_TRUE(AllGone(others));
         if (test.sharesDelete) {
-            EXPECT_EQ(test.primitive == Primitive::kTree ? kShellDeleted : 0, result);
+            if (test.primitive == Primitive::kTree) {
+                EXPECT_EQ(kShellDeleted, result);
+            }
+            EXPECT_GE(watch.turns, 1) << "the window did not answer while the folder waited";
             EXPECT_FALSE(Exists(vendor));
             EXPECT_EQ("", printed);
-            EXPECT_GE(elapsed, 900u) << "the probe let go too early to tell";
-            EXPECT_GE(gResponsiveCalls, 10) << "the window did not answer while the folder waited";
         } else {
-            EXPECT_EQ(test.primitive == Primitive::kTree ? kShellFailed : 0, result);
+            if (test.primitive == Primitive::kTree) {
+                EXPECT_EQ(kShellFailed, result);
+            }
+            EXPECT_LT(watch.turns, kManyTurns) << "waited for a file that was never going";
             EXPECT_TRUE(Exists(held));
             EXPECT_EQ(test.primitive == Primitive::kTree
                           ? ""
                           : "Failed to delete " + Narrow(held) + " \nError 32 \n",
                       printed);
-            EXPECT_LT(elapsed, 3000u) << "waited for a file that was never going";
         }
         RemoveTestTree(vendor);
     }

@@ -24,17 +24,6 @@ TEST(PlatformProbes, AnswerForThisPrefix)
     EXPECT_EQ(kind == L"winxp", IsWindowsXP());
 }
 
-TEST(PlatformProbes, AccessMasks)
-{
-    if (PrefixKind() == L"win64") {
-        EXPECT_EQ(0xF013Fu, FullAccessMask());
-        EXPECT_EQ(0x20119u, ReadAccessMask());
-    } else {
-        EXPECT_EQ(0xF003Fu, FullAccessMask());
-        EXPECT_EQ(0x20019u, ReadAccessMask());
-    }
-}
-
 // The masks exist to reach keys that a 32-bit process would otherwise see
 // redirected: a key made only in the native view must open with them.
 TEST(PlatformProbes, MasksReachTheNativeView)

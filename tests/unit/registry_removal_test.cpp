@@ -12,6 +12,7 @@
 #include "system/handles.h"
 #include "system/platform_probes.h"
 #include "system/registry_removal.h"
+#include "system/responsiveness.h"
 
 namespace {
 
@@ -133,64 +134,44 @@ void AllowAllAccess(HKEY root, const std::wstring& path)
     RegCloseKey(key);
 }
 
-// A second Windows process that swaps each emptied key for a link to a
-// key of the machine, as a user who owns the parent could
-// (tests/pc/key_swap_probe.cpp).
-class KeySwapProbe {
-public:
-    KeySwapProbe(const std::wstring& parent, DWORD count) : count_(count)
-    {
-        std::wstring tag = L"hs-key-swap-probe-" + std::to_wstring(GetCurrentProcessId());
-        *ready_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-ready").c_str());
-        *stop_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-stop").c_str());
-        *mapping_.Receive() = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                                 count * sizeof(DWORD), (tag + L"-results").c_str());
-        if (mapping_.IsValid())
-            results_ = static_cast<DWORD*>(MapViewOfFile(mapping_.Get(), FILE_MAP_READ, 0, 0, 0));
-        std::wstring program = UnixToWindowsPath(Narrow(EnvironmentValue(L"HS_BUILD_DIR"))) +
-                               L"\\tests\\pc\\key_swap_probe.exe";
-        std::wstring line = L"key_swap_probe " + tag + L" \"" + parent + L"\" " +
-                            std::to_wstring(count);
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION started = {};
-        if (results_ != nullptr && CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE,
-                                                  0, nullptr, nullptr, &startup, &started)) {
-            *process_.Receive() = started.hProcess;
-            CloseHandle(started.hThread);
-        }
-    }
-    ~KeySwapProbe()
-    {
-        Stop();
-        if (results_ != nullptr)
-            UnmapViewOfFile(results_);
-    }
-
-    // Whether the probe holds every key and watches the first.
-    bool WaitUntilReady() const
-    {
-        HANDLE waits[] = {ready_.Get(), process_.Get()};
-        return process_.IsValid() &&
-               WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
-    }
-
-    // The keys the probe swapped before the deletion reached them.
-    DWORD Stop()
-    {
-        SetEvent(stop_.Get());
-        WaitForSingleObject(process_.Get(), 30000);
-        DWORD swapped = 0;
-        for (DWORD n = 0; results_ != nullptr && n < count_; ++n)
-            swapped += results_[n] == 1 ? 1 : 0;
-        return swapped;
-    }
-
-private:
-    UniqueHandle ready_, stop_, mapping_, process_;
-    DWORD* results_ = nullptr;
-    DWORD count_;
+struct UnicodeName {
+    USHORT length;
+    USHORT maximumLength;
+    const wchar_t* buffer;
 };
+typedef LONG(WINAPI* NtDeleteKeyFn)(HANDLE);
+typedef LONG(WINAPI* NtRenameKeyFn)(HANDLE, UnicodeName*);
+
+// Swaps each vendor key for a registry link to a key of the machine, as a
+// user who owns the parent could, at the window's turn that comes after
+// the key's last subkey has gone and before the key itself goes: that
+// gap, taken every time, is the one a real user would race for.
+struct KeySwapper {
+    std::vector<HKEY> keys, stages;
+    std::vector<std::wstring> names;
+    std::vector<bool> swapped;
+    NtDeleteKeyFn deleteKey;
+    NtRenameKeyFn renameKey;
+};
+KeySwapper* gSwapper = nullptr;
+
+void SwapEmptiedKeys()
+{
+    Sleep(60);  // longer than the hook's interval: every turn reaches the hook
+    KeySwapper& swap = *gSwapper;
+    for (size_t n = 0; n < swap.keys.size(); ++n) {
+        DWORD subkeys = 1;
+        if (swap.swapped[n] ||
+            RegQueryInfoKeyW(swap.keys[n], nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                             nullptr, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+            subkeys != 0)
+            continue;
+        const std::wstring& name = swap.names[n];
+        UnicodeName newName = {static_cast<USHORT>(name.size() * sizeof(wchar_t)),
+                               static_cast<USHORT>(name.size() * sizeof(wchar_t)), name.c_str()};
+        swap.swapped[n] = swap.deleteKey(swap.keys[n]) == 0 && swap.renameKey(swap.stages[n], &newName) == 0;
+    }
+}
 
 std::wstring Numbered(const wchar_t* stem, DWORD n)
 {
@@ -363,7 +344,7 @@ TEST(SubkeyRemovalLinks, LinksGoAndTheirTargetsStay)
 // deletion never has the link followed to its target.
 TEST(SubkeyRemovalLinks, KeySwappedForALinkOnceEmptiedIsNotFollowed)
 {
-    const DWORD kKeys = 150;
+    const DWORD kKeys = 3;
     const std::wstring parent = L"Software\\HsTestKeySwap";
     const std::wstring targets = L"Software\\HsTestKeySwapTargets";
     const REGSAM view = NativeView();
@@ -378,12 +359,35 @@ TEST(SubkeyRemovalLinks, KeySwappedForALinkOnceEmptiedIsNotFollowed)
                              NtKeyPath(HKEY_LOCAL_MACHINE, target)));
     }
 
-    DWORD swapped = 0;
-    {
-        KeySwapProbe probe(parent, kKeys);
-        ASSERT_TRUE(probe.WaitUntilReady());
-        DeleteSubkeysContaining(HKEY_CURRENT_USER, parent.c_str(), L"HsTestKestrix.");
-        swapped = probe.Stop();
+    HMODULE ntdll = GetModuleHandleW(L"ntdll");
+    KeySwapper swap;
+    swap.deleteKey =
+        reinterpret_cast<NtDeleteKeyFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtDeleteKey")));
+    swap.renameKey =
+        reinterpret_cast<NtRenameKeyFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtRenameKey")));
+    ASSERT_TRUE(swap.deleteKey != nullptr && swap.renameKey != nullptr);
+    for (DWORD n = 0; n < kKeys; ++n) {
+        HKEY key = nullptr, stage = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER,
+                                               (parent + L"\\" + Numbered(L"HsTestKestrix.Swap", n)).c_str(),
+                                               0, KEY_QUERY_VALUE | DELETE, &key));
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER,
+                                               (parent + L"\\" + Numbered(L"HsTestStage", n)).c_str(),
+                                               REG_OPTION_OPEN_LINK, KEY_WRITE | DELETE, &stage));
+        swap.keys.push_back(key);
+        swap.stages.push_back(stage);
+        swap.names.push_back(Numbered(L"HsTestKestrix.Swap", n));
+        swap.swapped.push_back(false);
+    }
+    gSwapper = &swap;
+    SetResponsivenessHook(SwapEmptiedKeys);
+    Sleep(60);  // the first turn reaches the hook too
+    DeleteSubkeysContaining(HKEY_CURRENT_USER, parent.c_str(), L"HsTestKestrix.");
+    SetResponsivenessHook(nullptr);
+    gSwapper = nullptr;
+    for (DWORD n = 0; n < kKeys; ++n) {
+        RegCloseKey(swap.keys[n]);
+        RegCloseKey(swap.stages[n]);
     }
     DWORD kept = 0;
     for (DWORD n = 0; n < kKeys; ++n) {
@@ -393,8 +397,8 @@ TEST(SubkeyRemovalLinks, KeySwappedForALinkOnceEmptiedIsNotFollowed)
             ++kept;
     }
     EXPECT_EQ(kKeys, kept);
-    // Otherwise the probe never got into the gap and the test showed nothing.
-    EXPECT_GT(swapped, 0u);
+    // Otherwise the swap never got into the gap and the test showed nothing.
+    EXPECT_EQ(std::vector<bool>(kKeys, true), swap.swapped);
 
     for (DWORD n = 0; n < kKeys; ++n) {
         DeleteLink(HKEY_CURRENT_USER, parent + L"\\" + Numbered(L"HsTestKestrix.Swap", n));

@@ -231,6 +231,23 @@ TEST_F(TunnelClient, RestartRequestFromTheClientIsAFailure)
     EXPECT_TRUE(Exists(vendorFolder));
 }
 
+// The service's removal comes first: the client still goes, the vendor's
+// data folder stays.
+TEST_F(TunnelClient, RestartRequestFromTheServiceIsAFailure)
+{
+    ASSERT_EQ(0u, Install(TunnelServicePackage()));
+    ASSERT_EQ(0u, Install(TunnelClientPackage()));
+
+    InstallerRecorder recorder;
+    recorder.ForceResults({ERROR_SUCCESS_REBOOT_REQUIRED});
+    EXPECT_EQ(kTunnelServiceFailed, RemoveTunnelClient(state));
+    EXPECT_EQ(2u, recorder.removals.size());
+    EXPECT_EQ(Log({kStarting, kClientRemoved, kCleaning, kServiceFailed}), window.LogLines());
+    EXPECT_FALSE(IsInstalled(TunnelClientPackage()));
+    EXPECT_EQ(0, ClientFilesLeft());
+    EXPECT_TRUE(Exists(vendorFolder + L"\\vpn.cfg"));
+}
+
 TEST_F(TunnelClient, SkipOnlyLooksForTheProducts)
 {
     state.skipTunnel = true;
