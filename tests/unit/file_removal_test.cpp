@@ -7,6 +7,7 @@
 #include "system/bounded_string.h"
 #include "system/file_removal.h"
 #include "system/handles.h"
+#include "system/responsiveness.h"
 
 namespace {
 
@@ -88,6 +89,37 @@ protected:
     std::vector<std::wstring> links_;
 };
 
+namespace {
+
+// Plants a link in a folder of a tree whose deletion has begun (the tree is
+// held, so the scan is over) before that folder is entered (not held yet).
+struct LateLink {
+    std::wstring tree, folder, link, target;
+    bool planted;
+};
+LateLink* gLateLink = nullptr;
+
+// Whether the deletion holds the folder: with the right to remove it, which
+// an open that does not share deletion then meets. The scan's searches do not.
+bool IsHeld(const std::wstring& folder)
+{
+    UniqueHandle opened(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return !opened.IsValid() && GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+void PlantLateLink()
+{
+    Sleep(60);  // longer than the hook's interval: every turn reaches the hook
+    LateLink& plant = *gLateLink;
+    if (plant.planted || !IsHeld(plant.tree) || IsHeld(plant.folder))
+        return;
+    plant.planted = MakeDirectoryLink(plant.link, plant.target);
+}
+
+}  // namespace
+
 TEST_F(FileRemoval, ShellDeleteRemovesTreeWithReadOnlyAndHiddenFiles)
 {
     std::wstring tree = Path(L"tree");
@@ -156,6 +188,23 @@ TEST_F(FileRemoval, ShellDeleteRefusesLinks)
     EXPECT_TRUE(Exists(tree + L"\\top.txt"));
     EXPECT_TRUE(Exists(tree + L"\\sub\\below.txt"));
     EXPECT_TRUE(IsLinkEntry(tree + L"\\sub\\link"));
+    ExpectTargetIntact();
+
+    // A link that appears once the scan found none stops the deletion.
+    std::wstring late = Path(L"late");
+    ASSERT_TRUE(MakeFolders(late + L"\\sub"));
+    MakeFile(late + L"\\sub\\below.txt");
+    LateLink plant = {late, late + L"\\sub", late + L"\\sub\\link", target_, false};
+    links_.push_back(plant.link);
+    gLateLink = &plant;
+    SetResponsivenessHook(PlantLateLink);
+    Sleep(60);  // the first turn reaches the hook too
+    int result = DeleteTreeViaShell(late.c_str());
+    SetResponsivenessHook(nullptr);
+    gLateLink = nullptr;
+    ASSERT_TRUE(plant.planted);
+    EXPECT_EQ(kShellAborted, result);
+    EXPECT_TRUE(IsLinkEntry(plant.link));
     ExpectTargetIntact();
 }
 
