@@ -29,7 +29,7 @@ namespace {
 struct CacheFolder {
     const char* name;
     const wchar_t* below;  // below the local application data folder
-    bool inCache;          // inside Chrome's Cache folder, which Fill makes
+    bool inCache;          // inside Chrome's Cache folder, made with it
 };
 
 const CacheFolder kFolders[] = {
@@ -50,7 +50,9 @@ struct Series {
 double TimedPass(const CacheFolder& cache, const std::wstring& folder, int files, bool plain,
                  double* cpuMs)
 {
-    if (!Fill(folder, files))
+    const std::wstring parent = folder.substr(0, folder.find_last_of(L'\\'));
+    // Wine names on the Unix side only a path whose last step alone is missing.
+    if ((cache.inCache && !CreateDirectoryW(parent.c_str(), nullptr)) || !Fill(folder, files))
         return -1.0;
     double cpuBefore = CpuMs();
     double started = NowMs();
@@ -64,9 +66,14 @@ double TimedPass(const CacheFolder& cache, const std::wstring& folder, int files
     double cpuAfter = CpuMs();
     *cpuMs = cpuBefore < 0 || cpuAfter < 0 ? -1.0 : cpuAfter - cpuBefore;
     bool emptied = (!plain && IsFolder(folder) && RemoveDirectoryW(folder.c_str())) || !Exists(folder);
+    if (!emptied)
+        fprintf(stderr, "%s: %s left %s (%lu)\n", cache.name, plain ? "the plain loop" : "the clearing",
+                IsFolder(folder) ? "the folder" : "something", GetLastError());
     // Cache, which the next pass makes anew, holds nothing else.
-    if (cache.inCache)
-        emptied = RemoveDirectoryW(folder.substr(0, folder.find_last_of(L'\\')).c_str()) && emptied;
+    if (cache.inCache && !RemoveDirectoryW(parent.c_str())) {
+        fprintf(stderr, "%s: Cache stays (%lu)\n", cache.name, GetLastError());
+        emptied = false;
+    }
     return emptied ? elapsed : -1.0;
 }
 
