@@ -4,15 +4,16 @@
 # whole cleanup runs (on a clean prefix and with installer products), the
 # class registration phase on a registry of a real PC's size, the start-up
 # to a visible window against a minimal dialog program, the program's
-# size and peak memory, and each file deletion primitive against the plain
-# delete loop. Everything runs in one fresh throwaway prefix; run it again
+# size and peak memory, each file deletion primitive against the plain
+# delete loop, and the browser cache clearing against the same loop. Everything runs in one fresh throwaway prefix; run it again
 # to get a new set of numbers.
 #
 # Needs what scripts/build.sh installs. HS_BUILD_DIR picks the build folder
 # (default build-bench), HS_BENCH_PREFIX the kind of prefix (win64, win32 or
 # winxp; default win64), HS_BENCH_CPUS the CPUs the Wine processes may use
 # (a taskset list; default 0). HS_BENCH_ONLY=files measures the file
-# deletion alone and rewrites only its section of the file.
+# deletion alone and rewrites only its section of the file;
+# HS_BENCH_ONLY=browser the same for the browser cache clearing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -36,10 +37,13 @@ product_repeats=7
 # while to make.
 files_repeats=7
 files_sizes="3000 30000"
+# A browser's cache folder holds thousands to tens of thousands of files.
+browser_repeats=7
+browser_sizes="3000 20000"
 only="${HS_BENCH_ONLY:-}"
 case "$only" in
-  "" | files) ;;
-  *) echo "HS_BENCH_ONLY takes only: files" >&2; exit 2 ;;
+  "" | files | browser) ;;
+  *) echo "HS_BENCH_ONLY takes only: files, browser" >&2; exit 2 ;;
 esac
 
 mkdir -p "$build"
@@ -137,9 +141,16 @@ echo "class registration phase, clean and at real size ($classes_sizes; $classes
 # shellcheck disable=SC2086
 run "$tools/bench_registry.exe" classes "$classes_repeats" $classes_sizes >"$out/classes.txt"
 fi
+if [ "$only" != browser ]; then
 echo "file deletion ($files_sizes files, $files_repeats rounds) ..."
 # shellcheck disable=SC2086
 run "$tools/bench_files.exe" "$files_repeats" $files_sizes >"$out/files.txt"
+fi
+if [ "$only" != files ]; then
+echo "browser cache clearing ($browser_sizes files, $browser_repeats rounds) ..."
+# shellcheck disable=SC2086
+run "$tools/bench_browser_cache.exe" "$browser_repeats" $browser_sizes >"$out/browser.txt"
+fi
 
 load_after="$(cut -d' ' -f1-3 /proc/loadavg)"
 elapsed=$(( $(date +%s) - started_at ))
@@ -174,6 +185,8 @@ if [ -n "$(git status --porcelain 2>/dev/null)" ]; then
 fi
 today="$(date -u '+%Y-%m-%d %H:%M UTC')"
 
+files_section=""
+if [ "$only" != browser ]; then
 # Each file deletion primitive against the plain loop over the same folder.
 files_rows=""
 files_over=""
@@ -226,21 +239,83 @@ Per file, each primitive opens the entry relative to the held folder (FILE_OPEN_
 Method (tests/tools/bench_files.cpp): the folder, below the prefix's temporary folder, holds that many empty files (\"file000000.dat\" on), made anew before every timed pass, untimed, on the Unix side (seq and touch): for a name that is not there yet, Wine's case-insensitive lookup reads the whole folder, so CreateFileW would take minutes to make 30,000. Every round measures each size and each primitive, in an order that rotates, next to a plain pass of its own, which one goes first alternating; $files_repeats rounds after one untimed pass of each kind on 100 files. After every pass the bench checks the folder is gone (DeleteMatchingFiles leaves the folder itself: it is removed after the timed pass) and at the end that a file beside the folder is untouched. Every pair is in \`$build/bench-results/files.txt\` (lines \"files_pair FILES PRIMITIVE ROUND PRIMITIVE_MS PLAIN_MS cpu PRIMITIVE_CPU_MS PLAIN_CPU_MS\"). Measured on $today from revision $revision in a fresh $kind prefix, $files_where; load average before: $load_before; after: $load_after.
 "
 
+fi
+# The browser cache clearing against the plain loop over the same folder.
+browser_section=""
+if [ "$only" != files ]; then
+browser_rows=""
+browser_over=""
+browser_flat=""
+browser_flat_over=""
+for size in $browser_sizes; do
+  for folder in chrome_cache:"Chrome, Default\\Cache" chrome_cache_data:"Chrome, Default\\Cache\\Cache_Data" \
+                firefox_cache2:"Firefox, local profile's cache2"; do
+    k="browser.$size.${folder%%:*}"
+    mark=""
+    if awk "BEGIN { exit !(${R[$k.paired_ratio]} > 1.3) }"; then
+      mark=" (above 1.3)"
+      browser_over="$browser_over ${folder%%:*} at $size,"
+    fi
+    browser_rows+="| $size | ${folder#*:} | $(spread "$k.ms") | $(spread "$k.plain_ms") | $(f "$k.ratio" 2) | $(f "$k.paired_ratio" 2)$mark | $(f "$k.fastest_ratio" 2) | $(f "$k.us_per_file" 1) | $(f "$k.plain_us_per_file" 1) | $(f "$k.cpu_paired_ratio" 2) | $(f "$k.cpu_us_per_file" 1) / $(f "$k.plain_cpu_us_per_file" 1) |"$'\n'
+  done
+done
+smallest_browser="${browser_sizes%% *}"
+largest_browser="${browser_sizes##* }"
+for folder in chrome_cache chrome_cache_data firefox_cache2; do
+  small="browser.$smallest_browser.$folder"
+  large="browser.$largest_browser.$folder"
+  own=$(calc "${R[$large.us_per_file]} / ${R[$small.us_per_file]}" 2)
+  plain=$(calc "${R[$large.plain_us_per_file]} / ${R[$small.plain_us_per_file]}" 2)
+  paired=$(calc "${R[$large.paired_ratio]} / ${R[$small.paired_ratio]}" 2)
+  cpu=$(calc "${R[$large.cpu_us_per_file]:-0} / ${R[$small.cpu_us_per_file]:-1}" 2)
+  browser_flat+="${browser_flat:+; }$folder by the clock $own (plain loop $plain), in CPU time $cpu, paired ratios $paired"
+  if awk "BEGIN { exit !($paired > 1.2 || $paired < 1 / 1.2) }"; then
+    browser_flat_over="$browser_flat_over $folder"
+  fi
+done
+browser_verdict="The clearing of every cache folder is within 1.3 times the plain loop at every size (paired ratios)"
+[ -n "$browser_over" ] && browser_verdict="Above 1.3 times the plain loop (paired ratio) for:${browser_over%,}"
+browser_flat_verdict="the paired ratio at one size within 1.2 of the other's: flat"
+[ -n "$browser_flat_over" ] && browser_flat_verdict="the paired ratio at one size beyond 1.2 of the other's for:$browser_flat_over"
+browser_where="together with the rest of this file"
+[ -n "$only" ] && browser_where="alone (HS_BENCH_ONLY=browser; the other sections are from the run named at the top)"
+browser_section="### 6. Browser cache clearing
+
+The whole browser clearing (ClearBrowserCaches: the empty Internet Explorer cache, then every Firefox, Chrome and Edge profile of the user at the desk) while one cache folder holds that many files, against the plain loop over the same folder: FindFirstFileW/FindNextFileW, DeleteFileW for each entry, RemoveDirectoryW. Columns as in the file deletion section. Mode of 32-bit programs, the bench included: ${i386_mode}.
+
+| Files | Cache folder | Clearing ms | Plain loop ms | Ratio | Ratio, paired | Ratio, fastest | Clearing µs/file | Plain µs/file | CPU ratio, paired | CPU µs/file, clearing / plain |
+|---:|---|---|---|---:|---:|---:|---:|---:|---:|---|
+${browser_rows}
+$browser_verdict. Cost per file at $largest_browser files against $smallest_browser, 1.00 being perfectly flat: $browser_flat; $browser_flat_verdict.
+
+Each cache folder is listed once, through the handle that holds it, and each file is deleted as it is listed, relative to that handle: one open and close per file, as DeleteFileW makes them; no search by name and no second hold per file.
+
+Method (tests/tools/bench_browser_cache.cpp): the folder, below the prefix's local application data folder, holds that many empty files (\"file000000.dat\" on), made anew before every timed pass, untimed, on the Unix side, as in the file deletion section. Every round measures each size and each cache folder, in an order that rotates, next to a plain pass of its own, which one goes first alternating; $browser_repeats rounds after one untimed pass of each kind on 100 files. After every pass the bench checks that the folder is empty (the clearing leaves the folder itself: it is removed after the timed pass) and at the end that the profiles' History and places.sqlite are untouched. Every pair is in \`$build/bench-results/browser.txt\` (lines \"browser_pair FILES FOLDER ROUND CLEARING_MS PLAIN_MS cpu CLEARING_CPU_MS PLAIN_CPU_MS\"). Measured on $today from revision $revision in a fresh $kind prefix, $browser_where; load average before: $load_before; after: $load_after.
+"
+fi
+
 if [ -n "$only" ]; then
-  python3 - "$doc" "$files_section" <<'PY'
+  section="$files_section"
+  heading="### 5. File deletion"
+  if [ "$only" = browser ]; then
+    section="$browser_section"
+    heading="### 6. Browser cache clearing"
+  fi
+  python3 - "$doc" "$section" "$heading" <<'PY'
 import sys
-path, section = sys.argv[1], sys.argv[2].rstrip("\n") + "\n\n"
+path, section, heading = sys.argv[1], sys.argv[2].rstrip("\n") + "\n\n", sys.argv[3]
 text = open(path, encoding="utf-8").read()
-start = text.find("### 5. File deletion")
+start = text.find(heading)
 if start < 0:
     start = end = text.index("## Method")
 else:
-    end = text.index("\n## ", start) + 1
+    following = [at for at in (text.find("\n### ", start + 1), text.find("\n## ", start)) if at >= 0]
+    end = min(following) + 1
 open(path, "w", encoding="utf-8").write(text[:start] + section + text[end:])
 PY
   echo
-  echo "$files_section"
-  echo "written to $doc (its file deletion section only)"
+  echo "$section"
+  echo "written to $doc (that section only)"
   exit 0
 fi
 
@@ -419,7 +494,8 @@ File size in bytes; PeakWorkingSetSize and PeakPagefileUsage from GetProcessMemo
 ${memory_rows}
 HostSweeper.exe is $exe_size bytes, $size_verdict the target of 200,000: it is built without exception and unwinding tables, RTTI and the C++ runtime's allocation, and the linker drops what nothing calls (the import check of the test suite fails above 200,000 bytes).
 
-$files_section"
+$files_section
+$browser_section"
 
 cat >"$doc" <<EOF
 # Benchmarks

@@ -1,18 +1,19 @@
 #include "maintenance/browser_cache.h"
 
 #include <windows.h>
+#include <shlobj.h>
 #include <wininet.h>
 
 #include <cstdlib>
 
 #include "system/bounded_string.h"
 #include "system/cleanup_state.h"
-#include "system/file_removal.h"
 #include "system/folder_listing.h"
 #include "system/handles.h"
+#include "system/held_folder.h"
 #include "system/phase_log.h"
 #include "system/responsiveness.h"
-#include "system/special_folders.h"
+#include "system/user_folders.h"
 
 namespace {
 
@@ -89,53 +90,157 @@ HANDLE FindFirstEntry(EntryBuffer& buffer)
     }
 }
 
-void ClearFirefox()
+bool IsFolderEntry(const HeldEntry& entry)
 {
-    wchar_t profiles[kPathUnits];
-    if (!InteractiveUserAppDataPath(profiles, L"\\Mozilla\\FireFox\\Profiles"))
+    return (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           !IsLinkEntry(entry.attributes, entry.reparseTag);
+}
+
+bool IsFileEntry(const HeldEntry& entry)
+{
+    return (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+           !IsLinkEntry(entry.attributes, entry.reparseTag);
+}
+
+bool EndsWith(const wchar_t* name, const wchar_t* ending)
+{
+    int length = lstrlenW(name);
+    int endingLength = lstrlenW(ending);
+    return length >= endingLength && lstrcmpiW(name + length - endingLength, ending) == 0;
+}
+
+// "cookies.*" as FindFirstFileW reads it: the name "cookies" with any
+// extension, or none.
+bool IsFirefoxCookieFile(const wchar_t* name)
+{
+    wchar_t base[8];  // "cookies" and its end
+    lstrcpynW(base, name, ARRAYSIZE(base));
+    return lstrcmpiW(base, L"cookies") == 0 && (name[7] == L'\0' || name[7] == L'.');
+}
+
+// "*.cache": any name whose last extension is "cache".
+bool IsFirefoxCacheFile(const wchar_t* name)
+{
+    return EndsWith(name, L".cache");
+}
+
+// Holds the subfolder name of parent, whose path is parentPath; path gets
+// the subfolder's own.
+bool HoldSubfolder(const HeldFolder& parent, const wchar_t* parentPath, const wchar_t* name,
+                   HeldFolder& child, wchar_t* path)
+{
+    return BoundedFormat(path, kPathUnits, L"%s\\", parentPath) == kStringOk &&
+           BoundedAppend(path, kPathUnits, name) == kStringOk && child.HoldChild(parent, name, path);
+}
+
+// Deletes, as they are listed, the files directly in folder whose names
+// match accepts; a read-only file stays, as with DeleteFileW. Nothing is
+// looked up again per file: the listing is the only search.
+template <typename Match>
+void DeleteListedFiles(HeldFolder& folder, Match matches)
+{
+    HeldEntry entry;
+    while (folder.Next(&entry)) {
+        KeepResponsive();
+        if (IsFileEntry(entry) && matches(entry.name))
+            folder.DeleteFile(entry.name, entry.attributes, false);
+    }
+}
+
+// Calls visit(held, path) for every real folder directly in folder.
+template <typename Visit>
+void ForEachSubfolder(HeldFolder& folder, const wchar_t* path, Visit visit)
+{
+    HeldEntry entry;
+    while (folder.Next(&entry)) {
+        KeepResponsive();
+        HeldFolder child;
+        wchar_t childPath[kPathUnits];
+        if (IsFolderEntry(entry) && HoldSubfolder(folder, path, entry.name, child, childPath))
+            visit(child, childPath);
+    }
+}
+
+// A browser's disk cache: every file directly in it goes, and every file
+// directly in those of its subfolders that subfolders names (a null-ended
+// list); all in the one listing of each folder.
+void ClearCacheFolder(HeldFolder& cache, const wchar_t* path, const wchar_t* const* subfolders)
+{
+    HeldEntry entry;
+    while (cache.Next(&entry)) {
+        KeepResponsive();
+        if (IsFileEntry(entry)) {
+            cache.DeleteFile(entry.name, entry.attributes, false);
+            continue;
+        }
+        if (!IsFolderEntry(entry))
+            continue;
+        for (const wchar_t* const* name = subfolders; *name != nullptr; ++name) {
+            HeldFolder inner;
+            wchar_t innerPath[kPathUnits];
+            if (lstrcmpiW(entry.name, *name) == 0 &&
+                HoldSubfolder(cache, path, entry.name, inner, innerPath))
+                DeleteListedFiles(inner, [](const wchar_t*) { return true; });
+        }
+    }
+}
+
+const wchar_t* const kNoSubfolders[] = {nullptr};
+// Chrome's cache files, once directly in Cache, now in Cache\Cache_Data.
+const wchar_t* const kChromeCacheSubfolders[] = {L"Cache_Data", nullptr};
+const wchar_t* const kFirefoxCacheSubfolders[] = {L"entries", L"doomed", nullptr};
+
+// The roaming profiles keep cookies and, in old versions, the cache.
+void ClearFirefoxRoaming()
+{
+    HeldFolder profiles;
+    wchar_t path[kPathUnits];
+    if (!HoldInteractiveUserFolder(CSIDL_APPDATA, L"\\Mozilla\\Firefox\\Profiles", false, profiles,
+                                   path))
         return;
-    ForEachEntry(profiles, L"%s\\*.*", [&](const WIN32_FIND_DATAW& found) {
-        if (IsLinkEntry(found))
-            return true;  // a profile reached through a link belongs elsewhere
-        wchar_t profile[kPathUnits];
-        if (BoundedFormat(profile, kPathUnits, L"%s\\%s", profiles, found.cFileName) != kStringOk)
-            return false;
-        DeleteMatchingFiles(profile, L"cookies.*");
-        DeleteMatchingFiles(profile, L"*.cache");
-        return true;
+    // The short names Windows makes never match these patterns where the
+    // long name does not: "*.cache" needs a five-letter extension, and a
+    // made-up short name never has the base "cookies" unless it is the long
+    // name itself. So the long names alone decide.
+    ForEachSubfolder(profiles, path, [](HeldFolder& profile, const wchar_t*) {
+        DeleteListedFiles(profile, [](const wchar_t* name) {
+            return IsFirefoxCookieFile(name) || IsFirefoxCacheFile(name);
+        });
     });
 }
 
-void ClearChrome()
+// The local profiles keep the disk cache in cache2.
+void ClearFirefoxLocal()
 {
-    wchar_t userData[kPathUnits];
-    // Chrome keeps its profiles in the local, not the roaming, folder,
-    // which Windows XP keeps apart ("Local Settings\Application Data").
-    if (!InteractiveUserLocalAppDataPath(userData, L"\\Google\\Chrome\\User Data"))
+    HeldFolder profiles;
+    wchar_t path[kPathUnits];
+    if (!HoldInteractiveUserFolder(CSIDL_LOCAL_APPDATA, L"\\Mozilla\\Firefox\\Profiles", false,
+                                   profiles, path))
         return;
-    // Every folder is treated as a profile, whatever its name.
-    ForEachEntry(userData, L"%s\\*", [&](const WIN32_FIND_DATAW& found) {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || IsLinkEntry(found))
-            return true;
-        wchar_t profile[kPathUnits];
-        if (BoundedFormat(profile, kPathUnits, L"%s\\", userData) == kStringOk &&
-            BoundedAppend(profile, kPathUnits, found.cFileName) == kStringOk)
-            ClearChromeProfile(profile);
-        return true;
+    ForEachSubfolder(profiles, path, [](HeldFolder& profile, const wchar_t* profilePath) {
+        HeldEntry entry;
+        while (profile.Next(&entry)) {
+            KeepResponsive();
+            HeldFolder cache;
+            wchar_t cachePath[kPathUnits];
+            if (IsFolderEntry(entry) && lstrcmpiW(entry.name, L"cache2") == 0 &&
+                HoldSubfolder(profile, profilePath, entry.name, cache, cachePath))
+                ClearCacheFolder(cache, cachePath, kFirefoxCacheSubfolders);
+        }
     });
 }
 
-void ClearChromeCacheFolder(const wchar_t* profile, const wchar_t* name)
+// Chrome and the browsers built like it keep their profiles in the local,
+// not the roaming, folder, which Windows XP keeps apart ("Local
+// Settings\Application Data"). Every folder is treated as a profile,
+// whatever its name.
+void ClearChromeLike(const wchar_t* userDataSuffix)
 {
-    wchar_t cache[kPathUnits];
-    if (BoundedFormat(cache, kPathUnits, L"%s\\", profile) != kStringOk ||
-        BoundedAppend(cache, kPathUnits, name) != kStringOk)
+    HeldFolder userData;
+    wchar_t path[kPathUnits];
+    if (!HoldInteractiveUserFolder(CSIDL_LOCAL_APPDATA, userDataSuffix, false, userData, path))
         return;
-    // Only files directly in Cache: a subfolder's name matches no file.
-    ForEachEntry(cache, L"%s\\*", [&](const WIN32_FIND_DATAW& found) {
-        DeleteMatchingFiles(cache, found.cFileName);
-        return true;
-    });
+    ForEachSubfolder(userData, path, ClearChromeProfile);
 }
 
 }  // namespace
@@ -196,23 +301,34 @@ void ClearBrowserCaches(const CleanupState& state)
     LogLine(state, L"Clearing the Browser(IE/FireFox/Chrome) Cache ....");
     DeleteUrlCacheGroups();
     DeleteUrlCacheEntries();
-    ClearFirefox();
-    ClearChrome();
+    ClearFirefoxRoaming();
+    ClearFirefoxLocal();
+    ClearChromeLike(L"\\Google\\Chrome\\User Data");
+    ClearChromeLike(L"\\Microsoft\\Edge\\User Data");
     LogLine(state, L"The Browsers Cache is Cleared");
 }
 
-void ClearChromeProfile(const wchar_t* profileFolder)
+void ClearChromeProfile(HeldFolder& profile, const wchar_t* path)
 {
-    wchar_t profile[kPathUnits];
-    if (BoundedFormat(profile, kPathUnits, L"%s", profileFolder) != kStringOk)
-        return;
-    ForEachEntry(profile, L"%s\\*", [&](const WIN32_FIND_DATAW& found) {
-        if (IsLinkEntry(found))
-            return true;
-        if (lstrcmpiW(found.cFileName, L"Cache") == 0)
-            ClearChromeCacheFolder(profile, found.cFileName);
-        else if (lstrcmpiW(found.cFileName, L"Cookies") == 0)
-            DeleteMatchingFiles(profile, found.cFileName);
-        return true;
-    });
+    HeldEntry entry;
+    while (profile.Next(&entry)) {
+        KeepResponsive();
+        HeldFolder inner;
+        wchar_t innerPath[kPathUnits];
+        if (IsFileEntry(entry)) {
+            if (lstrcmpiW(entry.name, L"Cookies") == 0)
+                profile.DeleteFile(entry.name, entry.attributes, false);
+        } else if (!IsFolderEntry(entry)) {
+            continue;
+        } else if (lstrcmpiW(entry.name, L"Cache") == 0) {
+            if (HoldSubfolder(profile, path, entry.name, inner, innerPath))
+                ClearCacheFolder(inner, innerPath, kChromeCacheSubfolders);
+        } else if (lstrcmpiW(entry.name, L"Network") == 0) {
+            // Where the cookies moved; the old file stays only where the
+            // move failed.
+            if (HoldSubfolder(profile, path, entry.name, inner, innerPath))
+                DeleteListedFiles(inner,
+                                  [](const wchar_t* name) { return lstrcmpiW(name, L"Cookies") == 0; });
+        }
+    }
 }

@@ -1,13 +1,17 @@
-// Clears the Internet Explorer URL cache and the Firefox and Chrome caches
-// and cookies of the interactive user.
+// Clears the Internet Explorer URL cache and the Firefox, Chrome and Edge
+// caches and cookies of the interactive user.
 #pragma once
 
 #include <windows.h>
 
+#include "system/held_folder.h"
+
 struct CleanupState;
 
 void ClearBrowserCaches(const CleanupState& state);
-void ClearChromeProfile(const wchar_t* profileFolder);
+// Clears the cache and cookie files of one held Chrome or Edge profile
+// folder, whose whole path is path; walks only below the held folder.
+void ClearChromeProfile(HeldFolder& profile, const wchar_t* path);
 
 // The two WinINet passes, apart from the log lines.
 void DeleteUrlCacheGroups();

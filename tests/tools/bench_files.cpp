@@ -18,6 +18,7 @@
 #include "support/test_support.h"
 #include "system/file_removal.h"
 #include "tools/bench_common.h"
+#include "tools/bench_folders.h"
 
 namespace {
 
@@ -28,86 +29,6 @@ struct Series {
     std::vector<double> primitive, plain, pairRatios;
     std::vector<double> primitiveCpu, plainCpu, cpuPairRatios;
 };
-
-// The files are made on the Unix side: for a name that is not there yet,
-// Wine's case-insensitive lookup reads the whole folder, so making 30,000
-// files with CreateFileW would take minutes, each time.
-bool Fill(const std::wstring& folder, int files)
-{
-    std::string unixFolder = WindowsToUnixPath(folder);
-    std::wstring marker = folder + L".filled";
-    std::string unixMarker = WindowsToUnixPath(marker);
-    if (unixFolder.empty() || unixMarker.empty() || Exists(folder))
-        return false;
-    std::wstring line = Widen("/bin/sh -c \"mkdir '" + unixFolder + "' && cd '" + unixFolder +
-                              "' && seq -f file%06g.dat 0 " + std::to_string(files - 1) +
-                              " | xargs touch && touch '" + unixMarker + "'\"");
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION started = {};
-    if (!CreateProcessW(L"Z:\\bin\\sh", &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &started))
-        return false;
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
-    // Wine cannot wait on a Unix process; the marker tells it is done.
-    for (int i = 0; i < 2400 && !Exists(marker); ++i)
-        Sleep(25);
-    return DeleteFileW(marker.c_str()) != 0;
-}
-
-// The CPU time, in ns, the threads listed in a /proc task folder have had.
-double TaskNs(const std::wstring& tasks)
-{
-    double total = 0;
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((tasks + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return -1.0;
-    do {
-        if (found.cFileName[0] < L'0' || found.cFileName[0] > L'9')
-            continue;
-        std::wstring path = tasks + L"\\" + found.cFileName + L"\\schedstat";
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
-        char text[96] = {};
-        DWORD read = 0;
-        if (file != INVALID_HANDLE_VALUE) {
-            ReadFile(file, text, sizeof(text) - 1, &read, nullptr);
-            CloseHandle(file);
-        }
-        total += strtod(text, nullptr);  // the first field: time on a CPU
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-    return total;
-}
-
-// The CPU time, in ms, of this process and of the Wine server (whose Unix
-// process id HS_WINESERVER_PID gives): what a pass costs, whatever else
-// the machine runs meanwhile. Negative when it cannot be read.
-double CpuMs()
-{
-    static const std::wstring server = EnvironmentValue(L"HS_WINESERVER_PID");
-    if (server.empty())
-        return -1.0;
-    double own = TaskNs(L"Z:\\proc\\self\\task");
-    double wineserver = TaskNs(L"Z:\\proc\\" + server + L"\\task");
-    return own < 0 || wineserver < 0 ? -1.0 : (own + wineserver) / 1e6;
-}
-
-void PlainLoop(const std::wstring& folder)
-{
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            if (lstrcmpW(found.cFileName, L".") != 0 && lstrcmpW(found.cFileName, L"..") != 0)
-                DeleteFileW((folder + L"\\" + found.cFileName).c_str());
-        } while (FindNextFileW(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryW(folder.c_str());
-}
 
 void RunPrimitive(Primitive primitive, const std::wstring& folder)
 {

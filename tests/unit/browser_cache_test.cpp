@@ -419,28 +419,49 @@ TEST(InternetExplorerCache, NothingToClearStillLogsBothLines)
 TEST(BrowserProfiles, FirefoxCookieAndCacheFilesGo)
 {
     const std::wstring appData = InteractiveAppData();
+    const std::wstring localAppData = InteractiveLocalAppData();
     ASSERT_FALSE(appData.empty()) << "no interactive user (is explorer.exe running?)";
     MadeFolders firefox(appData, L"\\Mozilla\\Firefox\\Profiles");
+    MadeFolders firefoxLocal(localAppData, L"\\Mozilla\\Firefox\\Profiles");
     const std::wstring profiles = firefox.Path();
     const std::wstring main = profiles + L"\\k3x9q2.default-release";
     const std::wstring second = profiles + L"\\a7b1c0.work";
+    // The disk cache lives in the local profile of the same name.
+    const std::wstring local = firefoxLocal.Path() + L"\\k3x9q2.default-release";
     const std::vector<std::wstring> going = {
         main + L"\\cookies.sqlite", main + L"\\cookies.sqlite-journal", main + L"\\x.cache",
-        main + L"\\startupCache.cache", second + L"\\cookies.sqlite"};
+        main + L"\\startupCache.cache", second + L"\\cookies.sqlite", main + L"\\Cookies",
+        main + L"\\a.b.CACHE", local + L"\\cache2\\index", local + L"\\cache2\\ce_bG9naW5z",
+        local + L"\\cache2\\entries\\0A1B2C3D4E5F", local + L"\\cache2\\doomed\\1234"};
     const std::vector<std::wstring> staying = {
         main + L"\\places.sqlite", main + L"\\prefs.js", main + L"\\cache2\\old.cache",
         main + L"\\cache2\\entries\\cookies.bin", main + L"\\cookiejar.sqlite",
-        second + L"\\key4.db", profiles + L"\\notes.cache", profiles + L"\\cookies.txt"};
+        second + L"\\key4.db", profiles + L"\\notes.cache", profiles + L"\\cookies.txt",
+        main + L"\\x.cache.bak", main + L"\\x.cachex", main + L"\\cookies.d\\a.cache",
+        local + L"\\cookies.sqlite", local + L"\\startupCache\\startupCache.8.little",
+        local + L"\\cache2\\trash\\1", local + L"\\cache2\\entries\\sub\\1",
+        local + L"\\thumbnails\\a.png", firefoxLocal.Path() + L"\\index"};
     for (const std::wstring& path : going)
         ASSERT_TRUE(Make(path)) << Narrow(path);
     for (const std::wstring& path : staying)
         ASSERT_TRUE(Make(path)) << Narrow(path);
 
-    // A profile reached through a link is somebody else's; its files stay.
+    // A profile, or a cache folder, reached through a link is somebody
+    // else's; its files stay.
     const std::wstring elsewhere = MakeScratchFolder(L"firefox-elsewhere");
-    ASSERT_TRUE(WriteTextFile(elsewhere + L"\\cookies.sqlite", "keep"));
-    ASSERT_TRUE(WriteTextFile(elsewhere + L"\\y.cache", "keep"));
+    const std::vector<std::wstring> elsewhereFiles = {
+        elsewhere + L"\\cookies.sqlite", elsewhere + L"\\y.cache", elsewhere + L"\\cache2\\index",
+        elsewhere + L"\\entries\\0A1B"};
+    for (const std::wstring& path : elsewhereFiles)
+        ASSERT_TRUE(Make(path)) << Narrow(path);
     ASSERT_TRUE(MakeDirectoryLink(profiles + L"\\linked.default", elsewhere));
+    ASSERT_TRUE(MakeDirectoryLink(firefoxLocal.Path() + L"\\linked.default", elsewhere));
+    const std::wstring linkedCache = firefoxLocal.Path() + L"\\b2c3d4.linked-cache";
+    const std::wstring linkedEntries = firefoxLocal.Path() + L"\\a7b1c0.work";
+    ASSERT_TRUE(MakeFolders(linkedCache));
+    ASSERT_TRUE(MakeFolders(linkedEntries + L"\\cache2"));
+    ASSERT_TRUE(MakeDirectoryLink(linkedCache + L"\\cache2", elsewhere + L"\\cache2"));
+    ASSERT_TRUE(MakeDirectoryLink(linkedEntries + L"\\cache2\\entries", elsewhere + L"\\entries"));
 
     EXPECT_EQ(std::vector<std::wstring>({L"", kOpeningLine, kClosingLine}), ClearInWindow());
 
@@ -448,43 +469,61 @@ TEST(BrowserProfiles, FirefoxCookieAndCacheFilesGo)
         EXPECT_FALSE(Exists(path)) << Narrow(path);
     for (const std::wstring& path : staying)
         EXPECT_TRUE(Exists(path)) << Narrow(path);
-    EXPECT_EQ("keep", ReadWholeFile(elsewhere + L"\\cookies.sqlite"));
-    EXPECT_EQ("keep", ReadWholeFile(elsewhere + L"\\y.cache"));
+    for (const std::wstring& path : elsewhereFiles)
+        EXPECT_EQ("data", ReadWholeFile(path)) << Narrow(path);
     RemoveTestTree(profiles + L"\\linked.default");
+    RemoveTestTree(firefoxLocal.Path() + L"\\linked.default");
+    RemoveTestTree(linkedCache + L"\\cache2");
+    RemoveTestTree(linkedEntries + L"\\cache2\\entries");
     RemoveTestTree(elsewhere);
 }
 
 namespace {
 
-// Chrome's profiles below localAppData: every file directly in a profile's
-// Cache folder and its Cookies file go, nothing else, nothing through a link.
-void ExpectChromeCleared(const std::wstring& localAppData)
+// The profiles of Chrome, or of a browser built like it, in userData below
+// localAppData: every file directly in a profile's Cache and Cache\Cache_Data
+// folders and its Cookies and Network\Cookies files go, nothing else,
+// nothing through a link.
+void ExpectChromeCleared(const std::wstring& localAppData, const wchar_t* userDataSuffix)
 {
-    MadeFolders chrome(localAppData, L"\\Google\\Chrome\\User Data");
+    MadeFolders chrome(localAppData, userDataSuffix);
     const std::wstring userData = chrome.Path();
     const std::wstring main = userData + L"\\Default";
     const std::wstring second = userData + L"\\Profile 1";
     const std::wstring linkedCache = userData + L"\\Profile 2";
+    const std::wstring linkedData = userData + L"\\Profile 4";
     const std::vector<std::wstring> going = {
         main + L"\\Cache\\data_0", main + L"\\Cache\\index", main + L"\\Cache\\f_00001a",
         main + L"\\Cookies", second + L"\\Cache\\data_1", second + L"\\Cookies",
-        userData + L"\\Crashpad\\Cookies", linkedCache + L"\\Cookies"};
+        userData + L"\\Crashpad\\Cookies", linkedCache + L"\\Cookies",
+        main + L"\\Cache\\Cache_Data\\f_000002", main + L"\\Cache\\Cache_Data\\index",
+        main + L"\\Network\\Cookies", second + L"\\Cache\\Cache_Data\\data_3",
+        linkedData + L"\\Cache\\f_000004"};
     const std::vector<std::wstring> staying = {
-        main + L"\\Cookies-journal", main + L"\\Preferences", main + L"\\Cache\\Cache_Data\\f_000002",
-        main + L"\\Code Cache\\js\\index", second + L"\\History", userData + L"\\Local State",
-        userData + L"\\Cookies", userData + L"\\Crashpad\\settings.dat"};
+        main + L"\\Cookies-journal", main + L"\\Preferences", main + L"\\Code Cache\\js\\index",
+        second + L"\\History", userData + L"\\Local State", userData + L"\\Cookies",
+        userData + L"\\Crashpad\\settings.dat", main + L"\\Network\\Cookies-journal",
+        main + L"\\Network\\TransportSecurity", main + L"\\Cache\\Cache_Data\\sub\\f_000003",
+        main + L"\\Cache\\index-dir\\the-real-index", main + L"\\Bookmarks",
+        main + L"\\Login Data", second + L"\\Network\\Cookies\\inner"};
     for (const std::wstring& path : going)
         ASSERT_TRUE(Make(path)) << Narrow(path);
     for (const std::wstring& path : staying)
         ASSERT_TRUE(Make(path)) << Narrow(path);
 
-    // Neither a linked profile nor a linked Cache folder is followed.
+    // Neither a linked profile nor a linked Cache, Cache_Data or Network
+    // folder is followed.
     const std::wstring elsewhere = MakeScratchFolder(L"chrome-elsewhere");
-    ASSERT_TRUE(Make(elsewhere + L"\\profile\\Cookies"));
-    ASSERT_TRUE(Make(elsewhere + L"\\profile\\Cache\\data_0"));
-    ASSERT_TRUE(Make(elsewhere + L"\\cache\\data_0"));
+    const std::vector<std::wstring> elsewhereFiles = {
+        elsewhere + L"\\profile\\Cookies", elsewhere + L"\\profile\\Cache\\data_0",
+        elsewhere + L"\\cache\\data_0", elsewhere + L"\\data\\f_000001",
+        elsewhere + L"\\network\\Cookies"};
+    for (const std::wstring& path : elsewhereFiles)
+        ASSERT_TRUE(Make(path)) << Narrow(path);
     ASSERT_TRUE(MakeDirectoryLink(userData + L"\\Profile 3", elsewhere + L"\\profile"));
     ASSERT_TRUE(MakeDirectoryLink(linkedCache + L"\\Cache", elsewhere + L"\\cache"));
+    ASSERT_TRUE(MakeDirectoryLink(linkedData + L"\\Cache\\Cache_Data", elsewhere + L"\\data"));
+    ASSERT_TRUE(MakeDirectoryLink(linkedCache + L"\\Network", elsewhere + L"\\network"));
 
     EXPECT_EQ(std::vector<std::wstring>({L"", kOpeningLine, kClosingLine}), ClearInWindow());
 
@@ -492,11 +531,12 @@ void ExpectChromeCleared(const std::wstring& localAppData)
         EXPECT_FALSE(Exists(path)) << Narrow(path);
     for (const std::wstring& path : staying)
         EXPECT_TRUE(Exists(path)) << Narrow(path);
-    EXPECT_TRUE(Exists(elsewhere + L"\\profile\\Cookies"));
-    EXPECT_TRUE(Exists(elsewhere + L"\\profile\\Cache\\data_0"));
-    EXPECT_TRUE(Exists(elsewhere + L"\\cache\\data_0"));
+    for (const std::wstring& path : elsewhereFiles)
+        EXPECT_EQ("data", ReadWholeFile(path)) << Narrow(path);
     RemoveTestTree(userData + L"\\Profile 3");
     RemoveTestTree(linkedCache + L"\\Cache");
+    RemoveTestTree(linkedData + L"\\Cache\\Cache_Data");
+    RemoveTestTree(linkedCache + L"\\Network");
     RemoveTestTree(elsewhere);
 }
 
@@ -506,7 +546,15 @@ TEST(BrowserProfiles, ChromeCacheAndCookiesGoInEveryProfile)
 {
     const std::wstring localAppData = InteractiveLocalAppData();
     ASSERT_FALSE(localAppData.empty()) << "no interactive user (is explorer.exe running?)";
-    ExpectChromeCleared(localAppData);
+    ExpectChromeCleared(localAppData, L"\\Google\\Chrome\\User Data");
+}
+
+// Edge keeps its profiles as Chrome does.
+TEST(BrowserProfiles, EdgeCacheAndCookiesGoInEveryProfile)
+{
+    const std::wstring localAppData = InteractiveLocalAppData();
+    ASSERT_FALSE(localAppData.empty()) << "no interactive user (is explorer.exe running?)";
+    ExpectChromeCleared(localAppData, L"\\Microsoft\\Edge\\User Data");
 }
 
 // Windows XP keeps the local folder apart from the roaming one, and neither
@@ -523,7 +571,7 @@ TEST(BrowserProfiles, ChromeIsFoundInWindowsXpsLayout)
         ShellFolderRedirect localRedirect(L"Local AppData", local);
         ASSERT_EQ(0, lstrcmpiW(roaming.c_str(), InteractiveAppData().c_str()));
         ASSERT_EQ(0, lstrcmpiW(local.c_str(), InteractiveLocalAppData().c_str()));
-        ExpectChromeCleared(local);
+        ExpectChromeCleared(local, L"\\Google\\Chrome\\User Data");
     }
     RemoveTestTree(profile);
 }
