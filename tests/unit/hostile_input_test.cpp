@@ -22,6 +22,7 @@
 #include "system/cleanup_state.h"
 #include "system/file_removal.h"
 #include "system/handles.h"
+#include "system/platform_probes.h"
 #include "system/responsiveness.h"
 
 namespace {
@@ -590,7 +591,12 @@ TEST(HostileInput, UserFoldersSteeredOutOfTheProfile)
         {"Google a link", L"", L"", {{local + L"\\Google", outLocal + L"\\Google"}}, true},
         {"Chrome's User Data a link", L"", L"", {{local + chrome, outLocal + chrome}}, true},
     };
+    // The machine's data folder, where the shell has it and where Windows
+    // XP keeps it.
     const std::wstring machineHld = ShellFolder(CSIDL_COMMON_APPDATA) + L"\\Halcyra";
+    const std::wstring xpSettings = L"C:\\Documents and Settings";
+    const std::wstring xpHld = xpSettings + L"\\All Users\\Application Data\\Halcyra";
+    const bool madeXpSettings = IsWindowsXP() && !Exists(xpSettings);
     const std::vector<std::wstring> vendorData = {appData + L"\\Kestrix\\profile.xml",
                                                   appData + L"\\Halcyra\\state.dat"};
     for (const SteerCase& test : cases) {
@@ -611,6 +617,9 @@ TEST(HostileInput, UserFoldersSteeredOutOfTheProfile)
         }
         // The machine's data folder makes the run remove the user's too.
         ASSERT_TRUE(MakeFolders(machineHld));
+        if (IsWindowsXP()) {
+            ASSERT_TRUE(MakeFolders(xpHld));
+        }
         {
             ShellFolderRedirect roamingRedirect(L"AppData", test.appData.empty() ? appData : test.appData);
             ShellFolderRedirect localRedirect(L"Local AppData", test.localAppData.empty() ? local : test.localAppData);
@@ -625,8 +634,10 @@ TEST(HostileInput, UserFoldersSteeredOutOfTheProfile)
         for (const auto& link : test.links)
             RemoveLink(link.first);
         for (const std::wstring& folder : {appData + L"\\Kestrix", appData + L"\\Halcyra", appData + L"\\Mozilla",
-                                           local + L"\\Google", machineHld, outside})
+                                           local + L"\\Google", machineHld, xpHld, outside})
             RemoveTestTree(folder);
     }
+    if (madeXpSettings)
+        RemoveTestTree(xpSettings);
     ForgetCleanupState();
 }
