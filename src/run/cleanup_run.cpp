@@ -1,7 +1,6 @@
 #include "run/cleanup_run.h"
 
 #include <shlobj.h>
-#include <shlwapi.h>
 
 #include <cstdio>
 
