@@ -2,13 +2,15 @@
 
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include "system/bounded_string.h"
 #include "system/cleanup_state.h"
 #include "system/file_removal.h"
 #include "system/platform_probes.h"
 #include "system/registry_removal.h"
 #include "system/registry_roots.h"
-#include "system/special_folders.h"
+#include "system/user_folders.h"
 
 const wchar_t* const kVendorClassIds[6] = {
     L"{EEF90444-7203-CA1F-B072-9A3D5354BC0E}", L"{46A2591E-E875-F365-3921-60BB374BE058}",
@@ -41,8 +43,12 @@ void CleanUserClasses(HKEY classes)
 void EmptyUserVendorFolder()
 {
     wchar_t folder[kPathUnits];
-    if (InteractiveUserAppDataPath(folder, L"\\Kestrix\\"))
-        EmptyAndRemoveFolder(folder);
+    HeldFolder held;
+    // The entries' paths, which only the diagnostics show, keep the
+    // backslash the folder's path always had after it.
+    if (HoldInteractiveUserFolder(CSIDL_APPDATA, L"\\Kestrix", true, held, folder) &&
+        BoundedAppend(folder, kPathUnits, L"\\") == kStringOk)
+        EmptyAndRemoveHeldFolder(held, folder);
 }
 
 }  // namespace

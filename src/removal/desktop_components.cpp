@@ -1,5 +1,6 @@
 #include "removal/desktop_components.h"
 
+#include <shlobj.h>
 #include <shlwapi.h>
 
 #include <cwchar>
@@ -8,12 +9,14 @@
 #include "system/cleanup_state.h"
 #include "system/file_removal.h"
 #include "system/handles.h"
+#include "system/held_folder.h"
 #include "system/phase_log.h"
 #include "system/platform_probes.h"
 #include "system/registry_removal.h"
 #include "system/registry_roots.h"
 #include "system/responsiveness.h"
 #include "system/special_folders.h"
+#include "system/user_folders.h"
 
 namespace {
 
@@ -107,20 +110,16 @@ void RemoveUserKeys(HKEY software, HKEY classes, DesktopComponent component)
         CleanLowRegistry(lowRegistry.Get());
 }
 
-// The interactive user's "\Halcyra" folder; false when there is no such
-// user or the path does not fit.
-bool PerUserFolder(wchar_t* folder)
-{
-    return InteractiveUserAppDataPath(folder, L"\\Halcyra");
-}
-
-// Deletes the per-user folder; a folder that is not there counts as removed.
+// Deletes the interactive user's "\Halcyra" folder; a folder that is not
+// there, or may not be used (see HoldInteractiveUserFolder), counts as
+// removed.
 bool RemovePerUserFolder()
 {
     wchar_t folder[kPathUnits];
-    if (!PerUserFolder(folder))
+    HeldFolder held;
+    if (!HoldInteractiveUserFolder(CSIDL_APPDATA, L"\\Halcyra", true, held, folder))
         return true;
-    return RemoveDataFolder(folder) == 0;
+    return DeleteHeldFolderTree(held, folder) == kShellDeleted;
 }
 
 void DeleteElevationPolicyKeys()

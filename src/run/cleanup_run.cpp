@@ -1,6 +1,6 @@
 #include "run/cleanup_run.h"
 
-#include <shlwapi.h>
+#include <shlobj.h>
 
 #include <cstdio>
 
@@ -16,8 +16,9 @@
 #include "system/cleanup_state.h"
 #include "system/console_output.h"
 #include "system/file_removal.h"
+#include "system/held_folder.h"
 #include "system/responsiveness.h"
-#include "system/special_folders.h"
+#include "system/user_folders.h"
 
 namespace {
 
@@ -36,9 +37,9 @@ CleanupState& StateFor(CleanupDialog& dialog)
 void DeleteUserVendorFolder()
 {
     wchar_t folder[kPathUnits];
-    if (!InteractiveUserAppDataPath(folder, L"\\Kestrix"))
-        return;
-    if (PathFileExistsW(folder) && DeleteTreeViaShell(folder) != kShellDeleted)
+    HeldFolder held;
+    if (HoldInteractiveUserFolder(CSIDL_APPDATA, L"\\Kestrix", true, held, folder) &&
+        DeleteHeldFolderTree(held, folder) != kShellDeleted)
         PrintOutput("Folder Deletion failed\n");
 }
 

@@ -97,6 +97,31 @@ bool FolderIsLinkFree(const wchar_t* folder)
     });
 }
 
+// The held folder's tree holds a link, or cannot be examined in full; the
+// scan goes through held handles, so nothing above it can steer it. The
+// listing starts over afterwards.
+bool HeldTreeHoldsLink(HeldFolder& folder, const wchar_t* path)
+{
+    bool holdsLink = false;
+    HeldEntry entry;
+    while (!holdsLink && folder.Next(&entry)) {
+        KeepResponsive();
+        if (IsLinkEntry(entry.attributes, entry.reparseTag))
+            holdsLink = true;
+        else if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            wchar_t childPath[kPathUnits];
+            HeldFolder child;
+            holdsLink = BoundedFormat(childPath, kPathUnits, L"%s\\%s", path, entry.name) != kStringOk ||
+                        !child.HoldChild(folder, entry.name, childPath) ||
+                        HeldTreeHoldsLink(child, childPath);
+        }
+    }
+    if (!holdsLink && GetLastError() != ERROR_NO_MORE_FILES)
+        holdsLink = true;
+    folder.Rewind();
+    return holdsLink;
+}
+
 int DeleteHeldTree(HeldFolder& folder, const wchar_t* path);
 
 int DeleteSubtree(const HeldFolder& parent, const wchar_t* parentPath, const wchar_t* name)
@@ -200,6 +225,11 @@ void EmptyAndRemoveFolder(const wchar_t* folder)
     HeldFolder held;
     if (!IsDeletionTarget(folder, entry) || !held.Hold(entry, true))
         return;  // missing, a link or no folder: nothing to empty
+    EmptyAndRemoveHeldFolder(held, folder);
+}
+
+void EmptyAndRemoveHeldFolder(HeldFolder& held, const wchar_t* folder)
+{
     // The listing goes through the held folder; the search pattern only
     // keeps its limit: a folder whose pattern does not fit is not emptied.
     wchar_t pattern[kPathUnits];
@@ -227,6 +257,13 @@ void EmptyAndRemoveFolder(const wchar_t* folder)
     // elsewhere are waited for only when every entry was tried: the wait
     // deletes again what is still listed.
     held.Remove(false, everyEntry);
+}
+
+int DeleteHeldFolderTree(HeldFolder& folder, const wchar_t* path)
+{
+    if (HeldTreeHoldsLink(folder, path))
+        return kShellFailed;
+    return DeleteHeldTree(folder, path);
 }
 
 HRESULT DeleteMatchingFiles(const wchar_t* folder, const wchar_t* pattern)

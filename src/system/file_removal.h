@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+class HeldFolder;
+
 const int kShellAborted = 1002;  // stopped: the tree changed under the deletion
 const int kShellFailed = 1003;   // refused, or something could not be deleted
 const int kShellDeleted = 1004;
@@ -17,6 +19,12 @@ const int kShellDeleted = 1004;
 int DeleteTreeViaShell(const wchar_t* path);
 void EmptyAndRemoveFolder(const wchar_t* folder);
 HRESULT DeleteMatchingFiles(const wchar_t* folder, const wchar_t* pattern);
+
+// The same for a folder the caller holds already, whose path is path: the
+// tree deletion (which refuses a tree holding a link, found through held
+// handles) and the emptying.
+int DeleteHeldFolderTree(HeldFolder& folder, const wchar_t* path);
+void EmptyAndRemoveHeldFolder(HeldFolder& folder, const wchar_t* path);
 
 // True when path, or anything below it, is a link, or when the tree cannot
 // be examined in full. Only a path that is not there holds nothing.

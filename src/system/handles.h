@@ -22,6 +22,13 @@ public:
             CloseHandle(handle_);
         handle_ = nullptr;
     }
+    // Hands the handle over to another owner, open.
+    HANDLE Release()
+    {
+        HANDLE handle = handle_;
+        handle_ = nullptr;
+        return handle;
+    }
 
 private:
     HANDLE handle_ = nullptr;

@@ -121,6 +121,43 @@ NTSTATUS OpenRelative(HANDLE root, const wchar_t* name, DWORD access, DWORD shar
                                   FILE_OPEN_FOR_BACKUP_INTENT);
 }
 
+// A component of a path walked from the root: a plain name that a listing
+// pattern takes literally (no wildcard, DOS ones included) and that names
+// one entry as it is (no stream, no trailing dot or blank Windows drops).
+bool IsLiteralComponent(const wchar_t* name)
+{
+    if (!IsPlainName(name))
+        return false;
+    for (const wchar_t* c = name; *c != L'\0'; ++c) {
+        if (*c < L' ' || wcschr(L"*?<>\":|", *c) != nullptr)
+            return false;
+    }
+    size_t length = lstrlenW(name);
+    return name[length - 1] != L'.' && name[length - 1] != L' ';
+}
+
+// Whether the folder's own listing shows name as a real folder. Wine opens
+// a link's target even with FILE_OPEN_REPARSE_POINT, but lists the link as
+// a reparse point. The handle must not have been listed before: its first
+// listing fixes the pattern for good.
+bool ListedAsRealFolder(HANDLE folder, const wchar_t* name)
+{
+    alignas(8) BYTE listed[sizeof(FILE_FULL_DIR_INFORMATION) + kPathUnits * sizeof(wchar_t)];
+    UNICODE_STRING pattern;
+    pattern.Buffer = const_cast<wchar_t*>(name);
+    pattern.Length = static_cast<USHORT>(lstrlenW(name) * sizeof(wchar_t));
+    pattern.MaximumLength = pattern.Length;
+    IO_STATUS_BLOCK io;
+    if (!Succeeded(Native()->queryDirectory(folder, nullptr, nullptr, nullptr, &io, listed,
+                                            sizeof(listed), FileFullDirectoryInformation, TRUE,
+                                            &pattern, TRUE)))
+        return false;
+    if (IsRealFolder(reinterpret_cast<const FILE_FULL_DIR_INFORMATION*>(listed)->FileAttributes))
+        return true;
+    SetLastError(ERROR_DIRECTORY);
+    return false;
+}
+
 NTSTATUS SetInformation(HANDLE handle, void* information, ULONG size, FILE_INFORMATION_CLASS kind)
 {
     IO_STATUS_BLOCK io;
@@ -224,6 +261,85 @@ bool HeldFolder::HoldChild(const HeldFolder& parent, const wchar_t* name, const 
     removable_ = (access & DELETE) != 0;
     Rewind();
     return Verify(path);
+}
+
+// One step of HoldFromRoot: name in the held folder parent, which is
+// listed here for the first and only time.
+bool HeldFolder::HoldComponent(HANDLE parent, const wchar_t* name, bool removable)
+{
+    handle_.Reset();
+    if (!IsLiteralComponent(name)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    if (!ListedAsRealFolder(parent, name))
+        return false;
+    DWORD access = kHoldAccess | (removable ? kRemoveAccess : 0);
+    NTSTATUS status = OpenRelative(parent, name, access, kHoldSharing, FILE_DIRECTORY_FILE,
+                                   handle_.Receive());
+    if (removable && (status == kStatusAccessDenied || status == kStatusSharingViolation)) {
+        access = kHoldAccess;
+        status = OpenRelative(parent, name, access, kHoldSharing, FILE_DIRECTORY_FILE,
+                              handle_.Receive());
+    }
+    FILE_BASIC_INFORMATION basic;
+    IO_STATUS_BLOCK io;
+    if (!Succeeded(status) ||
+        !Succeeded(Native()->queryInformation(handle_.Get(), &io, &basic, sizeof(basic),
+                                              FileBasicInformation))) {
+        handle_.Reset();
+        return false;
+    }
+    // Windows opens a reparse point itself here, and shows it as one.
+    if (!IsRealFolder(basic.FileAttributes)) {
+        handle_.Reset();
+        SetLastError(ERROR_DIRECTORY);
+        return false;
+    }
+    removable_ = (access & DELETE) != 0;
+    attributes_ = basic.FileAttributes;
+    Rewind();
+    return true;
+}
+
+bool HeldFolder::HoldFromRoot(const wchar_t* path, bool removable)
+{
+    handle_.Reset();
+    for (UniqueHandle& above : above_)
+        above.Reset();
+    wchar_t rest[kPathUnits];
+    if (Native() == nullptr)
+        return false;
+    if (BoundedCopy(rest, kPathUnits, path) != kStringOk || rest[0] == L'\0' || rest[1] != L':' ||
+        rest[2] != L'\\' || rest[3] == L'\0') {
+        SetLastError(ERROR_BAD_PATHNAME);
+        return false;
+    }
+    const wchar_t root[] = {rest[0], L':', L'\\', L'\0'};
+    bool held = Hold(root, false);
+    wchar_t* name = rest + 3;
+    for (int depth = 0; held; ++depth) {
+        wchar_t* end = wcschr(name, L'\\');
+        if (end != nullptr)
+            *end = L'\0';
+        if (depth == kMaxDepth) {
+            SetLastError(ERROR_BAD_PATHNAME);
+            break;
+        }
+        // The folder held so far moves up the chain, and stays held.
+        *above_[depth].Receive() = handle_.Release();
+        held = HoldComponent(above_[depth].Get(), name, end == nullptr && removable);
+        if (held && end == nullptr)
+            return true;
+        if (end != nullptr)
+            name = end + 1;
+    }
+    DWORD error = GetLastError();
+    handle_.Reset();
+    for (UniqueHandle& above : above_)
+        above.Reset();
+    SetLastError(error);
+    return false;
 }
 
 // A real folder through the handle, and through the path too: Wine opens a

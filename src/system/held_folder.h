@@ -31,6 +31,18 @@ public:
     bool Hold(const wchar_t* path, bool removable);
     bool HoldChild(const HeldFolder& parent, const wchar_t* name, const wchar_t* path);
 
+    // Holds the folder at path ("C:\\a\\b", no trailing backslash) reached
+    // from the drive root down, each component opened relative to the one
+    // before and refused when it is a reparse point (a link, a junction, a
+    // mount point) or no plain name. The folders on the way stay held with
+    // it, so none of them can be renamed or replaced meanwhile. False, with
+    // the last error set, as Hold; a path deeper than kMaxDepth is refused.
+    bool HoldFromRoot(const wchar_t* path, bool removable);
+    static const int kMaxDepth = 32;
+
+    // Starts the listing over from the first entry.
+    void Rewind();
+
     // The next entry, "." and ".." excepted. False at the end (last error
     // ERROR_NO_MORE_FILES) or when the listing fails (any other error).
     bool Next(HeldEntry* entry);
@@ -53,7 +65,7 @@ public:
 
 private:
     bool Verify(const wchar_t* path);
-    void Rewind();
+    bool HoldComponent(HANDLE parent, const wchar_t* name, bool removable);
     bool IsGoing(const HeldEntry& entry, bool clearReadOnly);
     // What the folder still holds: nothing, only entries on their way out,
     // or something that stays.
@@ -62,6 +74,8 @@ private:
     bool RemoveOnceEmpty(bool clearReadOnly, bool waitForPending);
 
     UniqueHandle handle_;
+    // What HoldFromRoot opened on the way, the drive root first.
+    UniqueHandle above_[kMaxDepth];
     bool removable_ = false;
     DWORD attributes_ = 0;  // the folder's own, as the hold found them
     // Listing state: the last batch of entries and where we are in it.

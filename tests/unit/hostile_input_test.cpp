@@ -3,6 +3,8 @@
 // delete nothing but the vendor's own items.
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <iterator>
@@ -10,14 +12,17 @@
 #include <string>
 #include <vector>
 
+#include "app/cleanup_dialog.h"
 #include "removal/class_registrations.h"
 #include "removal/endpoint_agent.h"
+#include "run/cleanup_run.h"
 #include "support/packages.h"
 #include "support/test_support.h"
 #include "system/bounded_string.h"
 #include "system/cleanup_state.h"
 #include "system/file_removal.h"
 #include "system/handles.h"
+#include "system/platform_probes.h"
 #include "system/responsiveness.h"
 
 namespace {
@@ -545,4 +550,107 @@ TEST(HostileInput, AFileHeldElsewhereForAMoment)
         RemoveTestTree(vendor);
     }
     RemoveTestTree(base);
+}
+
+// The user at the desk points their folders, or a folder on the way to the
+// vendor's and the browsers' data, at someone else's data. A whole run must
+// leave that data alone, and still delete the vendor folders it does find
+// in the user's real profile.
+TEST(HostileInput, UserFoldersSteeredOutOfTheProfile)
+{
+    struct SteerCase {
+        const char* what;
+        std::wstring appData, localAppData;  // redirected there; "" leaves them
+        std::vector<std::pair<std::wstring, std::wstring>> links;  // link, target
+        bool vendorGoes;  // the vendor folders in the real AppData go
+    };
+    TestWindow window;
+    const std::wstring appData = WaitForInteractiveAppData();
+    ASSERT_FALSE(appData.empty()) << "no explorer.exe";
+    const std::wstring local = ShellFolder(CSIDL_LOCAL_APPDATA);
+    const std::wstring profile = ShellFolder(CSIDL_PROFILE);
+    ASSERT_EQ(0u, appData.find(profile + L"\\"));
+    ASSERT_EQ(0u, local.find(profile + L"\\"));
+    // Someone else's data, outside the profile, laid out as AppData and
+    // Local AppData are.
+    const std::wstring outside = L"C:\\hs-outside";
+    const std::wstring roaming = outside + L"\\Roaming", outLocal = outside + L"\\Local";
+    const std::wstring firefox = L"\\Mozilla\\FireFox\\Profiles";
+    const std::wstring chrome = L"\\Google\\Chrome\\User Data";
+    const std::vector<std::wstring> othersData = {
+        roaming + L"\\Kestrix\\keep.txt",
+        roaming + L"\\Halcyra\\keep.txt",
+        roaming + firefox + L"\\x.default\\cookies.sqlite",
+        roaming + firefox + L"\\x.default\\startup.cache",
+        outLocal + chrome + L"\\Default\\Cookies",
+        outLocal + chrome + L"\\Default\\Cache\\data_1",
+    };
+    const std::wstring hsLink = profile + L"\\hs-link";
+    const SteerCase cases[] = {
+        {"AppData outside the profile", roaming, L"", {}, false},
+        {"Local AppData outside the profile", L"", outLocal, {}, true},
+        {"AppData below a link in the profile", hsLink + L"\\Roaming", L"", {{hsLink, outside}}, false},
+        {"AppData a link in the profile", hsLink, L"", {{hsLink, roaming}}, false},
+        {"Local AppData below a link in the profile", L"", hsLink + L"\\Local", {{hsLink, outside}}, true},
+        {"AppData climbing out of the profile", profile + L"\\..\\..\\hs-outside\\Roaming", L"", {},
+         false},
+        {"the vendor folders links",
+         L"",
+         L"",
+         {{appData + L"\\Kestrix", roaming + L"\\Kestrix"}, {appData + L"\\Halcyra", roaming + L"\\Halcyra"}},
+         false},
+        {"Mozilla a link", L"", L"", {{appData + L"\\Mozilla", roaming + L"\\Mozilla"}}, true},
+        {"Firefox's profiles a link", L"", L"", {{appData + firefox, roaming + firefox}}, true},
+        {"Google a link", L"", L"", {{local + L"\\Google", outLocal + L"\\Google"}}, true},
+        {"Chrome's User Data a link", L"", L"", {{local + chrome, outLocal + chrome}}, true},
+    };
+    // The machine's data folder, where the shell has it and where Windows
+    // XP keeps it.
+    const std::wstring machineHld = ShellFolder(CSIDL_COMMON_APPDATA) + L"\\Halcyra";
+    const std::wstring xpSettings = L"C:\\Documents and Settings";
+    const std::wstring xpHld = xpSettings + L"\\All Users\\Application Data\\Halcyra";
+    const bool madeXpSettings = IsWindowsXP() && !Exists(xpSettings);
+    const std::vector<std::wstring> vendorData = {appData + L"\\Kestrix\\profile.xml",
+                                                  appData + L"\\Halcyra\\state.dat"};
+    for (const SteerCase& test : cases) {
+        SCOPED_TRACE(test.what);
+        for (const std::wstring& file : othersData) {
+            ASSERT_TRUE(MakeFolders(file.substr(0, file.find_last_of(L'\\'))));
+            ASSERT_TRUE(WriteTextFile(file, "someone else's"));
+        }
+        for (const auto& link : test.links) {
+            ASSERT_TRUE(MakeFolders(link.first.substr(0, link.first.find_last_of(L'\\'))));
+            ASSERT_TRUE(MakeDirectoryLink(link.first, link.second)) << Narrow(link.first);
+        }
+        if (test.vendorGoes) {
+            for (const std::wstring& file : vendorData) {
+                ASSERT_TRUE(MakeFolders(file.substr(0, file.find_last_of(L'\\'))));
+                ASSERT_TRUE(WriteTextFile(file, "vendor"));
+            }
+        }
+        // The machine's data folder makes the run remove the user's too.
+        ASSERT_TRUE(MakeFolders(machineHld));
+        if (IsWindowsXP()) {
+            ASSERT_TRUE(MakeFolders(xpHld));
+        }
+        {
+            ShellFolderRedirect roamingRedirect(L"AppData", test.appData.empty() ? appData : test.appData);
+            ShellFolderRedirect localRedirect(L"Local AppData", test.localAppData.empty() ? local : test.localAppData);
+            RunCleanup(*gCleanupDialog);
+        }
+        for (const std::wstring& file : othersData)
+            EXPECT_EQ("someone else's", ReadWholeFile(file)) << Narrow(file);
+        if (test.vendorGoes) {
+            EXPECT_FALSE(Exists(appData + L"\\Kestrix"));
+            EXPECT_FALSE(Exists(appData + L"\\Halcyra"));
+        }
+        for (const auto& link : test.links)
+            RemoveLink(link.first);
+        for (const std::wstring& folder : {appData + L"\\Kestrix", appData + L"\\Halcyra", appData + L"\\Mozilla",
+                                           local + L"\\Google", machineHld, xpHld, outside})
+            RemoveTestTree(folder);
+    }
+    if (madeXpSettings)
+        RemoveTestTree(xpSettings);
+    ForgetCleanupState();
 }

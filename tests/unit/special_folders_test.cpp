@@ -5,9 +5,12 @@
 
 #include <algorithm>
 
+#include "support/other_user.h"
 #include "support/test_support.h"
 #include "system/bounded_string.h"
+#include "system/held_folder.h"
 #include "system/special_folders.h"
+#include "system/user_folders.h"
 
 namespace {
 
@@ -129,4 +132,41 @@ TEST(SpecialFolders, FolderWithoutAPathIsAFailure)
     wchar_t buffer[MAX_PATH] = L"";
     EXPECT_NE(0u, GetSpecialFolderPath(buffer, CSIDL_DRIVES));
     EXPECT_NE(0u, GetSpecialFolderPath(buffer, 0x7F));
+}
+
+// Rows the whole run cannot show: a path form refused before anything is
+// opened, and a user the machine's profile list does not know.
+TEST(SpecialFolders, InteractiveUserFolderIsHeldOnlyInsideTheListedProfile)
+{
+    TestWindow window;
+    const std::wstring appData = WaitForInteractiveAppData();
+    ASSERT_FALSE(appData.empty()) << "no explorer.exe";
+    ASSERT_TRUE(MakeFolders(appData + L"\\hs-held"));
+    ASSERT_TRUE(WriteTextFile(appData + L"\\hs-held\\mark.txt", "mark"));
+    const struct {
+        const char* what;
+        std::wstring appData;
+        const wchar_t* sid;  // the desktop's user; null: this process's
+        bool held;
+    } cases[] = {
+        {"the real folder", appData, nullptr, true},
+        {"the real folder in its long form", L"\\\\?\\" + appData, nullptr, false},
+        {"a user the profile list lacks", appData, kOtherUserSid, false},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        ShellFolderRedirect redirect(L"AppData", test.appData);
+        DesktopUserOverride desktop(test.sid);
+        HeldFolder held;
+        wchar_t path[kPathUnits];
+        bool result = HoldInteractiveUserFolder(CSIDL_APPDATA, L"\\hs-held", false, held, path);
+        EXPECT_EQ(test.held, result);
+        if (test.held && result) {
+            EXPECT_EQ(appData + L"\\hs-held", std::wstring(path));
+            HeldEntry entry;
+            ASSERT_TRUE(held.Next(&entry));
+            EXPECT_STREQ(L"mark.txt", entry.name);
+        }
+    }
+    RemoveTestTree(appData + L"\\hs-held");
 }
