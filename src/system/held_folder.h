@@ -5,6 +5,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winternl.h>
 
 #include "system/bounded_string.h"
 #include "system/handles.h"
@@ -70,3 +71,13 @@ private:
     bool batchValid_ = false;
     bool started_ = false;
 };
+
+// The two native calls a test may stand in for: Wine answers the POSIX
+// disposition with "not implemented" alone, so tests play volumes that
+// answer otherwise. Null puts ntdll's back; either way every volume's
+// answer is forgotten.
+typedef NTSTATUS(NTAPI* SetFileInformationCall)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
+                                                FILE_INFORMATION_CLASS);
+typedef NTSTATUS(NTAPI* QueryVolumeCall)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
+                                         FS_INFORMATION_CLASS);
+void ReplaceFileCallsForTest(SetFileInformationCall setInformation, QueryVolumeCall queryVolume);
