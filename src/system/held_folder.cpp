@@ -6,6 +6,17 @@
 #include "system/responsiveness.h"
 #include "system/system_exports.h"
 
+// Which disposition a volume takes. The answer is the file system's (and
+// the system's), so each volume is asked once per run: a run works on
+// several, the system drive, a redirected folder on a server, another disk.
+enum class Disposition { kUntried, kPosix, kLegacy };
+
+struct VolumeAnswer {
+    ULONG serial;
+    LARGE_INTEGER created;  // with the serial, tells volumes apart
+    Disposition disposition;
+};
+
 namespace {
 
 // Listing, opening and deleting relative to a handle take the native calls:
@@ -132,17 +143,6 @@ NTSTATUS SetInformation(HANDLE handle, void* information, ULONG size, FILE_INFOR
     return Native()->setInformation(handle, &io, information, size, kind);
 }
 
-// Which disposition a volume takes. The answer is the file system's (and
-// the system's), so each volume is asked once per run: a run works on
-// several, the system drive, a redirected folder on a server, another disk.
-enum class Disposition { kUntried, kPosix, kLegacy };
-
-struct VolumeAnswer {
-    ULONG serial;
-    LARGE_INTEGER created;  // with the serial, tells volumes apart
-    Disposition disposition;
-};
-
 const size_t kVolumesKept = 16;
 VolumeAnswer gVolumes[kVolumesKept];
 size_t gVolumeCount = 0;
@@ -256,6 +256,7 @@ void PutBackAttributes(HANDLE handle, DWORD attributes)
 bool HeldFolder::Hold(const wchar_t* path, bool removable)
 {
     handle_.Reset();
+    volume_ = nullptr;
     DWORD access = kHoldAccess | (removable ? kRemoveAccess : 0);
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
     HANDLE folder = CreateFileW(path, access, kHoldSharing, nullptr, OPEN_EXISTING, flags, nullptr);
@@ -277,6 +278,7 @@ bool HeldFolder::Hold(const wchar_t* path, bool removable)
 bool HeldFolder::HoldChild(const HeldFolder& parent, const wchar_t* name, const wchar_t* path)
 {
     handle_.Reset();
+    volume_ = nullptr;
     if (Native() == nullptr)
         return false;
     if (!IsPlainName(name)) {
@@ -398,7 +400,11 @@ bool HeldFolder::DeleteFile(const wchar_t* name, DWORD listedAttributes, bool cl
         return false;
     }
     const bool clear = clearReadOnly && (listedAttributes & FILE_ATTRIBUTE_READONLY) != 0;
-    VolumeAnswer* volume = AnswerOf(handle_.Get());  // a file is on its folder's volume
+    // A file is on its folder's volume, asked once: on a server each
+    // question is a round trip.
+    if (volume_ == nullptr)
+        volume_ = AnswerOf(handle_.Get());
+    VolumeAnswer* volume = volume_;
     UniqueHandle file;
     // The old disposition set at the open: the create checks what the mark
     // would (read-only, a running program's image) and fails the same way,

@@ -10,6 +10,9 @@
 #include "system/bounded_string.h"
 #include "system/handles.h"
 
+// Which deletion mark a volume takes (held_folder.cpp).
+struct VolumeAnswer;
+
 // One entry as the listing of a held folder gives it.
 struct HeldEntry {
     wchar_t name[kPathUnits];
@@ -65,6 +68,7 @@ private:
     UniqueHandle handle_;
     bool removable_ = false;
     DWORD attributes_ = 0;  // the folder's own, as the hold found them
+    VolumeAnswer* volume_ = nullptr;
     // Listing state: the last batch of entries and where we are in it.
     alignas(8) BYTE batch_[2048];
     ULONG next_ = 0;
