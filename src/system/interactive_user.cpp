@@ -140,10 +140,12 @@ DWORD OpenInteractiveUserToken(UniqueHandle& token)
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, ownToken.Receive()))
         return 0;
 
+    // Telling another account's process's session needs query rights on it
+    // (documented for ProcessIdToSessionId), as opening its token does.
+    DebugPrivilege debug;
     const DWORD session = DesktopSession(snapshot.Get());
     if (session == kNoSession)
         return 0;
-    DebugPrivilege debug;
     PROCESSENTRY32W entry;
     ZeroMemory(&entry, sizeof(entry));
     entry.dwSize = sizeof(entry);
