@@ -178,11 +178,9 @@ put "$c/ProgramData/Kestrix/settings.ini"
 put "$c/ProgramData/KestrixBackup/keep.txt" "decoy: other folder"
 put "$c/ProgramData/Kestrel Tools/keep.txt" "decoy: other vendor"
 
-if [ "$kind" = winxp ]; then
-  data="$c/Documents and Settings/All Users/Application Data"
-else
-  data="$c/ProgramData"
-fi
+# The all-users application data folder: Wine names it so in every
+# prefix, an XP one too.
+data="$c/ProgramData"
 put "$data/Halcyra/desktop.dat"
 put "$data/Halcyra/profiles/user.dat"
 put "$data/Pyrewick/cleaner.dat"

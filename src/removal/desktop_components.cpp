@@ -24,8 +24,7 @@ struct ComponentInfo {
     const wchar_t* classId;
     const wchar_t* classKey32;
     const wchar_t* classKey64;
-    const wchar_t* dataFolderXp;
-    const wchar_t* dataFolder;
+    const wchar_t* dataFolderName;  // in the all-users application data
     const wchar_t* progressLine;
     const wchar_t* notInstalledLine;
     const wchar_t* folderOnlySuccessLine;
@@ -36,13 +35,11 @@ struct ComponentInfo {
 const ComponentInfo kComponents[2] = {
     {L"{51BA3E78-ECB2-16F4-A22E-A41505A64625}", L"CLSID\\{51BA3E78-ECB2-16F4-A22E-A41505A64625}",
      L"Wow6432Node\\CLSID\\{51BA3E78-ECB2-16F4-A22E-A41505A64625}",
-     L"C:\\Documents and Settings\\All Users\\Application Data\\Halcyra", L"C:\\ProgramData\\Halcyra",
-     L"Uninstalling HLD... ", L"HLD not installed", L"HLD Uninstallation Successful",
+     L"Halcyra", L"Uninstalling HLD... ", L"HLD not installed", L"HLD Uninstallation Successful",
      L"HLD Uninstallation Failed", L"HLD Uninstallation Successful"},
     {L"{0D8708AD-A9F4-C810-A862-5D84D75FBB4D}", L"CLSID\\{0D8708AD-A9F4-C810-A862-5D84D75FBB4D}",
      L"Wow6432Node\\CLSID\\{0D8708AD-A9F4-C810-A862-5D84D75FBB4D}",
-     L"C:\\Documents and Settings\\All Users\\Application Data\\Pyrewick",
-     L"C:\\ProgramData\\Pyrewick", L"Uninstalling Pyrewick... ", L"Pyrewick not installed",
+     L"Pyrewick", L"Uninstalling Pyrewick... ", L"Pyrewick not installed",
      L"Pyrewick Uninstallation Successful", L"Pyrewick Uninstallation Failed",
      L"PW Uninstallation Successful"},
 };
@@ -70,9 +67,14 @@ const ComponentInfo& Info(DesktopComponent component)
     return kComponents[component == kHld ? 0 : 1];
 }
 
-const wchar_t* DataFolder(DesktopComponent component, bool onXp)
+// The component's folder in the all-users application data, wherever
+// Windows keeps that and whatever its language names it; empty (no
+// folder, so nothing installed) when the shell cannot tell.
+void DataFolder(DesktopComponent component, wchar_t* folder)
 {
-    return onXp ? Info(component).dataFolderXp : Info(component).dataFolder;
+    if (GetSpecialFolderPath(folder, CSIDL_COMMON_APPDATA) != 0 ||
+        BoundedAppend(folder, kPathUnits, Info(component).dataFolderName) != kStringOk)
+        folder[0] = L'\0';
 }
 
 // Whether the component's class key is below classes, a classes root.
@@ -134,17 +136,17 @@ void DeleteElevationPolicyKeys()
     }
 }
 
-void RemoveHldFolderOnly(CleanupDialog* window, bool onXp)
+void RemoveHldFolderOnly(CleanupDialog* window, const wchar_t* dataFolder)
 {
     bool perUserRemoved = RemovePerUserFolder();
-    bool dataRemoved = DeleteTreeViaShell(DataFolder(kHld, onXp)) == kShellDeleted;
+    bool dataRemoved = DeleteTreeViaShell(dataFolder) == kShellDeleted;
     LogLine(window, perUserRemoved && dataRemoved ? Info(kHld).folderOnlySuccessLine
                                                  : Info(kHld).folderOnlyFailureLine);
 }
 
-void RemovePwFolderOnly(CleanupDialog* window, bool onXp)
+void RemovePwFolderOnly(CleanupDialog* window, const wchar_t* dataFolder)
 {
-    bool dataRemoved = DeleteTreeViaShell(DataFolder(kPw, onXp)) == kShellDeleted;
+    bool dataRemoved = DeleteTreeViaShell(dataFolder) == kShellDeleted;
     LogLine(window, dataRemoved ? Info(kPw).folderOnlySuccessLine : Info(kPw).folderOnlyFailureLine);
 }
 
@@ -164,18 +166,21 @@ void RemoveDesktopComponents(CleanupDialog& dialog, CleanupState& state)
         hldRegistered = IsRegistered(machine.Get(), users, kHld);
         pwRegistered = IsRegistered(machine.Get(), users, kPw);
     }
-    bool onXp = IsWindowsXP();
-    bool hldPresent = PathFileExistsW(DataFolder(kHld, onXp)) != FALSE;
-    bool pwPresent = PathFileExistsW(DataFolder(kPw, onXp)) != FALSE;
+    wchar_t hldFolder[kPathUnits];
+    wchar_t pwFolder[kPathUnits];
+    DataFolder(kHld, hldFolder);
+    DataFolder(kPw, pwFolder);
+    bool hldPresent = hldFolder[0] != L'\0' && PathFileExistsW(hldFolder) != FALSE;
+    bool pwPresent = pwFolder[0] != L'\0' && PathFileExistsW(pwFolder) != FALSE;
 
     if (!hldPresent) {
         LogLine(&dialog, Info(kHld).notInstalledLine);
     } else {
         LogLine(&dialog, Info(kHld).progressLine);
         if (hldRegistered)
-            RemoveDesktopComponent(state, kHld, onXp);
+            RemoveDesktopComponent(state, kHld);
         else
-            RemoveHldFolderOnly(&dialog, onXp);
+            RemoveHldFolderOnly(&dialog, hldFolder);
     }
 
     if (!pwPresent) {
@@ -183,15 +188,16 @@ void RemoveDesktopComponents(CleanupDialog& dialog, CleanupState& state)
     } else {
         LogLine(&dialog, Info(kPw).progressLine);
         if (pwRegistered)
-            RemoveDesktopComponent(state, kPw, onXp);
+            RemoveDesktopComponent(state, kPw);
         else
-            RemovePwFolderOnly(&dialog, onXp);
+            RemovePwFolderOnly(&dialog, pwFolder);
     }
 }
 
-void RemoveDesktopComponent(CleanupState& state, DesktopComponent component, bool onXp)
+void RemoveDesktopComponent(CleanupState& state, DesktopComponent component)
 {
-    const wchar_t* folder = DataFolder(component, onXp);
+    wchar_t folder[kPathUnits];
+    DataFolder(component, folder);
     RegKey machine;
     OpenMachineClasses(machine);
     UserRegistries users;

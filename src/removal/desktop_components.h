@@ -10,7 +10,7 @@ struct CleanupState;
 enum DesktopComponent { kHld, kPw };
 
 void RemoveDesktopComponents(CleanupDialog& dialog, CleanupState& state);
-void RemoveDesktopComponent(CleanupState& state, DesktopComponent component, bool onXp);
+void RemoveDesktopComponent(CleanupState& state, DesktopComponent component);
 // The component's class key below classes (a classes root; null: none).
 void DeleteComponentClassKey(HKEY classes, DesktopComponent component);
 void CleanLowRegistry(HKEY key);

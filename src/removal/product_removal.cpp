@@ -4,6 +4,7 @@
 
 #include "removal/installer_api.h"
 #include "system/cleanup_state.h"
+#include "system/handles.h"
 #include "system/responsiveness.h"
 
 namespace {
@@ -11,7 +12,12 @@ namespace {
 const DWORD kBusyRetryMs = 2000;
 const DWORD kBusyBudgetMs = 5 * 60 * 1000;
 const DWORD kTurnMs = 25;  // the window's turns while waiting come this often
-DWORD gBusyWaited = 0;     // in this run
+// Wall-clock time this run has given other installations: the waits, and
+// the installer's own busy answers, each of which may have shown a box.
+DWORD gBusySpent = 0;
+
+// Held by the installer while an installation runs ("_MSIExecute Mutex").
+const wchar_t kInstallerMutex[] = L"Global\\_MSIExecute";
 
 // Removed, and Windows must restart: the silent removal has done its work.
 bool AsksForRestart(int result)
@@ -19,38 +25,105 @@ bool AsksForRestart(int result)
     return result == kRebootRequired || result == kRebootInitiated;
 }
 
-// Waits one retry interval, or what is left of the run's waiting time,
-// the window answering meanwhile. False when no time is left.
-bool WaitForOtherInstallation()
+// Whether another process holds the installer's mutex. One that is free is
+// let go at once: a look must not keep an installation from starting.
+bool InstallerHeldElsewhere()
 {
-    const InstallerBusyWait& times = BusyWaitTimes();
-    if (gBusyWaited >= times.budgetMs)
-        return false;
-    DWORD wait = times.budgetMs - gBusyWaited;
-    if (wait > times.retryMs)
-        wait = times.retryMs;
-    DWORD start = GetTickCount();
-    for (;;) {
-        KeepResponsive();
-        DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= wait)
-            break;
-        Sleep(wait - elapsed < kTurnMs ? wait - elapsed : kTurnMs);
-    }
-    gBusyWaited += wait;
-    return true;
+    UniqueHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, kInstallerMutex));
+    if (!mutex.IsValid())
+        return false;  // no installation has run since Windows started
+    DWORD state = WaitForSingleObject(mutex.Get(), 0);
+    // Releasing needs no right beyond synchronize (the modify right is
+    // documented as reserved); abandoned also makes it ours.
+    if (state == WAIT_OBJECT_0 || state == WAIT_ABANDONED)
+        ReleaseMutex(mutex.Get());
+    return state == WAIT_TIMEOUT;
 }
+
+// Counts one stretch of waiting for another installation into the run's
+// time, from its start (the first sign) up to each Count.
+class BusyStretch {
+public:
+    void Start(DWORD at)
+    {
+        if (!running_)
+            since_ = at;
+        running_ = true;
+    }
+    void Count()
+    {
+        if (!running_)
+            return;
+        DWORD now = GetTickCount();
+        gBusySpent += now - since_;
+        since_ = now;
+    }
+    void End()
+    {
+        Count();
+        running_ = false;
+    }
+    bool TimeLeft() const { return gBusySpent < BusyWaitTimes().budgetMs; }
+
+    // One retry interval, or what is left of the run's time, the window
+    // answering meanwhile. False when no time was left.
+    bool WaitOnce()
+    {
+        Count();
+        if (!TimeLeft())
+            return false;
+        const InstallerBusyWait& times = BusyWaitTimes();
+        DWORD wait = times.budgetMs - gBusySpent;
+        if (wait > times.retryMs)
+            wait = times.retryMs;
+        DWORD start = GetTickCount();
+        for (;;) {
+            KeepResponsive();
+            DWORD elapsed = GetTickCount() - start;
+            if (elapsed >= wait)
+                break;
+            Sleep(wait - elapsed < kTurnMs ? wait - elapsed : kTurnMs);
+        }
+        Count();
+        return true;
+    }
+
+private:
+    bool running_ = false;
+    DWORD since_ = 0;
+};
 
 // An installer call is the one wait in which the window cannot answer; it
 // has its turn right before and right after each. While another
-// installation holds the installer, the call is made again once it may
-// have ended.
+// installation runs the installer is not called at all: at the basic level
+// each call would show its own error box. A busy answer that comes all the
+// same is waited out the same way. The run's time spent, a product whose
+// installer is still held fails as busy without a call.
 int UninstallBetweenTurns(const ProductQuery& query, int uiLevel)
 {
     KeepResponsiveNow();
-    int result = UninstallProduct(query, uiLevel);
-    while (result == ERROR_INSTALL_ALREADY_RUNNING && WaitForOtherInstallation())
+    BusyStretch stretch;
+    int result = ERROR_INSTALL_ALREADY_RUNNING;
+    for (;;) {
+        bool held = InstallerHeldElsewhere();
+        while (held) {
+            stretch.Start(GetTickCount());
+            if (!stretch.WaitOnce())
+                break;
+            held = InstallerHeldElsewhere();
+        }
+        if (held)
+            break;
+        stretch.End();
+        const DWORD called = GetTickCount();
         result = UninstallProduct(query, uiLevel);
+        if (result != ERROR_INSTALL_ALREADY_RUNNING)
+            break;
+        stretch.Start(called);
+        if (!stretch.WaitOnce())
+            break;
+    }
+    stretch.End();
     KeepResponsiveNow();
     return result;
 }
@@ -81,7 +154,7 @@ InstallerBusyWait& BusyWaitTimes()
 
 void StartBusyWaitBudget()
 {
-    gBusyWaited = 0;
+    gBusySpent = 0;
 }
 
 void QueryProduct(ProductQuery& query)

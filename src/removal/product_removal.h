@@ -35,9 +35,10 @@ void QueryProduct(ProductQuery& query);
 int UninstallProduct(const ProductQuery& query, int uiLevel);
 int RemoveProductEntry(const ProductEntry& entry, const CleanupState& state);
 
-// While another installation runs, the installer answers 1618
-// (ERROR_INSTALL_ALREADY_RUNNING); a removal then tries again every
-// retryMs, waiting at most budgetMs in all in one run. Tests shorten both.
+// While another installation runs (another process holds the installer's
+// mutex, or the installer answers 1618, ERROR_INSTALL_ALREADY_RUNNING), a
+// removal looks again every retryMs before it calls the installer, for at
+// most budgetMs of wall-clock time in all in one run. Tests shorten both.
 struct InstallerBusyWait {
     DWORD retryMs;
     DWORD budgetMs;

@@ -6,6 +6,17 @@
 #include "system/responsiveness.h"
 #include "system/system_exports.h"
 
+// Which disposition a volume takes. The answer is the file system's (and
+// the system's), so each volume is asked once per run: a run works on
+// several, the system drive, a redirected folder on a server, another disk.
+enum class Disposition { kUntried, kPosix, kLegacy };
+
+struct VolumeAnswer {
+    ULONG serial;
+    LARGE_INTEGER created;  // with the serial, tells volumes apart
+    Disposition disposition;
+};
+
 namespace {
 
 // Listing, opening and deleting relative to a handle take the native calls:
@@ -17,8 +28,6 @@ typedef NTSTATUS(NTAPI* OpenFileFn)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PI
 typedef NTSTATUS(NTAPI* QueryDirectoryFn)(HANDLE, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK,
                                           PVOID, ULONG, FILE_INFORMATION_CLASS, BOOLEAN,
                                           PUNICODE_STRING, BOOLEAN);
-typedef NTSTATUS(NTAPI* SetInformationFn)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
-                                          FILE_INFORMATION_CLASS);
 typedef NTSTATUS(NTAPI* QueryInformationFn)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
                                             FILE_INFORMATION_CLASS);
 typedef ULONG(NTAPI* StatusToErrorFn)(NTSTATUS);
@@ -26,33 +35,37 @@ typedef ULONG(NTAPI* StatusToErrorFn)(NTSTATUS);
 struct NativeCalls {
     OpenFileFn openFile;
     QueryDirectoryFn queryDirectory;
-    SetInformationFn setInformation;
+    SetFileInformationCall setInformation;
     QueryInformationFn queryInformation;
+    QueryVolumeCall queryVolume;
     StatusToErrorFn statusToError;
 };
 
+NativeCalls gNative;
+bool gNativeLoaded = false;
+
 const NativeCalls* Native()
 {
-    static NativeCalls calls;
-    static bool loaded = false;
-    if (!loaded) {
-        calls.openFile = LookUpExport<OpenFileFn>(L"ntdll", "NtOpenFile");
-        calls.queryDirectory = LookUpExport<QueryDirectoryFn>(L"ntdll", "NtQueryDirectoryFile");
-        calls.setInformation = LookUpExport<SetInformationFn>(L"ntdll", "NtSetInformationFile");
-        calls.queryInformation =
+    if (!gNativeLoaded) {
+        gNative.openFile = LookUpExport<OpenFileFn>(L"ntdll", "NtOpenFile");
+        gNative.queryDirectory = LookUpExport<QueryDirectoryFn>(L"ntdll", "NtQueryDirectoryFile");
+        gNative.setInformation = LookUpExport<SetFileInformationCall>(L"ntdll", "NtSetInformationFile");
+        gNative.queryInformation =
             LookUpExport<QueryInformationFn>(L"ntdll", "NtQueryInformationFile");
-        calls.statusToError = LookUpExport<StatusToErrorFn>(L"ntdll", "RtlNtStatusToDosError");
-        loaded = true;
+        gNative.queryVolume = LookUpExport<QueryVolumeCall>(L"ntdll", "NtQueryVolumeInformationFile");
+        gNative.statusToError = LookUpExport<StatusToErrorFn>(L"ntdll", "RtlNtStatusToDosError");
+        gNativeLoaded = true;
     }
-    if (calls.openFile == nullptr || calls.queryDirectory == nullptr ||
-        calls.setInformation == nullptr || calls.queryInformation == nullptr ||
-        calls.statusToError == nullptr) {
+    if (gNative.openFile == nullptr || gNative.queryDirectory == nullptr ||
+        gNative.setInformation == nullptr || gNative.queryInformation == nullptr ||
+        gNative.queryVolume == nullptr || gNative.statusToError == nullptr) {
         SetLastError(ERROR_PROC_NOT_FOUND);
         return nullptr;
     }
-    return &calls;
+    return &gNative;
 }
 
+const NTSTATUS kStatusBufferOverflow = static_cast<NTSTATUS>(0x80000005L);
 const NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006L);
 const NTSTATUS kStatusNotImplemented = static_cast<NTSTATUS>(0xC0000002L);
 const NTSTATUS kStatusInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003L);
@@ -61,6 +74,9 @@ const NTSTATUS kStatusAccessDenied = static_cast<NTSTATUS>(0xC0000022L);
 const NTSTATUS kStatusSharingViolation = static_cast<NTSTATUS>(0xC0000043L);
 const NTSTATUS kStatusDeletePending = static_cast<NTSTATUS>(0xC0000056L);
 const NTSTATUS kStatusCannotDelete = static_cast<NTSTATUS>(0xC0000121L);
+const NTSTATUS kStatusInvalidDeviceRequest = static_cast<NTSTATUS>(0xC0000010L);
+const NTSTATUS kStatusNotSupported = static_cast<NTSTATUS>(0xC00000BBL);
+const NTSTATUS kStatusInvalidLevel = static_cast<NTSTATUS>(0xC0000148L);
 
 // Sets the last error from a native status; false unless it is a success.
 bool Succeeded(NTSTATUS status)
@@ -164,46 +180,91 @@ NTSTATUS SetInformation(HANDLE handle, void* information, ULONG size, FILE_INFOR
     return Native()->setInformation(handle, &io, information, size, kind);
 }
 
-// Which disposition this Windows takes. The answer is the system's and the
-// volume's, the same for the whole run, so it is asked once.
-enum class Disposition { kUntried, kPosix, kLegacy };
-Disposition gDisposition = Disposition::kUntried;
+const size_t kVolumesKept = 16;
+VolumeAnswer gVolumes[kVolumesKept];
+size_t gVolumeCount = 0;
+VolumeAnswer gUnkeptVolume;  // one that cannot be told or kept: asked each time
+
+// The answer slot of the volume handle is on.
+VolumeAnswer* AnswerOf(HANDLE handle)
+{
+    BYTE buffer[sizeof(FILE_FS_VOLUME_INFORMATION) + 64 * sizeof(wchar_t)];
+    FILE_FS_VOLUME_INFORMATION* volume = reinterpret_cast<FILE_FS_VOLUME_INFORMATION*>(buffer);
+    IO_STATUS_BLOCK io;
+    NTSTATUS status =
+        Native()->queryVolume(handle, &io, volume, sizeof(buffer), FileFsVolumeInformation);
+    gUnkeptVolume.disposition = Disposition::kUntried;
+    // A label too long for the buffer still gives the serial and the time.
+    if (status < 0 && status != kStatusBufferOverflow)
+        return &gUnkeptVolume;
+    for (size_t i = 0; i < gVolumeCount; ++i) {
+        if (gVolumes[i].serial == volume->VolumeSerialNumber &&
+            gVolumes[i].created.QuadPart == volume->VolumeCreationTime.QuadPart)
+            return &gVolumes[i];
+    }
+    if (gVolumeCount == kVolumesKept)
+        return &gUnkeptVolume;
+    VolumeAnswer& added = gVolumes[gVolumeCount++];
+    added.serial = volume->VolumeSerialNumber;
+    added.created = volume->VolumeCreationTime;
+    added.disposition = Disposition::kUntried;
+    return &added;
+}
 
 const FILE_INFORMATION_CLASS kFileDispositionInformationEx = static_cast<FILE_INFORMATION_CLASS>(64);
 const ULONG kDispositionDelete = 0x1;
 const ULONG kDispositionPosixSemantics = 0x2;
+const ULONG kDispositionForceImageSectionCheck = 0x4;
 const ULONG kDispositionIgnoreReadOnly = 0x10;
+
+// How a volume says that it lacks the new class or one of its flags: older
+// Windows and Wine 8, the network redirector and other file systems,
+// some servers.
+bool LacksPosixDisposition(NTSTATUS status)
+{
+    return status == kStatusInvalidInfoClass || status == kStatusNotImplemented ||
+           status == kStatusInvalidParameter || status == kStatusNotSupported ||
+           status == kStatusInvalidDeviceRequest || status == kStatusInvalidLevel;
+}
 
 // Marks what handle holds for deletion. The POSIX disposition (Windows 10
 // 1607 on, NTFS) takes the name away at once, even while another program
 // holds the file open with FILE_SHARE_DELETE; the old one leaves the name,
-// and so a folder that cannot go, until the last handle closes. Older
-// Windows, other file systems and Wine 8 refuse the new class.
+// and so a folder that cannot go, until the last handle closes. Volumes
+// that lack the new class get the old one from then on.
 // ignoreReadOnly lets a read-only file go too, where Windows can (1809 on).
-NTSTATUS MarkForDeletion(HANDLE handle, bool ignoreReadOnly)
+NTSTATUS MarkForDeletion(HANDLE handle, bool ignoreReadOnly, VolumeAnswer* volume)
 {
-    if (gDisposition != Disposition::kLegacy) {
+    if (volume->disposition != Disposition::kLegacy) {
+        // The image check, as DeleteFileW asks it: Windows refuses a running
+        // program's file (STATUS_CANNOT_DELETE) rather than unlink it.
         ULONG flags = kDispositionDelete | kDispositionPosixSemantics |
+                      kDispositionForceImageSectionCheck |
                       (ignoreReadOnly ? kDispositionIgnoreReadOnly : 0);
         NTSTATUS status = SetInformation(handle, &flags, sizeof(flags), kFileDispositionInformationEx);
-        if (status != kStatusInvalidInfoClass && status != kStatusNotImplemented &&
-            status != kStatusInvalidParameter) {
-            gDisposition = Disposition::kPosix;
+        if (!LacksPosixDisposition(status)) {
+            volume->disposition = Disposition::kPosix;
             return status;
         }
-        gDisposition = Disposition::kLegacy;
+        volume->disposition = Disposition::kLegacy;
     }
     FILE_DISPOSITION_INFORMATION disposition;
     disposition.DoDeleteFile = TRUE;
     return SetInformation(handle, &disposition, sizeof(disposition), FileDispositionInformation);
 }
 
-// Clears the read-only attribute of what handle holds, as the shell does
-// before it deletes, keeping the attributes it has (as attributes tells).
-bool ClearReadOnly(HANDLE handle, DWORD attributes)
+NTSTATUS MarkForDeletion(HANDLE handle, bool ignoreReadOnly)
 {
-    const DWORD settable = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
-                           FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    return MarkForDeletion(handle, ignoreReadOnly, AnswerOf(handle));
+}
+
+// Sets the attributes of what handle holds that a program may set, as
+// attributes lists them, leaving its times as they are.
+bool SetAttributes(HANDLE handle, DWORD attributes)
+{
+    const DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                           FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY |
+                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     FILE_BASIC_INFORMATION basic;
     ZeroMemory(&basic, sizeof(basic));  // zero times: left as they are
     basic.FileAttributes = attributes & settable;
@@ -212,11 +273,27 @@ bool ClearReadOnly(HANDLE handle, DWORD attributes)
     return Succeeded(SetInformation(handle, &basic, sizeof(basic), FileBasicInformation));
 }
 
+// Clears the read-only attribute, as the shell does before it deletes,
+// keeping the others (as attributes tells them).
+bool ClearReadOnly(HANDLE handle, DWORD attributes)
+{
+    return SetAttributes(handle, attributes & ~FILE_ATTRIBUTE_READONLY);
+}
+
+// Puts back the attributes a failed deletion cleared, keeping its error.
+void PutBackAttributes(HANDLE handle, DWORD attributes)
+{
+    const DWORD error = GetLastError();
+    SetAttributes(handle, attributes);
+    SetLastError(error);
+}
+
 }  // namespace
 
 bool HeldFolder::Hold(const wchar_t* path, bool removable)
 {
     handle_.Reset();
+    volume_ = nullptr;
     DWORD access = kHoldAccess | (removable ? kRemoveAccess : 0);
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
     HANDLE folder = CreateFileW(path, access, kHoldSharing, nullptr, OPEN_EXISTING, flags, nullptr);
@@ -238,6 +315,7 @@ bool HeldFolder::Hold(const wchar_t* path, bool removable)
 bool HeldFolder::HoldChild(const HeldFolder& parent, const wchar_t* name, const wchar_t* path)
 {
     handle_.Reset();
+    volume_ = nullptr;
     if (Native() == nullptr)
         return false;
     if (!IsPlainName(name)) {
@@ -438,11 +516,16 @@ bool HeldFolder::DeleteFile(const wchar_t* name, DWORD listedAttributes, bool cl
         return false;
     }
     const bool clear = clearReadOnly && (listedAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+    // A file is on its folder's volume, asked once: on a server each
+    // question is a round trip.
+    if (volume_ == nullptr)
+        volume_ = AnswerOf(handle_.Get());
+    VolumeAnswer* volume = volume_;
     UniqueHandle file;
     // The old disposition set at the open: the create checks what the mark
     // would (read-only, a running program's image) and fails the same way,
     // so nothing is left to fail unseen at the close.
-    if (gDisposition == Disposition::kLegacy && !clear) {
+    if (volume->disposition == Disposition::kLegacy && !clear) {
         NTSTATUS status = OpenRelative(handle_.Get(), name, DELETE, kFileSharing,
                                        FILE_NON_DIRECTORY_FILE | FILE_DELETE_ON_CLOSE, file.Receive());
         return status == kStatusDeletePending || Succeeded(status);  // already going
@@ -456,18 +539,24 @@ bool HeldFolder::DeleteFile(const wchar_t* name, DWORD listedAttributes, bool cl
     // Read-only as the listing showed it: cleared first where the mark
     // cannot ignore it, or once it turns out that it could not.
     bool cleared = false;
-    if (clear && gDisposition == Disposition::kLegacy) {
+    if (clear && volume->disposition == Disposition::kLegacy) {
         if (!ClearReadOnly(file.Get(), listedAttributes))
             return false;
         cleared = true;
     }
-    status = MarkForDeletion(file.Get(), clear);
+    status = MarkForDeletion(file.Get(), clear, volume);
     if (status == kStatusCannotDelete && clear && !cleared) {
         if (!ClearReadOnly(file.Get(), listedAttributes))
             return false;
-        status = MarkForDeletion(file.Get(), false);
+        cleared = true;
+        status = MarkForDeletion(file.Get(), false, volume);
     }
-    return Succeeded(status);
+    if (Succeeded(status))
+        return true;
+    // A file that stays keeps its read-only attribute.
+    if (cleared)
+        PutBackAttributes(file.Get(), listedAttributes);
+    return false;
 }
 
 // On its way out: marked for deletion (found so, or marked once more here)
@@ -535,13 +624,26 @@ bool HeldFolder::Remove(bool clearReadOnly, bool waitForPending)
     } else if (!removable_) {
         SetLastError(ERROR_ACCESS_DENIED);
     } else if (Native() != nullptr) {
-        // Read-only as the hold found it.
-        removed = (!clearReadOnly || (attributes_ & FILE_ATTRIBUTE_READONLY) == 0 ||
-                   ClearReadOnly(handle_.Get(), attributes_)) &&
+        // Read-only as the hold found it; so again when the folder stays.
+        const bool clear = clearReadOnly && (attributes_ & FILE_ATTRIBUTE_READONLY) != 0;
+        removed = (!clear || ClearReadOnly(handle_.Get(), attributes_)) &&
                   RemoveOnceEmpty(clearReadOnly, waitForPending);
+        if (!removed && clear)
+            PutBackAttributes(handle_.Get(), attributes_);
     }
     DWORD error = GetLastError();
     handle_.Reset();  // a folder marked for deletion goes when its last handle closes
     SetLastError(error);
     return removed;
+}
+
+void ReplaceFileCallsForTest(SetFileInformationCall setInformation, QueryVolumeCall queryVolume)
+{
+    gNativeLoaded = false;
+    Native();
+    if (setInformation != nullptr)
+        gNative.setInformation = setInformation;
+    if (queryVolume != nullptr)
+        gNative.queryVolume = queryVolume;
+    gVolumeCount = 0;
 }

@@ -5,9 +5,13 @@
 #pragma once
 
 #include <windows.h>
+#include <winternl.h>
 
 #include "system/bounded_string.h"
 #include "system/handles.h"
+
+// Which deletion mark a volume takes (held_folder.cpp).
+struct VolumeAnswer;
 
 // One entry as the listing of a held folder gives it.
 struct HeldEntry {
@@ -78,9 +82,20 @@ private:
     UniqueHandle above_[kMaxDepth];
     bool removable_ = false;
     DWORD attributes_ = 0;  // the folder's own, as the hold found them
+    VolumeAnswer* volume_ = nullptr;
     // Listing state: the last batch of entries and where we are in it.
     alignas(8) BYTE batch_[2048];
     ULONG next_ = 0;
     bool batchValid_ = false;
     bool started_ = false;
 };
+
+// The two native calls a test may stand in for: Wine answers the POSIX
+// disposition with "not implemented" alone, so tests play volumes that
+// answer otherwise. Null puts ntdll's back; either way every volume's
+// answer is forgotten.
+typedef NTSTATUS(NTAPI* SetFileInformationCall)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
+                                                FILE_INFORMATION_CLASS);
+typedef NTSTATUS(NTAPI* QueryVolumeCall)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
+                                         FS_INFORMATION_CLASS);
+void ReplaceFileCallsForTest(SetFileInformationCall setInformation, QueryVolumeCall queryVolume);

@@ -87,7 +87,46 @@ bool TokenUserSid(HANDLE token, wchar_t* sid)
     return fits;
 }
 
+const DWORD kNoSession = 0xFFFFFFFF;
+
+bool IsExplorerIn(const PROCESSENTRY32W& entry, DWORD session)
+{
+    DWORD its = kNoSession;
+    return lstrcmpiW(entry.szExeFile, L"explorer.exe") == 0 &&
+           Sessions().processSession(entry.th32ProcessID, &its) && its == session;
+}
+
+// Whether the listing has an explorer.exe in session.
+bool HasExplorerIn(HANDLE snapshot, DWORD session)
+{
+    PROCESSENTRY32W entry;
+    ZeroMemory(&entry, sizeof(entry));
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (IsExplorerIn(entry, session))
+            return true;
+    }
+    return false;
+}
+
+// The session whose desktop is the user's: this process's own, or where
+// that has no shell (started from another session, or as a service), the
+// one at the physical console. Never any other: its user is a bystander.
+DWORD DesktopSession(HANDLE snapshot)
+{
+    DWORD own = kNoSession;
+    if (Sessions().processSession(GetCurrentProcessId(), &own) && HasExplorerIn(snapshot, own))
+        return own;
+    return Sessions().consoleSession();  // kNoSession while no one is attached
+}
+
 }  // namespace
+
+SessionCalls& Sessions()
+{
+    static SessionCalls calls = {ProcessIdToSessionId, WTSGetActiveConsoleSessionId};
+    return calls;
+}
 
 DWORD OpenInteractiveUserToken(UniqueHandle& token)
 {
@@ -101,14 +140,18 @@ DWORD OpenInteractiveUserToken(UniqueHandle& token)
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, ownToken.Receive()))
         return 0;
 
+    // Telling another account's process's session needs query rights on it
+    // (documented for ProcessIdToSessionId), as opening its token does.
     DebugPrivilege debug;
+    const DWORD session = DesktopSession(snapshot.Get());
+    if (session == kNoSession)
+        return 0;
     PROCESSENTRY32W entry;
     ZeroMemory(&entry, sizeof(entry));
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
          more = Process32NextW(snapshot.Get(), &entry)) {
-        if (lstrcmpiW(entry.szExeFile, L"explorer.exe") == 0 &&
-            OpenProcessUserToken(entry.th32ProcessID, token))
+        if (IsExplorerIn(entry, session) && OpenProcessUserToken(entry.th32ProcessID, token))
             return 0;
     }
     token.Reset();

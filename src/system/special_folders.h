@@ -8,7 +8,7 @@
 // backslash does not fit.
 DWORD GetSpecialFolderPath(wchar_t* buffer, int csidl);
 
-// Fill buffer (260 units) with a folder of the user owning the first
+// Fill buffer (260 units) with a folder of the user owning the desktop's
 // explorer.exe, no trailing backslash; empty when there is none. The
 // roaming application data, and the local one that stays on this PC.
 DWORD GetInteractiveUserAppData(wchar_t* buffer);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -25,9 +27,7 @@ std::wstring ClassKey(const wchar_t* id)
 
 std::wstring DataFolder(const wchar_t* name)
 {
-    std::wstring base = IsWindowsXP() ? L"C:\\Documents and Settings\\All Users\\Application Data"
-                                      : L"C:\\ProgramData";
-    return base + L"\\" + name;
+    return ShellFolder(CSIDL_COMMON_APPDATA) + L"\\" + name;
 }
 
 // The lines of the log from the first one equal to from, count of them.

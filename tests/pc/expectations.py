@@ -121,7 +121,7 @@ def expectations(kind, options, before):
             must_remove += ["ProgramData/Kestrix", "users/%s/AppData/Roaming/Kestrix"]
 
     if not skip_desktop:
-        data = "Documents and Settings/All Users/Application Data" if kind == "winxp" else "ProgramData"
+        data = "ProgramData"  # the all-users application data in every Wine prefix
         for cid in DESKTOP_IDS:
             may_remove.append(r"^HKLM\\Software\\Classes\\(Wow6432Node\\)?CLSID\\" + re.escape(cid) + r"(\\|$)")
         may_remove.append(r"^HKCU\\Software\\LowRegistry\\(Pyrewick|tarn\.exe|tarn-checkstate\.exe)$")

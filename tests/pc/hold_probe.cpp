@@ -5,6 +5,9 @@
 // sharing read and write, and delete too when asked, then TAG-ready is set.
 // With WATCHED paths the file is let go one second after the last of them
 // is gone; without, at TAG-stop, which also ends the probe.
+//   hold_probe.exe TAG mutex NAME
+// holds the mutex NAME instead, as a running installation holds its own,
+// until TAG-stop.
 #include <windows.h>
 
 #include <string>
@@ -31,6 +34,16 @@ int wmain(int argc, wchar_t** argv)
     HANDLE stop = OpenEventW(SYNCHRONIZE, FALSE, (tag + L"-stop").c_str());
     if (ready == nullptr || stop == nullptr)
         return 3;
+    if (lstrcmpW(argv[2], L"mutex") == 0) {
+        HANDLE mutex = CreateMutexW(nullptr, TRUE, argv[3]);
+        if (mutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS)
+            return 4;
+        SetEvent(ready);
+        WaitForSingleObject(stop, 60000);
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+        return 0;
+    }
     DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
     if (lstrcmpW(argv[2], L"delete") == 0)
         sharing |= FILE_SHARE_DELETE;

@@ -327,11 +327,11 @@ const wchar_t kUserShellFolders[] =
 const wchar_t kShellFolders[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
-void PutValue(const wchar_t* path, const std::wstring& name, bool present,
+void PutValue(HKEY root, const wchar_t* path, const std::wstring& name, bool present,
               const std::wstring& data, DWORD type)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(root, path, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
         return;
     if (present)
         RegSetValueExW(key, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
@@ -343,18 +343,18 @@ void PutValue(const wchar_t* path, const std::wstring& name, bool present,
 
 }  // namespace
 
-ShellFolderRedirect::ShellFolderRedirect(const std::wstring& name, const std::wstring& path)
-    : name_(name)
+ShellFolderRedirect::ShellFolderRedirect(const std::wstring& name, const std::wstring& path, HKEY root)
+    : root_(root), name_(name)
 {
-    hadUser_ = ReadStringValue(HKEY_CURRENT_USER, kUserShellFolders, name, &user_, 0, &userType_);
-    hadShell_ = ReadStringValue(HKEY_CURRENT_USER, kShellFolders, name, &shell_, 0, &shellType_);
-    PutValue(kUserShellFolders, name, true, path, REG_EXPAND_SZ);
+    hadUser_ = ReadStringValue(root_, kUserShellFolders, name, &user_, 0, &userType_);
+    hadShell_ = ReadStringValue(root_, kShellFolders, name, &shell_, 0, &shellType_);
+    PutValue(root_, kUserShellFolders, name, true, path, REG_EXPAND_SZ);
 }
 
 ShellFolderRedirect::~ShellFolderRedirect()
 {
-    PutValue(kUserShellFolders, name_, hadUser_, user_, userType_);
-    PutValue(kShellFolders, name_, hadShell_, shell_, shellType_);
+    PutValue(root_, kUserShellFolders, name_, hadUser_, user_, userType_);
+    PutValue(root_, kShellFolders, name_, hadShell_, shell_, shellType_);
 }
 
 bool SetDwordValue(HKEY root, const std::wstring& path, const std::wstring& name, DWORD data,

@@ -65,15 +65,18 @@ void DeleteKeyForTest(HKEY root, const std::wstring& path, REGSAM view = 0);
 REGSAM NativeView();
 
 // Points one of this user's shell folders ("Templates", "AppData", "Local
-// AppData") at path while it lives; puts back what the shell had after.
+// AppData"), or with HKEY_LOCAL_MACHINE one of the machine's ("Common
+// AppData"), at path while it lives; puts back what the shell had after.
 class ShellFolderRedirect {
 public:
-    ShellFolderRedirect(const std::wstring& name, const std::wstring& path);
+    ShellFolderRedirect(const std::wstring& name, const std::wstring& path,
+                        HKEY root = HKEY_CURRENT_USER);
     ~ShellFolderRedirect();
     ShellFolderRedirect(const ShellFolderRedirect&) = delete;
     ShellFolderRedirect& operator=(const ShellFolderRedirect&) = delete;
 
 private:
+    HKEY root_;
     std::wstring name_;
     bool hadUser_, hadShell_;
     std::wstring user_, shell_;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
+
 #include <string>
 #include <vector>
 
@@ -44,9 +46,7 @@ std::wstring PolicyKey()
 
 std::wstring DataFolder(DesktopComponent component)
 {
-    return std::wstring(IsWindowsXP() ? L"C:\\Documents and Settings\\All Users\\Application Data"
-                                      : L"C:\\ProgramData") +
-           (component == kHld ? L"\\Halcyra" : L"\\Pyrewick");
+    return ShellFolder(CSIDL_COMMON_APPDATA) + (component == kHld ? L"\\Halcyra" : L"\\Pyrewick");
 }
 
 // Opened as a running program holds a file: no sharing at all.
@@ -231,6 +231,29 @@ TEST_F(DesktopComponents, BothFullyInstalledAreRemovedThenNotInstalled)
     EXPECT_EQ(Lines({L"", L"HLD not installed", L"Pyrewick not installed"}), Log());
 }
 
+// Windows on another drive, or an XP whose all-users folder has another
+// name: the data folders are where the shell says, and the usual place is
+// left alone.
+TEST_F(DesktopComponents, DataFoldersFollowTheAllUsersFolder)
+{
+    FillFolder(DataFolder(kPw));
+    const std::wstring allUsers = MakeScratchFolder(L"all-users");
+    folders_.push_back(allUsers);
+    {
+        ShellFolderRedirect machine(L"Common AppData", allUsers, HKEY_LOCAL_MACHINE);
+        ASSERT_EQ(allUsers, ShellFolder(CSIDL_COMMON_APPDATA));
+        FillFolder(allUsers + L"\\Halcyra");
+        FillFolder(allUsers + L"\\Pyrewick");
+        Run();
+    }
+    EXPECT_EQ(Lines({L"", L"Uninstalling HLD... ", L"HLD Uninstallation Successful",
+                     L"Uninstalling Pyrewick... ", L"Pyrewick Uninstallation Successful"}),
+              Log());
+    EXPECT_FALSE(Exists(allUsers + L"\\Halcyra"));
+    EXPECT_FALSE(Exists(allUsers + L"\\Pyrewick"));
+    EXPECT_TRUE(Exists(DataFolder(kPw) + L"\\settings.ini"));
+}
+
 TEST_F(DesktopComponents, ClassKeyInTheOtherViewIsNeitherProbedNorDeleted)
 {
     Register(kHld, true);
@@ -357,7 +380,7 @@ TEST_F(DesktopComponents, FullRemovalCalledDirectly)
     // Registered, data folder already gone: a success.
     Register(kPw);
     InstallRegistryLeftovers();
-    RemoveDesktopComponent(state_, kPw, IsWindowsXP());
+    RemoveDesktopComponent(state_, kPw);
     EXPECT_EQ(Lines({L"", L"PW Uninstallation Successful"}), Log());
     EXPECT_FALSE(Registered(kPw));
     ExpectRegistryLeftovers(true);
@@ -366,7 +389,7 @@ TEST_F(DesktopComponents, FullRemovalCalledDirectly)
     ClearLog();
     MakeKey(HKEY_CURRENT_USER, kLowRegistry + L"tarn.exe", 0);
     FillFolder(DataFolder(kHld));
-    RemoveDesktopComponent(state_, kHld, IsWindowsXP());
+    RemoveDesktopComponent(state_, kHld);
     EXPECT_EQ(Lines({L""}), Log());
     EXPECT_TRUE(Has(HKEY_CURRENT_USER, kLowRegistry + L"tarn.exe"));
     EXPECT_TRUE(Exists(DataFolder(kHld) + L"\\settings.ini"));

@@ -7,9 +7,58 @@
 #include "system/bounded_string.h"
 #include "system/file_removal.h"
 #include "system/handles.h"
+#include "system/held_folder.h"
 #include "system/responsiveness.h"
+#include "system/system_exports.h"
 
 namespace {
+
+// Volumes as Wine cannot have them. Each answers the POSIX disposition
+// with posixAnswer, or where that is 0 as Windows does, deleting with the
+// old mark, which Wine has; refuse makes every mark that is tried fail as
+// a running program's image does. The volume serial number is volume's.
+struct FakeVolume {
+    ULONG volume;
+    NTSTATUS posixAnswer;
+    bool refuse;
+};
+FakeVolume gFake;
+std::vector<ULONG> gPosixFlags;  // each POSIX mark asked, its flags
+const FILE_INFORMATION_CLASS kDispositionEx = static_cast<FILE_INFORMATION_CLASS>(64);
+const NTSTATUS kCannotDelete = static_cast<NTSTATUS>(0xC0000121L);
+
+SetFileInformationCall RealSetInformation()
+{
+    return LookUpExport<SetFileInformationCall>(L"ntdll", "NtSetInformationFile");
+}
+
+NTSTATUS NTAPI FakeSetInformation(HANDLE file, PIO_STATUS_BLOCK io, PVOID information, ULONG size,
+                                  FILE_INFORMATION_CLASS kind)
+{
+    if (kind == kDispositionEx) {
+        gPosixFlags.push_back(*static_cast<ULONG*>(information));
+        if (gFake.posixAnswer != 0)
+            return gFake.posixAnswer;
+    }
+    if ((kind == kDispositionEx || kind == FileDispositionInformation) && gFake.refuse)
+        return kCannotDelete;
+    if (kind == kDispositionEx) {
+        FILE_DISPOSITION_INFORMATION disposition = {TRUE};
+        return RealSetInformation()(file, io, &disposition, sizeof(disposition),
+                                    FileDispositionInformation);
+    }
+    return RealSetInformation()(file, io, information, size, kind);
+}
+
+NTSTATUS NTAPI FakeQueryVolume(HANDLE file, PIO_STATUS_BLOCK io, PVOID information, ULONG size,
+                               FS_INFORMATION_CLASS kind)
+{
+    QueryVolumeCall real = LookUpExport<QueryVolumeCall>(L"ntdll", "NtQueryVolumeInformationFile");
+    NTSTATUS status = real(file, io, information, size, kind);
+    if (kind == FileFsVolumeInformation)
+        static_cast<FILE_FS_VOLUME_INFORMATION*>(information)->VolumeSerialNumber = gFake.volume;
+    return status;
+}
 
 bool IsLinkEntry(const std::wstring& path)
 {
@@ -141,6 +190,60 @@ TEST_F(FileRemoval, ShellDeleteRemovesTreeWithReadOnlyAndHiddenFiles)
 
     // Nothing changed under the deletion: a plain failure, not an abort.
     EXPECT_EQ(kShellFailed, DeleteTreeViaShell(Path(L"missing").c_str()));
+}
+
+// Every volume gets the POSIX mark, with the image check, until it
+// answers that it lacks it; from then on that volume alone gets the old
+// one. A file whose mark is refused keeps its read-only attribute.
+TEST_F(FileRemoval, ShellDeleteMarksAsEachVolumeAnswers)
+{
+    const struct {
+        const char* volume;
+        FakeVolume fake;
+        bool posix;
+    } cases[] = {
+        {"not supported", {1, static_cast<NTSTATUS>(0xC00000BBL), false}, false},
+        {"POSIX", {2, 0, false}, true},
+        {"invalid device request", {3, static_cast<NTSTATUS>(0xC0000010L), false}, false},
+        {"invalid level", {4, static_cast<NTSTATUS>(0xC0000148L), false}, false},
+        {"not implemented", {5, static_cast<NTSTATUS>(0xC0000002L), false}, false},
+        {"POSIX, refused", {6, 0, true}, true},
+        {"old, refused", {7, static_cast<NTSTATUS>(0xC0000002L), true}, false},
+    };
+    struct Restore {
+        ~Restore() { ReplaceFileCallsForTest(nullptr, nullptr); }
+    } restore;
+    ReplaceFileCallsForTest(FakeSetInformation, FakeQueryVolume);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.volume);
+        const std::wstring tree = Path(L"volume");
+        ASSERT_TRUE(MakeFolders(tree + L"\\sub"));
+        MakeFile(tree + L"\\plain.txt");
+        MakeFile(tree + L"\\sub\\inner.txt");
+        MakeFile(tree + L"\\readonly.txt", FILE_ATTRIBUTE_READONLY);
+        gFake = c.fake;
+        gPosixFlags.clear();
+
+        const int result = DeleteTreeViaShell(tree.c_str());
+        for (ULONG flags : gPosixFlags)
+            EXPECT_EQ(0x7u, flags & 0x7u);  // delete, POSIX, image check
+        if (c.posix) {
+            EXPECT_LE(3u, gPosixFlags.size());  // one for each file at least
+        } else {
+            EXPECT_EQ(1u, gPosixFlags.size());
+        }
+        if (!c.fake.refuse) {
+            EXPECT_EQ(kShellDeleted, result);
+            EXPECT_FALSE(Exists(tree));
+            continue;
+        }
+        EXPECT_EQ(kShellFailed, result);
+        EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY),
+                  GetFileAttributesW((tree + L"\\readonly.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+        gFake.refuse = false;
+        ASSERT_TRUE(SetFileAttributesW((tree + L"\\readonly.txt").c_str(), FILE_ATTRIBUTE_NORMAL));
+        RemoveTestTree(tree);
+    }
 }
 
 TEST_F(FileRemoval, ShellDeleteNeverCutsAPath)

@@ -8,6 +8,7 @@
 #include "support/packages.h"
 #include "support/test_support.h"
 #include "system/cleanup_state.h"
+#include "system/handles.h"
 #include "system/responsiveness.h"
 
 namespace {
@@ -58,6 +59,58 @@ std::vector<size_t> gTurns;
 void RecordTurn()
 {
     gTurns.push_back(gTurnRecorder->removals.size());
+}
+
+// A second process holding the installer's mutex, as an installation
+// running elsewhere does, until it is let go.
+class InstallerMutexHolder {
+public:
+    InstallerMutexHolder()
+    {
+        std::wstring tag = L"hs-mutex-probe-" + std::to_wstring(GetCurrentProcessId());
+        *ready_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-ready").c_str());
+        *stop_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-stop").c_str());
+        std::wstring program = UnixToWindowsPath(Narrow(EnvironmentValue(L"HS_BUILD_DIR"))) +
+                               L"\\tests\\pc\\hold_probe.exe";
+        std::wstring line = L"hold_probe " + tag + L" mutex Global\\_MSIExecute";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION started = {};
+        if (CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                           &startup, &started)) {
+            *process_.Receive() = started.hProcess;
+            CloseHandle(started.hThread);
+        }
+    }
+    ~InstallerMutexHolder() { LetGo(); }
+    bool Holding()
+    {
+        HANDLE waits[] = {ready_.Get(), process_.Get()};
+        return process_.IsValid() && WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
+    }
+    void LetGo()
+    {
+        SetEvent(stop_.Get());
+        WaitForSingleObject(process_.Get(), 30000);
+    }
+
+private:
+    UniqueHandle ready_, stop_, process_;
+};
+
+// Lets the holder go at the window's fifth turn, noting how many removals
+// had been attempted by then.
+InstallerMutexHolder* gHolder = nullptr;
+const InstallerRecorder* gRecorder = nullptr;
+size_t gRemovalsWhileHeld = 0;
+int gTurnsHeld = 0;
+void LetGoAtFifthTurn()
+{
+    if (gHolder == nullptr || ++gTurnsHeld < 5)
+        return;
+    gRemovalsWhileHeld = gRecorder->removals.size();
+    gHolder->LetGo();
+    gHolder = nullptr;
 }
 
 class ProductRemoval : public testing::Test {
@@ -221,6 +274,45 @@ TEST_F(ProductRemoval, AnotherInstallationIsWaitedFor)
             ExpectRemovalCall(call, package, primary ? INSTALLUILEVEL_BASIC : INSTALLUILEVEL_NONE);
         EXPECT_GE(elapsed, 3 * 200u);
         EXPECT_FALSE(IsInstalled(package));
+    }
+}
+
+// While another process holds the installer's mutex the installer is not
+// called at all; once it is let go the removal goes ahead, and held
+// throughout, the product fails as busy when the run's time is spent.
+TEST_F(ProductRemoval, HeldInstallerIsNeverCalled)
+{
+    const struct {
+        const TestPackage& package;
+        bool primary;
+        bool letGo;
+    } cases[] = {{kSuiteAgent, false, true}, {kSuitePrimary, true, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.primary ? "primary, held throughout" : "ordinary, let go");
+        ASSERT_EQ(0u, Install(c.package));
+        ShortBusyWait wait(50, c.letGo ? 60000 : 500);
+        InstallerMutexHolder holder;
+        ASSERT_TRUE(holder.Holding());
+        InstallerRecorder recorder;
+        gHolder = c.letGo ? &holder : nullptr;
+        gRecorder = &recorder;
+        gRemovalsWhileHeld = 99;
+        gTurnsHeld = 0;
+        SetResponsivenessHook(LetGoAtFifthTurn);
+        int result = RemoveProductEntry(EntryFor(c.package, c.primary), state);
+        SetResponsivenessHook(nullptr);
+
+        if (c.letGo) {
+            EXPECT_EQ(0u, gRemovalsWhileHeld);
+            EXPECT_EQ(0, result);
+            ASSERT_EQ(1u, recorder.removals.size());
+            ExpectRemovalCall(recorder.removals[0], c.package, INSTALLUILEVEL_NONE);
+            EXPECT_FALSE(IsInstalled(c.package));
+        } else {
+            EXPECT_EQ(static_cast<int>(kBusy), result);
+            EXPECT_TRUE(recorder.removals.empty());
+            EXPECT_TRUE(IsInstalled(c.package));
+        }
     }
 }
 

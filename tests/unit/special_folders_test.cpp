@@ -9,6 +9,7 @@
 #include "support/test_support.h"
 #include "system/bounded_string.h"
 #include "system/held_folder.h"
+#include "system/interactive_user.h"
 #include "system/special_folders.h"
 #include "system/user_folders.h"
 
@@ -28,6 +29,19 @@ bool IsExplorerRunning()
         found = lstrcmpiW(entry.szExeFile, L"explorer.exe") == 0;
     CloseHandle(snapshot);
     return found;
+}
+
+// Sessions as Wine cannot have them: this process in one, every other
+// process in another, and the console attached to a third.
+DWORD gOwnSession, gOthersSession, gConsoleSession;
+BOOL WINAPI FakeProcessSession(DWORD processId, DWORD* session)
+{
+    *session = processId == GetCurrentProcessId() ? gOwnSession : gOthersSession;
+    return TRUE;
+}
+DWORD WINAPI FakeConsoleSession()
+{
+    return gConsoleSession;
 }
 
 bool EndsInOneBackslash(const std::wstring& path)
@@ -104,25 +118,50 @@ TEST(SpecialFolders, InteractiveUserAppData)
     ASSERT_TRUE(IsExplorerRunning());
 
     const struct {
+        const char* sessions;
+        bool faked;
+        DWORD own, others, console;
+        bool found;
+    } sessions[] = {
+        {"as they are", false, 0, 0, 0, true},
+        {"the shell in ours, the console elsewhere", true, 2, 2, 7, true},
+        {"no shell in ours: the console's", true, 3, 2, 2, true},
+        // The shell of a session neither ours nor the console's is a
+        // bystander's.
+        {"the shell in another session only", true, 1, 2, 1, false},
+    };
+    const struct {
         DWORD (*lookUp)(wchar_t*);
         int csidl;
     } folders[] = {{GetInteractiveUserAppData, CSIDL_APPDATA},
                    {GetInteractiveUserLocalAppData, CSIDL_LOCAL_APPDATA}};
-    for (const auto& folder : folders) {
-        SCOPED_TRACE(folder.csidl);
-        wchar_t buffer[kPathUnits];
-        for (size_t i = 0; i < kPathUnits; ++i)
-            buffer[i] = L'x';
-        // The status is 0 whether or not a user was found: the path answers.
-        folder.lookUp(buffer);
-        ASSERT_NE(buffer + kPathUnits, std::find(buffer, buffer + kPathUnits, L'\0'));
-        std::wstring path = buffer;
-        ASSERT_FALSE(path.empty());
-        EXPECT_NE(L'\\', path[path.size() - 1]) << Narrow(path);
-        // Every process here runs as the one user, so the shell's answer for
-        // the caller is the answer for the user owning explorer.exe.
-        EXPECT_EQ(0, lstrcmpiW(ShellFolder(folder.csidl).c_str(), path.c_str())) << Narrow(path);
-        EXPECT_TRUE(IsFolder(path)) << Narrow(path);
+    const SessionCalls real = Sessions();
+    for (const auto& session : sessions) {
+        for (const auto& folder : folders) {
+            SCOPED_TRACE(session.sessions);
+            SCOPED_TRACE(folder.csidl);
+            if (session.faked)
+                Sessions() = {FakeProcessSession, FakeConsoleSession};
+            gOwnSession = session.own;
+            gOthersSession = session.others;
+            gConsoleSession = session.console;
+            wchar_t buffer[kPathUnits];
+            for (size_t i = 0; i < kPathUnits; ++i)
+                buffer[i] = L'x';
+            // The status is 0 whether or not a user was found: the path answers.
+            folder.lookUp(buffer);
+            Sessions() = real;
+            ASSERT_NE(buffer + kPathUnits, std::find(buffer, buffer + kPathUnits, L'\0'));
+            std::wstring path = buffer;
+            ASSERT_EQ(session.found, !path.empty());
+            if (!session.found)
+                continue;
+            EXPECT_NE(L'\\', path[path.size() - 1]) << Narrow(path);
+            // Every process here runs as the one user, so the shell's answer for
+            // the caller is the answer for the user owning explorer.exe.
+            EXPECT_EQ(0, lstrcmpiW(ShellFolder(folder.csidl).c_str(), path.c_str())) << Narrow(path);
+            EXPECT_TRUE(IsFolder(path)) << Narrow(path);
+        }
     }
 }
 
