@@ -16,6 +16,7 @@
 #include "system/cleanup_state.h"
 #include "system/console_output.h"
 #include "system/file_removal.h"
+#include "system/held_folder.h"
 #include "system/responsiveness.h"
 #include "system/special_folders.h"
 
@@ -83,6 +84,7 @@ void RunCleanup(CleanupDialog& dialog)
     CleanupState& state = StateFor(dialog);
     ClearLog(dialog);
     StartBusyWaitBudget();
+    StartPendingWaitBudget();
 
     AppendLog(dialog, L"Starting Tessaline Manager Uninstallation Please wait .... ");
     // The window has its turn between steps, so that it shows the disabled

@@ -80,10 +80,12 @@ const DWORD kHoldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 // FILE_SHARE_DELETE fails with the same sharing violation.
 const DWORD kFileSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// How long a folder whose last entries are marked for deletion, but still
-// open in another program (a scanner, the indexer), is waited for.
+// How long folders whose last entries are marked for deletion, but still
+// open in another program (a scanner, the indexer), are waited for: in all,
+// in one run, since a user can hold such a name in every folder they make.
 const DWORD kPendingWaitMs = 5000;
 const DWORD kPendingPollMs = 50;
+DWORD gPendingWaited = 0;  // in this run
 
 bool IsRealFolder(DWORD attributes)
 {
@@ -383,32 +385,47 @@ HeldFolder::Leftovers HeldFolder::WhatIsLeft(bool clearReadOnly)
 
 // A name marked for deletion with the old disposition stays until its last
 // handle closes, and the folder cannot go before it: while only such names
-// are left, the removal waits for them, the window answering meanwhile.
-// It is marked again only once the listing shows nothing left: Wine 8 takes
-// a second mark of the same handle without looking, and the folder stays.
+// are left, the removal waits for them, the window answering meanwhile,
+// for what is left of the run's waiting time. It is marked again only once
+// the listing shows nothing left: Wine 8 takes a second mark of the same
+// handle without looking, and the folder stays.
 bool HeldFolder::RemoveOnceEmpty(bool clearReadOnly, bool waitForPending)
 {
+    if (Succeeded(MarkForDeletion(handle_.Get(), clearReadOnly)))
+        return true;
     const DWORD started = GetTickCount();
+    const DWORD allowed = kPendingWaitMs - gPendingWaited;
+    bool removed = false;
+    DWORD error = GetLastError();
     for (;;) {
-        if (Succeeded(MarkForDeletion(handle_.Get(), clearReadOnly)))
-            return true;
-        const DWORD error = GetLastError();
         Leftovers left = Leftovers::kStaying;
         if (error == ERROR_DIR_NOT_EMPTY && waitForPending)
             left = WhatIsLeft(clearReadOnly);
-        while (left == Leftovers::kGoing && GetTickCount() - started < kPendingWaitMs) {
+        while (left == Leftovers::kGoing && GetTickCount() - started < allowed) {
             Sleep(kPendingPollMs);
             KeepResponsive();
             left = WhatIsLeft(clearReadOnly);
         }
-        if (left != Leftovers::kNothing || GetTickCount() - started >= kPendingWaitMs) {
-            SetLastError(error);
-            return false;
-        }
+        if (left != Leftovers::kNothing || GetTickCount() - started >= allowed)
+            break;
         // Listed empty yet not removable: marked again at once, the window
         // having its turn, so that this cannot spin unanswering to the bound.
         KeepResponsive();
+        if (Succeeded(MarkForDeletion(handle_.Get(), clearReadOnly))) {
+            removed = true;
+            break;
+        }
+        error = GetLastError();
     }
+    const DWORD waited = GetTickCount() - started;
+    gPendingWaited += waited < allowed ? waited : allowed;
+    SetLastError(error);
+    return removed;
+}
+
+void StartPendingWaitBudget()
+{
+    gPendingWaited = 0;
 }
 
 bool HeldFolder::Remove(bool clearReadOnly, bool waitForPending)

@@ -46,9 +46,10 @@ public:
 
     // Removes the folder, which must be empty by now; the hold ends either
     // way. With waitForPending, while all that is left are names marked for
-    // deletion that another program still holds open, it waits for them for
-    // a few seconds, deleting again each file still listed (Wine 8 shows no
-    // sign of a pending deletion; Windows refuses to open such a name).
+    // deletion that another program still holds open, it waits for them,
+    // five seconds at most in all the run's removals, deleting again each
+    // file still listed (Wine 8 shows no sign of a pending deletion; Windows
+    // refuses to open such a name).
     bool Remove(bool clearReadOnly, bool waitForPending);
 
 private:
@@ -70,3 +71,6 @@ private:
     bool batchValid_ = false;
     bool started_ = false;
 };
+
+// Gives a new run the whole time to wait for names held elsewhere again.
+void StartPendingWaitBudget();

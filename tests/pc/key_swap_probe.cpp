@@ -9,6 +9,10 @@
 // probe sets TAG-ready; then it watches the keys in turn and, when one is
 // empty, deletes it and renames its link into its name. Each key's outcome
 // goes into the results: 1 for a swap, else the status that ended it.
+//   key_swap_probe.exe TAG feed KEY
+// Keeps creating HKEY_CURRENT_USER\KEY\Fed<n>, KEY itself again whenever it
+// has gone, from TAG-ready (set once one is made) until TAG-stop, or for a
+// minute at most.
 #include <windows.h>
 
 #include <cstdio>
@@ -52,6 +56,24 @@ LONG WaitUntilEmpty(HKEY key, HANDLE stop)
     }
 }
 
+int Feed(HANDLE ready, HANDLE stop, const std::wstring& key)
+{
+    const DWORD started = GetTickCount();
+    for (DWORD n = 0; GetTickCount() - started < 60000; ++n) {
+        wchar_t name[32];
+        swprintf(name, 32, L"\\Fed%08lu", static_cast<unsigned long>(n));
+        HKEY made = nullptr;
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, (key + name).c_str(), 0, nullptr, 0, KEY_READ,
+                            nullptr, &made, nullptr) == ERROR_SUCCESS) {
+            RegCloseKey(made);
+            SetEvent(ready);
+        }
+        if (n % 64 == 0 && WaitForSingleObject(stop, 0) == WAIT_OBJECT_0)
+            return 0;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -59,6 +81,11 @@ int wmain(int argc, wchar_t** argv)
     if (argc != 4)
         return 2;
     std::wstring tag = argv[1];
+    if (lstrcmpW(argv[2], L"feed") == 0) {
+        HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, (tag + L"-ready").c_str());
+        HANDLE stop = OpenEventW(SYNCHRONIZE, FALSE, (tag + L"-stop").c_str());
+        return ready == nullptr || stop == nullptr ? 3 : Feed(ready, stop, argv[3]);
+    }
     std::wstring parent = argv[2];
     DWORD count = static_cast<DWORD>(wcstoul(argv[3], nullptr, 10));
     HMODULE ntdll = GetModuleHandleW(L"ntdll");

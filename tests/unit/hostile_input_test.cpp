@@ -18,6 +18,7 @@
 #include "system/cleanup_state.h"
 #include "system/file_removal.h"
 #include "system/handles.h"
+#include "system/held_folder.h"
 #include "system/responsiveness.h"
 
 namespace {
@@ -219,28 +220,24 @@ struct HoldCase {
 
 // A second Windows process that holds file open, as a scanner does: with
 // delete shared, until a second after every watched path is gone; without,
+// until it is destroyed. Given only files, it holds each, delete shared,
 // until it is destroyed.
 class HoldProbe {
 public:
     HoldProbe(const std::wstring& file, bool sharesDelete, const std::vector<std::wstring>& watched)
     {
-        std::wstring tag = L"hs-hold-probe-" + std::to_wstring(GetCurrentProcessId());
-        *ready_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-ready").c_str());
-        *stop_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-stop").c_str());
-        std::wstring program = UnixToWindowsPath(Narrow(EnvironmentValue(L"HS_BUILD_DIR"))) +
-                               L"\\tests\\pc\\hold_probe.exe";
-        std::wstring line = L"hold_probe " + tag + (sharesDelete ? L" delete" : L" keep");
-        line += L" \"" + file + L"\"";
+        std::wstring arguments = (sharesDelete ? L" delete" : L" keep");
+        arguments += L" \"" + file + L"\"";
         for (const std::wstring& path : watched)
-            line += L" \"" + path + L"\"";
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION started = {};
-        if (CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                           &startup, &started)) {
-            *process_.Receive() = started.hProcess;
-            CloseHandle(started.hThread);
-        }
+            arguments += L" \"" + path + L"\"";
+        Start(arguments);
+    }
+    explicit HoldProbe(const std::vector<std::wstring>& files)
+    {
+        std::wstring arguments = L" delete-each";
+        for (const std::wstring& path : files)
+            arguments += L" \"" + path + L"\"";
+        Start(arguments);
     }
     ~HoldProbe()
     {
@@ -253,8 +250,27 @@ public:
         HANDLE waits[] = {ready_.Get(), process_.Get()};
         return process_.IsValid() && WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
     }
+    bool StillRunning() { return WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT; }
 
 private:
+    void Start(const std::wstring& arguments)
+    {
+        std::wstring tag = L"hs-hold-probe-" + std::to_wstring(GetCurrentProcessId());
+        *ready_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-ready").c_str());
+        *stop_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-stop").c_str());
+        std::wstring program = UnixToWindowsPath(Narrow(EnvironmentValue(L"HS_BUILD_DIR"))) +
+                               L"\\tests\\pc\\hold_probe.exe";
+        std::wstring line = L"hold_probe " + tag + arguments;
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION started = {};
+        if (CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                           &startup, &started)) {
+            *process_.Receive() = started.hProcess;
+            CloseHandle(started.hThread);
+        }
+    }
+
     UniqueHandle ready_, stop_, process_;
 };
 
@@ -375,9 +391,10 @@ TEST(HostileInput, UninstallListOfEveryValueType)
 TEST(HostileInput, TemporaryFolderPathsAtTheLimit)
 {
     std::wstring base = MakeScratchFolder(L"long-temp");
-    // The leftover paths are the folder as GetTempPathW gives it (with its
-    // backslash), another backslash and the name: 259 units fit, 260 and
-    // 261 do not, and nothing may be deleted at a path cut to fit.
+    // The leftover's path, as the folder GetTempPathW gives it (with its
+    // backslash), another backslash and the name, may pass 259 units: the
+    // leftover is deleted from the held folder all the same, and nothing
+    // at a path cut to fit.
     const wchar_t msiName[] = L"xpv.msi";
     for (size_t joined : {259u, 260u, 261u}) {
         SCOPED_TRACE(joined);
@@ -401,11 +418,28 @@ TEST(HostileInput, TemporaryFolderPathsAtTheLimit)
             CleanupState state{};
             EXPECT_EQ(kNotInstalled, RemoveEndpointManager(state));
         }
-        EXPECT_EQ(joined < 260, !Exists(folder + L"\\" + msiName));
+        EXPECT_FALSE(Exists(folder + L"\\" + msiName));
         if (cutIsOther) {
             EXPECT_EQ("someone else's", ReadWholeFile(cut));
         }
     }
+    RemoveTestTree(base);
+}
+
+// A temporary folder that is a link: the leftovers' names where it leads
+// are not the installer's leftovers, and stay.
+TEST(HostileInput, TemporaryFolderThatIsALink)
+{
+    std::wstring base = MakeScratchFolder(L"linked-temp");
+    ASSERT_TRUE(MakeFolders(base + L"\\elsewhere"));
+    ASSERT_TRUE(WriteTextFile(base + L"\\elsewhere\\xpv.msi", "someone else's"));
+    ASSERT_TRUE(MakeDirectoryLink(base + L"\\temp", base + L"\\elsewhere"));
+    {
+        TemporaryFolderOverride override(base + L"\\temp");
+        CleanupState state{};
+        EXPECT_EQ(kNotInstalled, RemoveEndpointManager(state));
+    }
+    EXPECT_EQ("someone else's", ReadWholeFile(base + L"\\elsewhere\\xpv.msi"));
     RemoveTestTree(base);
 }
 
@@ -531,5 +565,42 @@ TEST(HostileInput, AFileHeldElsewhereForAMoment)
         }
         RemoveTestTree(vendor);
     }
+    RemoveTestTree(base);
+}
+
+// Every folder of a tree holds a name that another program marked for
+// deletion and keeps open: the run waits for such names five seconds in
+// all, not five seconds a folder, and leaves the folders in place.
+TEST(HostileInput, ManyFoldersEachWithANameHeldElsewhere)
+{
+    const int kFolders = 20;  // five seconds each would be 100 s
+    std::wstring base = MakeScratchFolder(L"held-names");
+    std::wstring vendor = base + L"\\vendor";
+    std::vector<std::wstring> held, others;
+    for (int i = 0; i < kFolders; ++i) {
+        std::wstring folder = vendor + L"\\sub" + std::to_wstring(i);
+        ASSERT_TRUE(MakeFolders(folder));
+        held.push_back(folder + L"\\held.dat");
+        others.push_back(folder + L"\\other.txt");
+        ASSERT_TRUE(WriteTextFile(held.back(), "held"));
+        ASSERT_TRUE(WriteTextFile(others.back(), "other"));
+    }
+    StartPendingWaitBudget();
+    int result = 0;
+    DWORD elapsed = 0;
+    {
+        HoldProbe probe(held);
+        ASSERT_TRUE(probe.Holding());
+        DWORD started = GetTickCount();
+        result = DeleteTreeViaShell(vendor.c_str());
+        elapsed = GetTickCount() - started;
+        EXPECT_TRUE(probe.StillRunning()) << "the probe let the names go before the deletion ended";
+    }
+    EXPECT_EQ(kShellFailed, result);
+    EXPECT_TRUE(AllGone(others));
+    for (int i = 0; i < kFolders; ++i)
+        EXPECT_TRUE(IsFolder(vendor + L"\\sub" + std::to_wstring(i)));
+    EXPECT_LT(elapsed, 45000u) << "waited for every folder's names in turn";
+    StartPendingWaitBudget();  // for the tests after this one
     RemoveTestTree(base);
 }

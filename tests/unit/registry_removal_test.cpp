@@ -140,25 +140,18 @@ class KeySwapProbe {
 public:
     KeySwapProbe(const std::wstring& parent, DWORD count) : count_(count)
     {
-        std::wstring tag = L"hs-key-swap-probe-" + std::to_wstring(GetCurrentProcessId());
-        *ready_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-ready").c_str());
-        *stop_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-stop").c_str());
         *mapping_.Receive() = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                                 count * sizeof(DWORD), (tag + L"-results").c_str());
+                                                 count * sizeof(DWORD), (Tag() + L"-results").c_str());
         if (mapping_.IsValid())
             results_ = static_cast<DWORD*>(MapViewOfFile(mapping_.Get(), FILE_MAP_READ, 0, 0, 0));
-        std::wstring program = UnixToWindowsPath(Narrow(EnvironmentValue(L"HS_BUILD_DIR"))) +
-                               L"\\tests\\pc\\key_swap_probe.exe";
-        std::wstring line = L"key_swap_probe " + tag + L" \"" + parent + L"\" " +
-                            std::to_wstring(count);
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION started = {};
-        if (results_ != nullptr && CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE,
-                                                  0, nullptr, nullptr, &startup, &started)) {
-            *process_.Receive() = started.hProcess;
-            CloseHandle(started.hThread);
-        }
+        if (results_ != nullptr)
+            Start(L"\"" + parent + L"\" " + std::to_wstring(count));
+    }
+    // The feed mode instead: keeps adding subkeys to key, and key itself
+    // once it has gone.
+    explicit KeySwapProbe(const std::wstring& feedKey) : count_(0)
+    {
+        Start(L"feed \"" + feedKey + L"\"");
     }
     ~KeySwapProbe()
     {
@@ -186,7 +179,27 @@ public:
         return swapped;
     }
 
+    bool StillRunning() const { return WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT; }
+
 private:
+    static std::wstring Tag() { return L"hs-key-swap-probe-" + std::to_wstring(GetCurrentProcessId()); }
+    void Start(const std::wstring& arguments)
+    {
+        *ready_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (Tag() + L"-ready").c_str());
+        *stop_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (Tag() + L"-stop").c_str());
+        std::wstring program = UnixToWindowsPath(Narrow(EnvironmentValue(L"HS_BUILD_DIR"))) +
+                               L"\\tests\\pc\\key_swap_probe.exe";
+        std::wstring line = L"key_swap_probe " + Tag() + L" " + arguments;
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION started = {};
+        if (CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                           &startup, &started)) {
+            *process_.Receive() = started.hProcess;
+            CloseHandle(started.hThread);
+        }
+    }
+
     UniqueHandle ready_, stop_, mapping_, process_;
     DWORD* results_ = nullptr;
     DWORD count_;
@@ -307,6 +320,48 @@ TEST_F(SubkeyRemoval, KeyThatCannotBeDeletedLeavesThePassToEnd)
     EXPECT_EQ(Names({L"Kestrix.Locked"}), Left());
     EXPECT_EQ(Names({L"Sealed"}), Subkeys(HKEY_CURRENT_USER, Under(L"Kestrix.Locked").c_str()));
     AllowAllAccess(HKEY_CURRENT_USER, Under(L"Kestrix.Locked\\Sealed"));
+}
+
+void DeleteFedTree()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kParent, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return;
+    DeleteKeyTree(key, L"Kestrix VPN Client", 0);
+    RegCloseKey(key);
+}
+
+void SearchFedParent()
+{
+    DeleteSubkeysContaining(HKEY_CURRENT_USER, kParent, L"Kestrix");
+}
+
+// Another program that keeps adding keys below the key being deleted, and
+// that key again once it has gone, cannot keep the deletion going: it
+// returns while the program still adds them, and the rest stays.
+TEST_F(SubkeyRemoval, KeysAddedMeanwhileCannotKeepTheDeletionGoing)
+{
+    const struct {
+        const char* what;
+        void (*remove)();
+    } cases[] = {
+        {"a tree deleted by name", DeleteFedTree},
+        {"a tree found in its parent", SearchFedParent},
+    };
+    const std::wstring fed = L"Kestrix VPN Client";
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        Make(L"HsTestOther\\Settings");
+        Make(fed + L"\\Profiles\\Default");
+        {
+            KeySwapProbe feeder(Under(fed));
+            ASSERT_TRUE(feeder.WaitUntilReady());
+            test.remove();
+            EXPECT_TRUE(feeder.StillRunning()) << "the deletion lasted as long as the feeding";
+        }
+        EXPECT_EQ(Names({L"Settings"}), Subkeys(HKEY_CURRENT_USER, Under(L"HsTestOther").c_str()));
+        DeleteKeyForTest(HKEY_CURRENT_USER, Under(fed));
+    }
 }
 
 // A link found by name, or met below a found key, is deleted as a link:
