@@ -10,9 +10,9 @@
 // empty, deletes it and renames its link into its name. Each key's outcome
 // goes into the results: 1 for a swap, else the status that ended it.
 //   key_swap_probe.exe TAG feed KEY
-// Keeps creating HKEY_CURRENT_USER\KEY\Fed<n>, KEY itself again whenever it
-// has gone, from TAG-ready (set once one is made) until TAG-stop, or for a
-// minute at most.
+// Keeps HKEY_CURRENT_USER\KEY at 500 subkeys Fed<n> or more (up to 2000),
+// adding them as they go; TAG-ready is set once there are that many. Ends
+// at TAG-stop, after a minute, or once the key has gone.
 #include <windows.h>
 
 #include <cstdio>
@@ -56,21 +56,41 @@ LONG WaitUntilEmpty(HKEY key, HANDLE stop)
     }
 }
 
-int Feed(HANDLE ready, HANDLE stop, const std::wstring& key)
+// Keeps KEY at five hundred subkeys or more, so that a deletion that goes
+// on while the key has subkeys never sees it empty. Counting them takes
+// Wine a walk over them all, so it is done once every 64 turns.
+int Feed(HANDLE ready, HANDLE stop, const std::wstring& path)
 {
+    const DWORD kPopulation = 500;
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_READ | KEY_CREATE_SUB_KEY,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return 4;
     const DWORD started = GetTickCount();
-    for (DWORD n = 0; GetTickCount() - started < 60000; ++n) {
-        wchar_t name[32];
-        swprintf(name, 32, L"\\Fed%08lu", static_cast<unsigned long>(n));
-        HKEY made = nullptr;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, (key + name).c_str(), 0, nullptr, 0, KEY_READ,
-                            nullptr, &made, nullptr) == ERROR_SUCCESS) {
-            RegCloseKey(made);
-            SetEvent(ready);
+    DWORD made = 0;
+    bool full = false;
+    for (DWORD turn = 0; GetTickCount() - started < 60000; ++turn) {
+        if (turn % 64 == 0) {
+            if (WaitForSingleObject(stop, 0) == WAIT_OBJECT_0)
+                break;
+            DWORD subkeys = 0;
+            if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
+                                 nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                return 5;
+            if (subkeys >= kPopulation)
+                SetEvent(ready);
+            full = subkeys >= 4 * kPopulation;
         }
-        if (n % 64 == 0 && WaitForSingleObject(stop, 0) == WAIT_OBJECT_0)
-            return 0;
+        if (full)
+            continue;
+        wchar_t name[32];
+        swprintf(name, 32, L"Fed%08lu", static_cast<unsigned long>(made++));
+        HKEY fed = nullptr;
+        if (RegCreateKeyExW(key, name, 0, nullptr, 0, KEY_READ, nullptr, &fed, nullptr) != ERROR_SUCCESS)
+            return 6;  // the key has gone: the deletion outran the feeding
+        RegCloseKey(fed);
     }
+    RegCloseKey(key);
     return 0;
 }
 

@@ -147,8 +147,7 @@ public:
         if (results_ != nullptr)
             Start(L"\"" + parent + L"\" " + std::to_wstring(count));
     }
-    // The feed mode instead: keeps adding subkeys to key, and key itself
-    // once it has gone.
+    // The feed mode instead: keeps adding subkeys to key as they go.
     explicit KeySwapProbe(const std::wstring& feedKey) : count_(0)
     {
         Start(L"feed \"" + feedKey + L"\"");
@@ -336,9 +335,9 @@ void SearchFedParent()
     DeleteSubkeysContaining(HKEY_CURRENT_USER, kParent, L"Kestrix");
 }
 
-// Another program that keeps adding keys below the key being deleted, and
-// that key again once it has gone, cannot keep the deletion going: it
-// returns while the program still adds them, and the rest stays.
+// Another program that keeps adding keys below the key being deleted
+// cannot keep the deletion going: it returns while the program still adds
+// them, and the rest stays.
 TEST_F(SubkeyRemoval, KeysAddedMeanwhileCannotKeepTheDeletionGoing)
 {
     const struct {
