@@ -396,12 +396,14 @@ bool HeldFolder::RemoveOnceEmpty(bool clearReadOnly, bool waitForPending)
     const DWORD started = GetTickCount();
     const DWORD allowed = kPendingWaitMs - gPendingWaited;
     bool removed = false;
+    bool waited = false;  // only waiting takes from the run's time
     DWORD error = GetLastError();
     for (;;) {
         Leftovers left = Leftovers::kStaying;
         if (error == ERROR_DIR_NOT_EMPTY && waitForPending)
             left = WhatIsLeft(clearReadOnly);
         while (left == Leftovers::kGoing && GetTickCount() - started < allowed) {
+            waited = true;
             Sleep(kPendingPollMs);
             KeepResponsive();
             left = WhatIsLeft(clearReadOnly);
@@ -410,6 +412,7 @@ bool HeldFolder::RemoveOnceEmpty(bool clearReadOnly, bool waitForPending)
             break;
         // Listed empty yet not removable: marked again at once, the window
         // having its turn, so that this cannot spin unanswering to the bound.
+        waited = true;
         KeepResponsive();
         if (Succeeded(MarkForDeletion(handle_.Get(), clearReadOnly))) {
             removed = true;
@@ -417,8 +420,9 @@ bool HeldFolder::RemoveOnceEmpty(bool clearReadOnly, bool waitForPending)
         }
         error = GetLastError();
     }
-    const DWORD waited = GetTickCount() - started;
-    gPendingWaited += waited < allowed ? waited : allowed;
+    const DWORD elapsed = GetTickCount() - started;
+    if (waited)
+        gPendingWaited += elapsed < allowed ? elapsed : allowed;
     SetLastError(error);
     return removed;
 }
