@@ -49,6 +49,37 @@ void ShowLog(HWND pane, const wchar_t* text)
     UpdateWindow(pane);
 }
 
+// A file the log may replace: one plain file with one name, no folder and
+// no link, as the handle and, for Wine, which opens a link's target even
+// when asked for the link itself, the path show it.
+bool IsPlainFile(HANDLE file, const wchar_t* path)
+{
+    const DWORD refused = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(file, &info) || (info.dwFileAttributes & refused) != 0 ||
+        info.nNumberOfLinks != 1)
+        return false;
+    DWORD seen = GetFileAttributesW(path);
+    return seen != INVALID_FILE_ATTRIBUTES && (seen & refused) == 0;
+}
+
+// Opens the chosen file without writing through a link: a new file is
+// made; an existing one is emptied only once it shows itself a plain file,
+// through the handle that checked it. Not shared for deletion, its name
+// cannot be swapped meanwhile. FILE_FLAG_OPEN_REPARSE_POINT opens a link
+// itself (Windows' documented contract; Wine opens the target).
+bool OpenLogFile(const wchar_t* path, UniqueHandle& file)
+{
+    const DWORD access = GENERIC_WRITE | FILE_READ_ATTRIBUTES;
+    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+    *file.Receive() = CreateFileW(path, access, sharing, nullptr, CREATE_NEW, flags, nullptr);
+    if (file.IsValid() || GetLastError() != ERROR_FILE_EXISTS)
+        return file.IsValid();
+    *file.Receive() = CreateFileW(path, access, sharing, nullptr, OPEN_EXISTING, flags, nullptr);
+    return file.IsValid() && IsPlainFile(file.Get(), path) && SetEndOfFile(file.Get());
+}
+
 }  // namespace
 
 void AppendLog(CleanupDialog& dialog, const wchar_t* text)
@@ -111,9 +142,8 @@ void ChooseLogFile(HWND owner, CleanupDialog& dialog)
 
 void SaveLogToFile(const wchar_t* path, CleanupDialog& dialog)
 {
-    UniqueHandle file(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) {
+    UniqueHandle file;
+    if (!OpenLogFile(path, file)) {
         AppendLog(dialog, L"File to save log is not able to create");
         return;
     }

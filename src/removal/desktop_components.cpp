@@ -236,6 +236,7 @@ void CleanLowRegistry(HKEY key)
     if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeyCount, nullptr, nullptr, nullptr,
                          nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
         subkeyCount = 0;
+    DWORD deleted = 0;
     for (DWORD i = 0; i < subkeyCount; ++i) {
         KeepResponsive();
         wchar_t name[255];
@@ -245,7 +246,10 @@ void CleanLowRegistry(HKEY key)
         for (const wchar_t* vendorName : kLowRegistryNames) {
             if (wcscmp(name, vendorName) == 0 &&
                 DeleteKeyTree(key, name, ViewOf(kLowRegistryAccess)) == ERROR_SUCCESS) {
-                --i;  // the next subkey moved into this index
+                // The next subkey moved into this index; more deletions
+                // than there were keys mean someone is adding them.
+                if (++deleted <= subkeyCount)
+                    --i;
                 break;
             }
         }

@@ -2,8 +2,10 @@
 
 #include "system/bounded_string.h"
 #include "system/handles.h"
+#include "system/held_folder.h"
 #include "system/platform_probes.h"
 #include "system/responsiveness.h"
+#include "system/system_exports.h"
 
 const wchar_t kUninstallListKey[] = L"Software\\Kestrix\\XPV\\Uninstall";
 const wchar_t kEndpointControlName[] = L"Kestrix QUORVANE End Point Control";
@@ -15,12 +17,63 @@ const DWORD kMaxNameChars = 260;
 const DWORD kDataBytes = 520;
 const DWORD kOfferedDataBytes = 518;  // the last unit stays a terminator
 
-LONG OpenUninstallList(RegKey& key)
+LONG OpenUninstallList(RegKey& key, bool* userList)
 {
+    *userList = false;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallListKey, 0, ReadAccessMask(), key.Receive()) ==
         ERROR_SUCCESS)
         return ERROR_SUCCESS;
+    *userList = true;
     return RegOpenKeyExW(HKEY_CURRENT_USER, kUninstallListKey, 0, ReadAccessMask(), key.Receive());
+}
+
+// Whether the installer has the product installed in this context of the
+// user the run is. MsiGetProductInfoExW came with Windows Installer 3.0
+// (XP SP2); where it is missing, or gives any other answer than a definite
+// one, the product counts as installed for the machine, not for the user.
+enum class ContextAnswer { kInstalled, kNotThere, kUnsure };
+typedef UINT(WINAPI* ProductInfoExFn)(LPCWSTR, LPCWSTR, DWORD, LPCWSTR, LPWSTR, LPDWORD);
+// The installer's contexts (MSIINSTALLCONTEXT), which msi.h offers only
+// to programs for Windows Installer 3.0 and later.
+const DWORD kUserManaged = 1;
+const DWORD kUserUnmanaged = 2;
+const DWORD kMachine = 4;
+
+ContextAnswer InstalledIn(const wchar_t* productCode, DWORD context)
+{
+    ProductInfoExFn productInfo = LookUpExport<ProductInfoExFn>(L"msi", "MsiGetProductInfoExW");
+    if (productInfo == nullptr)
+        return ContextAnswer::kUnsure;
+    wchar_t state[8];
+    DWORD units = 8;
+    UINT status = productInfo(productCode, nullptr, context, L"State", state, &units);
+    if (status == ERROR_UNKNOWN_PRODUCT)
+        return ContextAnswer::kNotThere;
+    if (status == ERROR_SUCCESS && lstrcmpW(state, L"5") == 0)  // INSTALLSTATE_DEFAULT
+        return ContextAnswer::kInstalled;
+    return ContextAnswer::kUnsure;
+}
+
+// A list under HKEY_CURRENT_USER is the user's to write: a product it names
+// is theirs only when it is installed for them alone, never for the machine.
+bool IsThisUsersAlone(const wchar_t* productCode)
+{
+    return InstalledIn(productCode, kMachine) == ContextAnswer::kNotThere &&
+           (InstalledIn(productCode, kUserUnmanaged) == ContextAnswer::kInstalled ||
+            InstalledIn(productCode, kUserManaged) == ContextAnswer::kInstalled);
+}
+
+// A product the user's own list names but that is installed for more than
+// them is left installed, and the phase fails.
+int RemoveListedProduct(const ProductEntry& entry, bool userList, const CleanupState& state)
+{
+    if (userList && !IsThisUsersAlone(entry.productCode)) {
+        ProductQuery query(entry.productCode);
+        QueryProduct(query);
+        if (query.installed)
+            return ERROR_ACCESS_DENIED;
+    }
+    return RemoveProductEntry(entry, state);
 }
 
 // Reads one value into the next free slot when it is a string that fits.
@@ -45,6 +98,8 @@ LONG ReadListedProduct(HKEY key, DWORD index, UninstallList& list)
     return ERROR_SUCCESS;
 }
 
+// The suite installer's leftovers, deleted from the held temporary folder:
+// a link there, or put in its place, leads nowhere else.
 void DeleteTempLeftovers()
 {
     wchar_t temp[kPathUnits];
@@ -52,11 +107,13 @@ void DeleteTempLeftovers()
     // A folder that did not fit is not known, so nothing is deleted in it.
     if (length == 0 || length >= kPathUnits)
         return;
-    wchar_t path[kPathUnits];
-    if (BoundedFormat(path, kPathUnits, L"%s\\xpv.msi", temp) == kStringOk)
-        DeleteFileW(path);
-    if (BoundedFormat(path, kPathUnits, L"%s\\xpvMsiBootstraper.exe", temp) == kStringOk)
-        DeleteFileW(path);
+    if (length > 3 && temp[length - 1] == L'\\')
+        temp[length - 1] = L'\0';  // held by its own name; a root keeps its backslash
+    HeldFolder folder;
+    if (!folder.Hold(temp, false))
+        return;
+    folder.DeleteFile(L"xpv.msi", 0, false);
+    folder.DeleteFile(L"xpvMsiBootstraper.exe", 0, false);
 }
 
 }  // namespace
@@ -65,7 +122,7 @@ LONG ReadUninstallList(UninstallList& list)
 {
     ZeroMemory(&list, sizeof(list));
     RegKey key;
-    LONG status = OpenUninstallList(key);
+    LONG status = OpenUninstallList(key, &list.userList);
     if (status != ERROR_SUCCESS)
         return status;
 
@@ -109,7 +166,7 @@ int RemoveEndpointManager(const CleanupState& state)
             primary = &entry;
             continue;
         }
-        result = RemoveProductEntry(entry, state);
+        result = RemoveListedProduct(entry, list.userList, state);
         if (result != 0 && result != kNotInstalled)
             break;
     }
@@ -120,7 +177,7 @@ int RemoveEndpointManager(const CleanupState& state)
         if (status != ERROR_SUCCESS)
             result = static_cast<int>(status);
         else if (primary != nullptr)
-            result = RemoveProductEntry(*primary, state);
+            result = RemoveListedProduct(*primary, list.userList, state);
     }
 
     DeleteTempLeftovers();

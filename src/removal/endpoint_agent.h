@@ -13,6 +13,7 @@ const DWORD kMaxListedProducts = 25;
 struct UninstallList {
     ProductEntry entries[kMaxListedProducts];
     DWORD count;
+    bool userList;  // read under HKEY_CURRENT_USER, the machine having none
 };
 
 extern const wchar_t kUninstallListKey[];

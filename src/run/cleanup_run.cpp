@@ -84,6 +84,7 @@ void RunCleanup(CleanupDialog& dialog)
     CleanupState& state = StateFor(dialog);
     ClearLog(dialog);
     StartBusyWaitBudget();
+    StartPendingWaitBudget();
 
     AppendLog(dialog, L"Starting Tessaline Manager Uninstallation Please wait .... ");
     // The window has its turn between steps, so that it shows the disabled

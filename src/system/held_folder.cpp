@@ -73,10 +73,18 @@ const NTSTATUS kStatusInvalidParameter = static_cast<NTSTATUS>(0xC000000DL);
 const NTSTATUS kStatusAccessDenied = static_cast<NTSTATUS>(0xC0000022L);
 const NTSTATUS kStatusSharingViolation = static_cast<NTSTATUS>(0xC0000043L);
 const NTSTATUS kStatusDeletePending = static_cast<NTSTATUS>(0xC0000056L);
+const NTSTATUS kStatusNameNotFound = static_cast<NTSTATUS>(0xC0000034L);
 const NTSTATUS kStatusCannotDelete = static_cast<NTSTATUS>(0xC0000121L);
 const NTSTATUS kStatusInvalidDeviceRequest = static_cast<NTSTATUS>(0xC0000010L);
 const NTSTATUS kStatusNotSupported = static_cast<NTSTATUS>(0xC00000BBL);
 const NTSTATUS kStatusInvalidLevel = static_cast<NTSTATUS>(0xC0000148L);
+
+// Marked for deletion elsewhere, or gone since it was listed: another
+// program let a name marked for deletion go in between.
+bool IsGoneAlready(NTSTATUS status)
+{
+    return status == kStatusDeletePending || status == kStatusNameNotFound;
+}
 
 // Sets the last error from a native status; false unless it is a success.
 bool Succeeded(NTSTATUS status)
@@ -96,10 +104,12 @@ const DWORD kHoldSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 // FILE_SHARE_DELETE fails with the same sharing violation.
 const DWORD kFileSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// How long a folder whose last entries are marked for deletion, but still
-// open in another program (a scanner, the indexer), is waited for.
+// How long folders whose last entries are marked for deletion, but still
+// open in another program (a scanner, the indexer), are waited for: in all,
+// in one run, since a user can hold such a name in every folder they make.
 const DWORD kPendingWaitMs = 5000;
 const DWORD kPendingPollMs = 50;
+DWORD gPendingWaited = 0;  // in this run
 
 bool IsRealFolder(DWORD attributes)
 {
@@ -528,11 +538,11 @@ bool HeldFolder::DeleteFile(const wchar_t* name, DWORD listedAttributes, bool cl
     if (volume->disposition == Disposition::kLegacy && !clear) {
         NTSTATUS status = OpenRelative(handle_.Get(), name, DELETE, kFileSharing,
                                        FILE_NON_DIRECTORY_FILE | FILE_DELETE_ON_CLOSE, file.Receive());
-        return status == kStatusDeletePending || Succeeded(status);  // already going
+        return IsGoneAlready(status) || Succeeded(status);
     }
     NTSTATUS status = OpenRelative(handle_.Get(), name, DELETE | (clear ? FILE_WRITE_ATTRIBUTES : 0),
                                    kFileSharing, FILE_NON_DIRECTORY_FILE, file.Receive());
-    if (status == kStatusDeletePending)
+    if (IsGoneAlready(status))
         return true;
     if (!Succeeded(status))
         return false;
@@ -568,8 +578,8 @@ bool HeldFolder::IsGoing(const HeldEntry& entry, bool clearReadOnly)
         return DeleteFile(entry.name, entry.attributes, clearReadOnly);
     UniqueHandle opened;
     return IsPlainName(entry.name) &&
-           OpenRelative(handle_.Get(), entry.name, FILE_READ_ATTRIBUTES, kFileSharing, 0,
-                        opened.Receive()) == kStatusDeletePending;
+           IsGoneAlready(OpenRelative(handle_.Get(), entry.name, FILE_READ_ATTRIBUTES, kFileSharing,
+                                      0, opened.Receive()));
 }
 
 HeldFolder::Leftovers HeldFolder::WhatIsLeft(bool clearReadOnly)
@@ -588,32 +598,51 @@ HeldFolder::Leftovers HeldFolder::WhatIsLeft(bool clearReadOnly)
 
 // A name marked for deletion with the old disposition stays until its last
 // handle closes, and the folder cannot go before it: while only such names
-// are left, the removal waits for them, the window answering meanwhile.
-// It is marked again only once the listing shows nothing left: Wine 8 takes
-// a second mark of the same handle without looking, and the folder stays.
+// are left, the removal waits for them, the window answering meanwhile,
+// for what is left of the run's waiting time. It is marked again only once
+// the listing shows nothing left: Wine 8 takes a second mark of the same
+// handle without looking, and the folder stays.
 bool HeldFolder::RemoveOnceEmpty(bool clearReadOnly, bool waitForPending)
 {
+    if (Succeeded(MarkForDeletion(handle_.Get(), clearReadOnly)))
+        return true;
     const DWORD started = GetTickCount();
+    const DWORD allowed = kPendingWaitMs - gPendingWaited;
+    bool removed = false;
+    bool waited = false;  // only waiting takes from the run's time
+    DWORD error = GetLastError();
     for (;;) {
-        if (Succeeded(MarkForDeletion(handle_.Get(), clearReadOnly)))
-            return true;
-        const DWORD error = GetLastError();
         Leftovers left = Leftovers::kStaying;
         if (error == ERROR_DIR_NOT_EMPTY && waitForPending)
             left = WhatIsLeft(clearReadOnly);
-        while (left == Leftovers::kGoing && GetTickCount() - started < kPendingWaitMs) {
+        while (left == Leftovers::kGoing && GetTickCount() - started < allowed) {
+            waited = true;
             Sleep(kPendingPollMs);
             KeepResponsive();
             left = WhatIsLeft(clearReadOnly);
         }
-        if (left != Leftovers::kNothing || GetTickCount() - started >= kPendingWaitMs) {
-            SetLastError(error);
-            return false;
-        }
+        if (left != Leftovers::kNothing || GetTickCount() - started >= allowed)
+            break;
         // Listed empty yet not removable: marked again at once, the window
         // having its turn, so that this cannot spin unanswering to the bound.
+        waited = true;
         KeepResponsive();
+        if (Succeeded(MarkForDeletion(handle_.Get(), clearReadOnly))) {
+            removed = true;
+            break;
+        }
+        error = GetLastError();
     }
+    const DWORD elapsed = GetTickCount() - started;
+    if (waited)
+        gPendingWaited += elapsed < allowed ? elapsed : allowed;
+    SetLastError(error);
+    return removed;
+}
+
+void StartPendingWaitBudget()
+{
+    gPendingWaited = 0;
 }
 
 bool HeldFolder::Remove(bool clearReadOnly, bool waitForPending)

@@ -56,15 +56,16 @@ public:
     // as the link itself. A read-only file is deleted only when
     // clearReadOnly is set; listedAttributes, the entry's attributes as
     // listed, tell whether it is. A file already marked for deletion
-    // elsewhere counts as deleted. False with the last error set, as
-    // DeleteFileW would set it.
+    // elsewhere, or gone since it was listed, counts as deleted. False with
+    // the last error set, as DeleteFileW would set it.
     bool DeleteFile(const wchar_t* name, DWORD listedAttributes, bool clearReadOnly);
 
     // Removes the folder, which must be empty by now; the hold ends either
     // way. With waitForPending, while all that is left are names marked for
-    // deletion that another program still holds open, it waits for them for
-    // a few seconds, deleting again each file still listed (Wine 8 shows no
-    // sign of a pending deletion; Windows refuses to open such a name).
+    // deletion that another program still holds open, it waits for them,
+    // five seconds at most in all the run's removals, deleting again each
+    // file still listed (Wine 8 shows no sign of a pending deletion; Windows
+    // refuses to open such a name).
     bool Remove(bool clearReadOnly, bool waitForPending);
 
 private:
@@ -89,6 +90,9 @@ private:
     bool batchValid_ = false;
     bool started_ = false;
 };
+
+// Gives a new run the whole time to wait for names held elsewhere again.
+void StartPendingWaitBudget();
 
 // The two native calls a test may stand in for: Wine answers the POSIX
 // disposition with "not implemented" alone, so tests play volumes that

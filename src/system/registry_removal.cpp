@@ -15,6 +15,17 @@ const DWORD kSubkeyNameUnits = 255;   // the search's buffer: a 255-character na
 const DWORD kTreeNameUnits = 256;     // any key name below a found key fits
 const REGSAM kTreeAccess = KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | DELETE;
 
+// What one deletion call may visit: keys enumerated, in all its trees, and
+// levels below a found key. The vendor's trees hold tens of keys a few
+// levels deep; another program that keeps adding keys below one being
+// deleted would otherwise keep the deletion going for as long as it liked.
+const DWORD kTreeVisitLimit = 10000;
+const int kTreeDepthLimit = 64;
+
+struct TreeBudget {
+    DWORD visitsLeft = kTreeVisitLimit;
+};
+
 typedef LONG(WINAPI* NtDeleteKeyFn)(HANDLE);
 typedef ULONG(WINAPI* RtlNtStatusToDosErrorFn)(LONG);
 
@@ -41,11 +52,15 @@ LONG DeleteKeyThroughHandle(HKEY key)
     return static_cast<LONG>(toError(deleteKey(key)));
 }
 
-// Deletes every subkey of key; a subkey that resists is passed over.
-void DeleteSubtrees(HKEY key, REGSAM view)
+LONG DeleteTreeWithin(HKEY parent, const wchar_t* name, REGSAM view, TreeBudget& budget, int depth);
+
+// Deletes every subkey of key; a subkey that resists is passed over. Ends
+// when the budget does: the key then keeps subkeys and stays.
+void DeleteSubtrees(HKEY key, REGSAM view, TreeBudget& budget, int depth)
 {
     DWORD index = 0;
-    for (;;) {
+    while (budget.visitsLeft > 0) {
+        --budget.visitsLeft;
         KeepResponsive();
         wchar_t name[kTreeNameUnits];
         DWORD nameUnits = kTreeNameUnits;
@@ -55,9 +70,24 @@ void DeleteSubtrees(HKEY key, REGSAM view)
             ERROR_SUCCESS)
             return;
         // A deleted subkey's successor moves into its index.
-        if (DeleteKeyTree(key, name, view) != ERROR_SUCCESS)
+        if (DeleteTreeWithin(key, name, view, budget, depth + 1) != ERROR_SUCCESS)
             ++index;
     }
+}
+
+// Every level is opened with the view flag: Windows XP x64 and Server 2003
+// x64 do not carry a handle's view over to opens relative to it.
+LONG DeleteTreeWithin(HKEY parent, const wchar_t* name, REGSAM view, TreeBudget& budget, int depth)
+{
+    if (depth > kTreeDepthLimit)
+        return ERROR_CANTOPEN;
+    RegKey key;
+    LONG status = RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, kTreeAccess | view, key.Receive());
+    if (status != ERROR_SUCCESS)
+        return status;
+    if (!IsRegistryLink(key.Get()))
+        DeleteSubtrees(key.Get(), view, budget, depth);
+    return DeleteKeyThroughHandle(key.Get());
 }
 
 // Whether a found name is to be deleted: it holds one of the texts and is
@@ -82,15 +112,8 @@ REGSAM ViewOf(REGSAM access)
 
 LONG DeleteKeyTree(HKEY parent, const wchar_t* name, REGSAM view)
 {
-    // Every level is opened with the view flag: Windows XP x64 and Server
-    // 2003 x64 do not carry a handle's view over to opens relative to it.
-    RegKey key;
-    LONG status = RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, kTreeAccess | view, key.Receive());
-    if (status != ERROR_SUCCESS)
-        return status;
-    if (!IsRegistryLink(key.Get()))
-        DeleteSubtrees(key.Get(), view);
-    return DeleteKeyThroughHandle(key.Get());
+    TreeBudget budget;
+    return DeleteTreeWithin(parent, name, view, budget, 0);
 }
 
 int DeleteSubkeysContaining(HKEY root, const wchar_t* subkeyPath, const wchar_t* text)
@@ -111,7 +134,10 @@ int DeleteSubkeysContainingAny(HKEY root, const wchar_t* subkeyPath, const wchar
         return 0;
 
     // The count is read once; a successful deletion re-examines the same
-    // index, since the next subkey has moved into it.
+    // index, since the next subkey has moved into it, until more keys have
+    // gone than there were: someone else is adding them.
+    TreeBudget budget;
+    DWORD deleted = 0;
     for (DWORD i = 0; i < subkeyCount; ++i) {
         KeepResponsive();
         wchar_t name[kSubkeyNameUnits];
@@ -121,7 +147,8 @@ int DeleteSubkeysContainingAny(HKEY root, const wchar_t* subkeyPath, const wchar
             continue;
         if (!IsWanted(name, texts, textCount))
             continue;
-        if (DeleteKeyTree(parent.Get(), name, ViewOf(access)) == ERROR_SUCCESS)
+        if (DeleteTreeWithin(parent.Get(), name, ViewOf(access), budget, 0) == ERROR_SUCCESS &&
+            ++deleted <= subkeyCount)
             --i;
     }
     return 0;

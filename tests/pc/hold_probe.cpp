@@ -1,26 +1,28 @@
 // A second process that holds one file open, as a virus scanner or the
 // search indexer does, while a test deletes the folder it is in.
-//   hold_probe.exe TAG delete|keep FILE [WATCHED ...]
+//   hold_probe.exe TAG delete|keep FILE
+//   hold_probe.exe TAG delete-each FILE ...
 // The test makes the events TAG-ready and TAG-stop first. FILE is opened
 // sharing read and write, and delete too when asked, then TAG-ready is set.
-// With WATCHED paths the file is let go one second after the last of them
-// is gone; without, at TAG-stop, which also ends the probe.
+// It is let go at TAG-stop, which also ends the probe. delete-each
+// holds every FILE so, until TAG-stop.
 //   hold_probe.exe TAG mutex NAME
 // holds the mutex NAME instead, as a running installation holds its own,
 // until TAG-stop.
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
 
 namespace {
 
-bool AllGone(int count, wchar_t** paths)
+// A probe a test forgot still ends, but never before the test's own deadline.
+DWORD ForgottenAfterMs()
 {
-    for (int i = 0; i < count; ++i) {
-        if (GetFileAttributesW(paths[i]) != INVALID_FILE_ATTRIBUTES)
-            return false;
-    }
-    return true;
+    wchar_t value[32] = L"";
+    GetEnvironmentVariableW(L"HS_TEST_SECONDS", value, 32);
+    long seconds = wcstol(value, nullptr, 10);
+    return static_cast<DWORD>(seconds > 0 ? seconds : 1500) * 1000;
 }
 
 }  // namespace
@@ -39,27 +41,29 @@ int wmain(int argc, wchar_t** argv)
         if (mutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS)
             return 4;
         SetEvent(ready);
-        WaitForSingleObject(stop, 60000);
+        WaitForSingleObject(stop, ForgottenAfterMs());
         ReleaseMutex(mutex);
         CloseHandle(mutex);
         return 0;
     }
     DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    if (lstrcmpW(argv[2], L"delete-each") == 0) {
+        for (int i = 3; i < argc; ++i) {
+            if (CreateFileW(argv[i], GENERIC_READ, sharing | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            0, nullptr) == INVALID_HANDLE_VALUE)
+                return 4;
+        }
+        SetEvent(ready);
+        WaitForSingleObject(stop, ForgottenAfterMs());  // the handles close as the probe ends
+        return 0;
+    }
     if (lstrcmpW(argv[2], L"delete") == 0)
         sharing |= FILE_SHARE_DELETE;
     HANDLE held = CreateFileW(argv[3], GENERIC_READ, sharing, nullptr, OPEN_EXISTING, 0, nullptr);
     if (held == INVALID_HANDLE_VALUE)
         return 4;
     SetEvent(ready);
-    if (argc > 4) {
-        while (!AllGone(argc - 4, argv + 4) && WaitForSingleObject(stop, 10) == WAIT_TIMEOUT) {
-        }
-        WaitForSingleObject(stop, 1000);
-        CloseHandle(held);
-        held = INVALID_HANDLE_VALUE;
-    }
-    WaitForSingleObject(stop, 60000);  // never outlives a test that forgot it
-    if (held != INVALID_HANDLE_VALUE)
-        CloseHandle(held);
+    WaitForSingleObject(stop, ForgottenAfterMs());
+    CloseHandle(held);
     return 0;
 }

@@ -231,6 +231,17 @@ void RemoveLink(const std::wstring& link)
     RunUnix(L"Z:\\bin\\sh", L"/bin/sh -c \"rm -f " + Quoted(unixLink) + L"\"", IsGone, link);
 }
 
+bool IsHeldForRemoval(const std::wstring& folder)
+{
+    HANDLE opened = CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (opened != INVALID_HANDLE_VALUE) {
+        CloseHandle(opened);
+        return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
 void RemoveTestTree(const std::wstring& path)
 {
     DWORD attributes = GetFileAttributesW(path.c_str());

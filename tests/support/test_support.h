@@ -48,6 +48,9 @@ void RemoveTestTree(const std::wstring& path);
 // test itself made. Wine deletes through links.
 bool MakeDirectoryLink(const std::wstring& link, const std::wstring& target);
 void RemoveLink(const std::wstring& link);
+// Whether a deletion holds the folder: with the right to remove it, which an
+// open that does not share deletion then meets. A search of it does not.
+bool IsHeldForRemoval(const std::wstring& folder);
 
 // --- registry --------------------------------------------------------------
 // view is 0, KEY_WOW64_64KEY or KEY_WOW64_32KEY.

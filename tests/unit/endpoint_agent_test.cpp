@@ -102,20 +102,40 @@ TEST_F(EndpointAgent, MachineKeyWithoutValuesHidesTheUserKey)
     ExpectLeftoversDeleted();
 }
 
-TEST_F(EndpointAgent, UserKeyIsReadWhenTheMachineHasNone)
+// A list under HKEY_CURRENT_USER is the user's to write: what it names is
+// removed only when installed for that user alone; a product installed for
+// the machine stays, and the phase fails before the primary product.
+TEST_F(EndpointAgent, UserKeyRemovesOnlyWhatIsTheUsersAlone)
 {
-    ASSERT_EQ(0u, Install(kSuiteAgent));
-    ASSERT_EQ(0u, Install(kSuitePrimary));
-    ASSERT_TRUE(WriteUninstallList(HKEY_CURRENT_USER, 0,
-                                   {{L"XPV", kSuitePrimary.productCode},
-                                    {L"Zeta Agent", kSuiteAgent.productCode}}));
+    const struct {
+        const char* what;
+        ListValues list;
+        int expected;
+        bool perUserRemoved, machineRemoved;
+    } cases[] = {
+        {"a per-user product", {{L"XPV", kPerUserTool.productCode}}, 0, true, false},
+        {"a machine-wide product", {{L"XPV", kSuitePrimary.productCode}}, ERROR_ACCESS_DENIED, false,
+         false},
+        {"a machine-wide part before a per-user primary",
+         {{L"XPV", kPerUserTool.productCode}, {L"Zeta Agent", kSuitePrimary.productCode}},
+         ERROR_ACCESS_DENIED, false, false},
+    };
+    ProductCleanup perUserCleanup{&kPerUserTool};
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        ASSERT_EQ(0u, Install(kPerUserTool));
+        ASSERT_EQ(0u, Install(kSuitePrimary));
+        ASSERT_TRUE(WriteTextFile(msiLeftover, "leftover"));
+        ASSERT_TRUE(WriteTextFile(bootstrapLeftover, "leftover"));
+        DeleteUninstallLists();
+        ASSERT_TRUE(WriteUninstallList(HKEY_CURRENT_USER, 0, test.list));
 
-    EXPECT_EQ(0, RemoveEndpointManager(state));
-    EXPECT_FALSE(IsInstalled(kSuiteAgent));
-    EXPECT_FALSE(IsInstalled(kSuitePrimary));
-    EXPECT_FALSE(Exists(PayloadPath(kSuiteAgent)));
-    EXPECT_FALSE(Exists(PayloadPath(kSuitePrimary)));
-    ExpectLeftoversDeleted();
+        EXPECT_EQ(test.expected, RemoveEndpointManager(state));
+        EXPECT_EQ(test.perUserRemoved, !IsInstalled(kPerUserTool));
+        EXPECT_EQ(test.machineRemoved, !IsInstalled(kSuitePrimary));
+        EXPECT_TRUE(Exists(PayloadPath(kSuitePrimary)));
+        ExpectLeftoversDeleted();
+    }
 }
 
 TEST_F(EndpointAgent, TwentyFiveValuesAreAllRead)

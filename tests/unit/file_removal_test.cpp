@@ -148,21 +148,11 @@ struct LateLink {
 };
 LateLink* gLateLink = nullptr;
 
-// Whether the deletion holds the folder: with the right to remove it, which
-// an open that does not share deletion then meets. The scan's searches do not.
-bool IsHeld(const std::wstring& folder)
-{
-    UniqueHandle opened(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    return !opened.IsValid() && GetLastError() == ERROR_SHARING_VIOLATION;
-}
-
 void PlantLateLink()
 {
     Sleep(60);  // longer than the hook's interval: every turn reaches the hook
     LateLink& plant = *gLateLink;
-    if (plant.planted || !IsHeld(plant.tree) || IsHeld(plant.folder))
+    if (plant.planted || !IsHeldForRemoval(plant.tree) || IsHeldForRemoval(plant.folder))
         return;
     plant.planted = MakeDirectoryLink(plant.link, plant.target);
 }

@@ -22,6 +22,7 @@
 #include "system/cleanup_state.h"
 #include "system/file_removal.h"
 #include "system/handles.h"
+#include "system/held_folder.h"
 #include "system/platform_probes.h"
 #include "system/responsiveness.h"
 
@@ -222,30 +223,21 @@ struct HoldCase {
     bool everyStep;   // the probe tries at every step, not only every 50 ms
 };
 
-// A second Windows process that holds file open, as a scanner does: with
-// delete shared, until a second after every watched path is gone; without,
-// until it is destroyed.
+// A second Windows process that holds file open, as a scanner does, delete
+// shared or not, until it lets go or is destroyed. Given only files, it
+// holds each, delete shared, until it is destroyed.
 class HoldProbe {
 public:
-    HoldProbe(const std::wstring& file, bool sharesDelete, const std::vector<std::wstring>& watched)
+    HoldProbe(const std::wstring& file, bool sharesDelete)
     {
-        std::wstring tag = L"hs-hold-probe-" + std::to_wstring(GetCurrentProcessId());
-        *ready_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-ready").c_str());
-        *stop_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-stop").c_str());
-        std::wstring program = UnixToWindowsPath(Narrow(EnvironmentValue(L"HS_BUILD_DIR"))) +
-                               L"\\tests\\pc\\hold_probe.exe";
-        std::wstring line = L"hold_probe " + tag + (sharesDelete ? L" delete" : L" keep");
-        line += L" \"" + file + L"\"";
-        for (const std::wstring& path : watched)
-            line += L" \"" + path + L"\"";
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION started = {};
-        if (CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                           &startup, &started)) {
-            *process_.Receive() = started.hProcess;
-            CloseHandle(started.hThread);
-        }
+        Start((sharesDelete ? L" delete \"" : L" keep \"") + file + L"\"");
+    }
+    explicit HoldProbe(const std::vector<std::wstring>& files)
+    {
+        std::wstring arguments = L" delete-each";
+        for (const std::wstring& path : files)
+            arguments += L" \"" + path + L"\"";
+        Start(arguments);
     }
     ~HoldProbe()
     {
@@ -258,8 +250,33 @@ public:
         HANDLE waits[] = {ready_.Get(), process_.Get()};
         return process_.IsValid() && WaitForMultipleObjects(2, waits, FALSE, EventWaitMs()) == WAIT_OBJECT_0;
     }
+    bool StillRunning() { return WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT; }
+    // Ends the probe, which closes what it holds.
+    void LetGo()
+    {
+        SetEvent(stop_.Get());
+        WaitForSingleObject(process_.Get(), EventWaitMs());
+    }
 
 private:
+    void Start(const std::wstring& arguments)
+    {
+        std::wstring tag = L"hs-hold-probe-" + std::to_wstring(GetCurrentProcessId());
+        *ready_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-ready").c_str());
+        *stop_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-stop").c_str());
+        std::wstring program = UnixToWindowsPath(Narrow(EnvironmentValue(L"HS_BUILD_DIR"))) +
+                               L"\\tests\\pc\\hold_probe.exe";
+        std::wstring line = L"hold_probe " + tag + arguments;
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION started = {};
+        if (CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                           &startup, &started)) {
+            *process_.Receive() = started.hProcess;
+            CloseHandle(started.hThread);
+        }
+    }
+
     UniqueHandle ready_, stop_, process_;
 };
 
@@ -267,9 +284,15 @@ private:
 // waits for a file that is going has some; one that gives up at once on a
 // file that is staying makes fewer than kManyTurns after the others are
 // gone, however slow the machine: it has no more calls that give a turn.
+// A probe that shares deletion lets its file go at the letGoAt-th turn
+// while the deletion holds the file's folder: wherever that falls, between
+// a listing of the name and what is done with it, as a scanner may.
 struct HeldWatch {
-    std::wstring held;
+    std::wstring held, folder;
     std::vector<std::wstring> others;
+    HoldProbe* letGoAtTurn;
+    int letGoAt;
+    int heldTurns = 0;
     int turns = 0;
 };
 HeldWatch* gHeld = nullptr;
@@ -277,8 +300,16 @@ const int kManyTurns = 5;
 
 void CountTurnWhileHeld()
 {
-    if (AllGone(gHeld->others) && Exists(gHeld->held))
-        ++gHeld->turns;
+    HeldWatch& watch = *gHeld;
+    if (watch.letGoAtTurn != nullptr) {
+        Sleep(60);  // longer than the hook's interval: every turn reaches the hook
+        if (IsHeldForRemoval(watch.folder) && ++watch.heldTurns == watch.letGoAt) {
+            watch.letGoAtTurn->LetGo();
+            watch.letGoAtTurn = nullptr;
+        }
+    }
+    if (AllGone(watch.others) && Exists(watch.held))
+        ++watch.turns;
 }
 
 }  // namespace
@@ -393,9 +424,10 @@ TEST(HostileInput, UninstallListOfEveryValueType)
 TEST(HostileInput, TemporaryFolderPathsAtTheLimit)
 {
     std::wstring base = MakeScratchFolder(L"long-temp");
-    // The leftover paths are the folder as GetTempPathW gives it (with its
-    // backslash), another backslash and the name: 259 units fit, 260 and
-    // 261 do not, and nothing may be deleted at a path cut to fit.
+    // The leftover's path, as the folder GetTempPathW gives it (with its
+    // backslash), another backslash and the name, may pass 259 units: the
+    // leftover is deleted from the held folder all the same, and nothing
+    // at a path cut to fit.
     const wchar_t msiName[] = L"xpv.msi";
     for (size_t joined : {259u, 260u, 261u}) {
         SCOPED_TRACE(joined);
@@ -419,11 +451,28 @@ TEST(HostileInput, TemporaryFolderPathsAtTheLimit)
             CleanupState state{};
             EXPECT_EQ(kNotInstalled, RemoveEndpointManager(state));
         }
-        EXPECT_EQ(joined < 260, !Exists(folder + L"\\" + msiName));
+        EXPECT_FALSE(Exists(folder + L"\\" + msiName));
         if (cutIsOther) {
             EXPECT_EQ("someone else's", ReadWholeFile(cut));
         }
     }
+    RemoveTestTree(base);
+}
+
+// A temporary folder that is a link: the leftovers' names where it leads
+// are not the installer's leftovers, and stay.
+TEST(HostileInput, TemporaryFolderThatIsALink)
+{
+    std::wstring base = MakeScratchFolder(L"linked-temp");
+    ASSERT_TRUE(MakeFolders(base + L"\\elsewhere"));
+    ASSERT_TRUE(WriteTextFile(base + L"\\elsewhere\\xpv.msi", "someone else's"));
+    ASSERT_TRUE(MakeDirectoryLink(base + L"\\temp", base + L"\\elsewhere"));
+    {
+        TemporaryFolderOverride override(base + L"\\temp");
+        CleanupState state{};
+        EXPECT_EQ(kNotInstalled, RemoveEndpointManager(state));
+    }
+    EXPECT_EQ("someone else's", ReadWholeFile(base + L"\\elsewhere\\xpv.msi"));
     RemoveTestTree(base);
 }
 
@@ -496,58 +545,66 @@ TEST(HostileInput, AFileHeldElsewhereForAMoment)
     };
     std::wstring base = MakeScratchFolder(L"held-file");
     for (const HeldCase& test : cases) {
-        SCOPED_TRACE(test.what);
-        std::wstring vendor = base + L"\\vendor";
-        // In a tree the file is a level down, so that its folder's wait
-        // comes before the tree's own removal.
-        std::wstring folder = test.primitive == Primitive::kTree ? vendor + L"\\sub" : vendor;
-        std::wstring held = folder + L"\\held.dat";
-        std::vector<std::wstring> others = {folder + L"\\a.txt", folder + L"\\b.txt"};
-        ASSERT_TRUE(MakeFolders(folder));
-        ASSERT_TRUE(WriteTextFile(vendor + L"\\top.txt", "top"));
-        for (const std::wstring& file : others)
-            ASSERT_TRUE(WriteTextFile(file, "other"));
-        ASSERT_TRUE(WriteTextFile(held, "held"));
-        int result = 0;
-        std::string printed;
-        HeldWatch watch{held, others};
-        gHeld = &watch;
-        {
-            HoldProbe probe(held, test.sharesDelete,
-                            test.sharesDelete ? others : std::vector<std::wstring>());
-            ASSERT_TRUE(probe.Holding());
-            SetResponsivenessHook(CountTurnWhileHeld);
-            testing::internal::CaptureStdout();
-            if (test.primitive == Primitive::kTree)
-                result = DeleteTreeViaShell(vendor.c_str());
-            else
-                EmptyAndRemoveFolder(vendor.c_str());
-            printed = testing::internal::GetCapturedStdout();
-            SetResponsivenessHook(nullptr);
-        }
-
-        gHeld = nullptr;
-
-        EXPECT_TRUE(AllGone(others));
-        if (test.sharesDelete) {
-            if (test.primitive == Primitive::kTree) {
-                EXPECT_EQ(kShellDeleted, result);
+        // The turns a deletion of three names takes while it holds the folder,
+        // and its wait's first: at each, the name may be let go.
+        for (int letGoAt = test.sharesDelete ? 1 : 0; letGoAt <= (test.sharesDelete ? 6 : 0); ++letGoAt) {
+            SCOPED_TRACE(test.what);
+            SCOPED_TRACE(letGoAt);
+            StartPendingWaitBudget();
+            std::wstring vendor = base + L"\\vendor";
+            // In a tree the file is a level down, so that its folder's wait
+            // comes before the tree's own removal.
+            std::wstring folder = test.primitive == Primitive::kTree ? vendor + L"\\sub" : vendor;
+            std::wstring held = folder + L"\\held.dat";
+            std::vector<std::wstring> others = {folder + L"\\a.txt", folder + L"\\b.txt"};
+            ASSERT_TRUE(MakeFolders(folder));
+            ASSERT_TRUE(WriteTextFile(vendor + L"\\top.txt", "top"));
+            for (const std::wstring& file : others)
+                ASSERT_TRUE(WriteTextFile(file, "other"));
+            ASSERT_TRUE(WriteTextFile(held, "held"));
+            int result = 0;
+            std::string printed;
+            HeldWatch watch{held, folder, others, nullptr, letGoAt};
+            gHeld = &watch;
+            {
+                HoldProbe probe(held, test.sharesDelete);
+                ASSERT_TRUE(probe.Holding());
+                if (test.sharesDelete)
+                    watch.letGoAtTurn = &probe;
+                SetResponsivenessHook(CountTurnWhileHeld);
+                Sleep(60);  // the first turn reaches the hook too
+                testing::internal::CaptureStdout();
+                if (test.primitive == Primitive::kTree)
+                    result = DeleteTreeViaShell(vendor.c_str());
+                else
+                    EmptyAndRemoveFolder(vendor.c_str());
+                printed = testing::internal::GetCapturedStdout();
+                SetResponsivenessHook(nullptr);
             }
-            EXPECT_GE(watch.turns, 1) << "the window did not answer while the folder waited";
-            EXPECT_FALSE(Exists(vendor));
-            EXPECT_EQ("", printed);
-        } else {
-            if (test.primitive == Primitive::kTree) {
-                EXPECT_EQ(kShellFailed, result);
+
+            gHeld = nullptr;
+
+            EXPECT_TRUE(AllGone(others));
+            if (test.sharesDelete) {
+                if (test.primitive == Primitive::kTree) {
+                    EXPECT_EQ(kShellDeleted, result);
+                }
+                EXPECT_EQ(nullptr, watch.letGoAtTurn) << "the deletion never held the folder";
+                EXPECT_FALSE(Exists(vendor));
+                EXPECT_EQ("", printed);
+            } else {
+                if (test.primitive == Primitive::kTree) {
+                    EXPECT_EQ(kShellFailed, result);
+                }
+                EXPECT_LT(watch.turns, kManyTurns) << "waited for a file that was never going";
+                EXPECT_TRUE(Exists(held));
+                EXPECT_EQ(test.primitive == Primitive::kTree
+                              ? ""
+                              : "Failed to delete " + Narrow(held) + " \nError 32 \n",
+                          printed);
             }
-            EXPECT_LT(watch.turns, kManyTurns) << "waited for a file that was never going";
-            EXPECT_TRUE(Exists(held));
-            EXPECT_EQ(test.primitive == Primitive::kTree
-                          ? ""
-                          : "Failed to delete " + Narrow(held) + " \nError 32 \n",
-                      printed);
+            RemoveTestTree(vendor);
         }
-        RemoveTestTree(vendor);
     }
     RemoveTestTree(base);
 }
@@ -653,4 +710,67 @@ TEST(HostileInput, UserFoldersSteeredOutOfTheProfile)
     if (madeXpSettings)
         RemoveTestTree(xpSettings);
     ForgetCleanupState();
+}
+
+// Counts the window's turns taken while each subfolder of a tree is held by
+// the deletion.
+struct FolderTurns {
+    std::wstring tree;
+    int folders;
+    std::vector<int> perFolder;
+};
+FolderTurns* gFolderTurns = nullptr;
+
+void CountTurnsPerHeldFolder()
+{
+    FolderTurns& turns = *gFolderTurns;
+    for (int i = 0; i < turns.folders; ++i) {
+        if (IsHeldForRemoval(turns.tree + L"\\sub" + std::to_wstring(i)))
+            ++turns.perFolder[i];
+    }
+}
+
+// Every folder of a tree holds a name that another program marked for
+// deletion and keeps open: the run waits for such names five seconds in
+// all, not five seconds a folder, and leaves the folders in place.
+TEST(HostileInput, ManyFoldersEachWithANameHeldElsewhere)
+{
+    const int kFolders = 20;  // five seconds each would be 100 s
+    std::wstring base = MakeScratchFolder(L"held-names");
+    std::wstring vendor = base + L"\\vendor";
+    std::vector<std::wstring> held, others;
+    for (int i = 0; i < kFolders; ++i) {
+        std::wstring folder = vendor + L"\\sub" + std::to_wstring(i);
+        ASSERT_TRUE(MakeFolders(folder));
+        held.push_back(folder + L"\\held.dat");
+        others.push_back(folder + L"\\other.txt");
+        ASSERT_TRUE(WriteTextFile(held.back(), "held"));
+        ASSERT_TRUE(WriteTextFile(others.back(), "other"));
+    }
+    StartPendingWaitBudget();
+    int result = 0;
+    FolderTurns turns = {vendor, kFolders, std::vector<int>(kFolders, 0)};
+    {
+        HoldProbe probe(held);
+        ASSERT_TRUE(probe.Holding());
+        gFolderTurns = &turns;
+        SetResponsivenessHook(CountTurnsPerHeldFolder);
+        result = DeleteTreeViaShell(vendor.c_str());
+        SetResponsivenessHook(nullptr);
+        gFolderTurns = nullptr;
+        EXPECT_TRUE(probe.StillRunning()) << "the probe let the names go before the deletion ended";
+    }
+    EXPECT_EQ(kShellFailed, result);
+    EXPECT_TRUE(AllGone(others));
+    for (int i = 0; i < kFolders; ++i)
+        EXPECT_TRUE(IsFolder(vendor + L"\\sub" + std::to_wstring(i)));
+    // The wait polls at the window's pace: a folder waited for takes many
+    // turns, one merely emptied hardly any. Once the run's wait is spent,
+    // no further folder is waited for.
+    int waitedFor = 0;
+    for (int count : turns.perFolder)
+        waitedFor += count >= 10 ? 1 : 0;
+    EXPECT_LE(waitedFor, 2) << "waited for every folder's names in turn";
+    StartPendingWaitBudget();  // for the tests after this one
+    RemoveTestTree(base);
 }

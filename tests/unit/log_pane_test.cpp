@@ -173,3 +173,44 @@ TEST(LogPane, SaveFailureAddsALine)
 
     RemoveTestTree(folder);
 }
+
+// Where the technician saves, a user may have put a link in the log's
+// name: the save fails as for a file it cannot create, and what the link
+// leads to keeps its content, or stays missing. (Wine shows a symbolic link
+// to a file as the file itself, so that case is left to Windows.)
+TEST(LogPane, SaveNeverWritesThroughALink)
+{
+    const struct {
+        const char* what;
+        bool hardLink;  // else a symbolic link to a missing file
+    } cases[] = {
+        {"a second name of a file", true},
+        {"a symbolic link to nothing", false},
+    };
+    TestWindow window;
+    std::wstring folder = MakeScratchFolder(L"log-link");
+    std::wstring path = folder + L"\\HostSweepLogs.txt";
+    std::wstring victim = folder + L"\\victim.txt";
+    std::wstring missing = folder + L"\\missing";
+    ASSERT_TRUE(WriteTextFile(victim, "not the log"));
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        if (test.hardLink) {
+            ASSERT_TRUE(CreateHardLinkW(path.c_str(), victim.c_str(), nullptr));
+        } else {
+            // Made to a folder, which Wine shows as a link, then left dangling.
+            ASSERT_TRUE(MakeFolders(missing));
+            ASSERT_TRUE(MakeDirectoryLink(path, missing));
+            ASSERT_TRUE(RemoveDirectoryW(missing.c_str()));
+        }
+        SetPaneText(window, L" \r\nRegistry Cleanup Successful");
+
+        SaveLogToFile(path.c_str(), *gCleanupDialog);
+        EXPECT_EQ(L" \r\nRegistry Cleanup Successful \r\n" + std::wstring(kCreateFailed),
+                  window.LogText());
+        EXPECT_EQ("not the log", ReadWholeFile(victim));
+        EXPECT_FALSE(Exists(missing));
+        RemoveLink(path);
+    }
+    RemoveTestTree(folder);
+}

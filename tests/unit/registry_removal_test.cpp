@@ -134,6 +134,48 @@ void AllowAllAccess(HKEY root, const std::wstring& path)
     RegCloseKey(key);
 }
 
+// A second Windows process that keeps adding subkeys to a key while it is
+// being deleted, as a user's program could (tests/pc/key_feed_probe.cpp).
+class KeyFeedProbe {
+public:
+    explicit KeyFeedProbe(const std::wstring& key)
+    {
+        *ready_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (Tag() + L"-ready").c_str());
+        *stop_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (Tag() + L"-stop").c_str());
+        std::wstring program = UnixToWindowsPath(Narrow(EnvironmentValue(L"HS_BUILD_DIR"))) +
+                               L"\\tests\\pc\\key_feed_probe.exe";
+        std::wstring line = L"key_feed_probe " + Tag() + L" \"" + key + L"\"";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION started = {};
+        if (CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                           &startup, &started)) {
+            *process_.Receive() = started.hProcess;
+            CloseHandle(started.hThread);
+        }
+    }
+    ~KeyFeedProbe()
+    {
+        SetEvent(stop_.Get());
+        WaitForSingleObject(process_.Get(), EventWaitMs());
+    }
+
+    // Whether the key holds the probe's first five hundred subkeys.
+    bool WaitUntilReady() const
+    {
+        HANDLE waits[] = {ready_.Get(), process_.Get()};
+        return process_.IsValid() &&
+               WaitForMultipleObjects(2, waits, FALSE, EventWaitMs()) == WAIT_OBJECT_0;
+    }
+
+    bool StillRunning() const { return WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT; }
+
+private:
+    static std::wstring Tag() { return L"hs-key-feed-probe-" + std::to_wstring(GetCurrentProcessId()); }
+
+    UniqueHandle ready_, stop_, process_;
+};
+
 struct UnicodeName {
     USHORT length;
     USHORT maximumLength;
@@ -288,6 +330,48 @@ TEST_F(SubkeyRemoval, KeyThatCannotBeDeletedLeavesThePassToEnd)
     EXPECT_EQ(Names({L"Kestrix.Locked"}), Left());
     EXPECT_EQ(Names({L"Sealed"}), Subkeys(HKEY_CURRENT_USER, Under(L"Kestrix.Locked").c_str()));
     AllowAllAccess(HKEY_CURRENT_USER, Under(L"Kestrix.Locked\\Sealed"));
+}
+
+void DeleteFedTree()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kParent, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return;
+    DeleteKeyTree(key, L"Kestrix VPN Client", 0);
+    RegCloseKey(key);
+}
+
+void SearchFedParent()
+{
+    DeleteSubkeysContaining(HKEY_CURRENT_USER, kParent, L"Kestrix");
+}
+
+// Another program that keeps adding keys below the key being deleted
+// cannot keep the deletion going: it returns while the program still adds
+// them, and the rest stays.
+TEST_F(SubkeyRemoval, KeysAddedMeanwhileCannotKeepTheDeletionGoing)
+{
+    const struct {
+        const char* what;
+        void (*remove)();
+    } cases[] = {
+        {"a tree deleted by name", DeleteFedTree},
+        {"a tree found in its parent", SearchFedParent},
+    };
+    const std::wstring fed = L"Kestrix VPN Client";
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        Make(L"HsTestOther\\Settings");
+        Make(fed + L"\\Profiles\\Default");
+        {
+            KeyFeedProbe feeder(Under(fed));
+            ASSERT_TRUE(feeder.WaitUntilReady());
+            test.remove();
+            EXPECT_TRUE(feeder.StillRunning()) << "the deletion lasted as long as the feeding";
+        }
+        EXPECT_EQ(Names({L"Settings"}), Subkeys(HKEY_CURRENT_USER, Under(L"HsTestOther").c_str()));
+        DeleteKeyForTest(HKEY_CURRENT_USER, Under(fed));
+    }
 }
 
 // A link found by name, or met below a found key, is deleted as a link:
