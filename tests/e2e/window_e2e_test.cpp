@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cwchar>
 
 #include "app/resource_ids.h"
 #include "support/full_drive.h"
+#include "support/packages.h"
 #include "support/test_support.h"
 #include "support/window_driver.h"
 
@@ -86,43 +86,10 @@ size_t CountOf(const std::vector<std::wstring>& lines, const wchar_t* line)
     return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
 }
 
-// Class keys under the classes root whose names hold the vendor's text:
-// enough of them to make the class-registration search and its deletions
-// long. Whatever a failed run leaves is removed with them.
-class SlowClassKeys {
-public:
-    explicit SlowClassKeys(int count) : count_(count)
-    {
-        for (int i = 0; i < count_; ++i) {
-            if (!CreateKey(HKEY_CLASSES_ROOT, Name(i), NativeView()))
-                return;
-        }
-        made_ = true;
-    }
-    ~SlowClassKeys()
-    {
-        if (!KeyExists(HKEY_CLASSES_ROOT, Name(0), NativeView()) && !AnyLeft())
-            return;
-        for (int i = 0; i < count_; ++i)
-            DeleteKeyForTest(HKEY_CLASSES_ROOT, Name(i), NativeView());
-    }
-    bool Made() const { return made_; }
-    // The run deletes them in name order, so the last one goes last.
-    bool AnyLeft() const { return KeyExists(HKEY_CLASSES_ROOT, Name(count_ - 1), NativeView()); }
-
-private:
-    static std::wstring Name(int i)
-    {
-        wchar_t name[64];
-        swprintf(name, 64, L"Kestrix.SweepLoad.%05d", i);
-        return name;
-    }
-    int count_;
-    bool made_ = false;
-};
-
+// Logged just before the endpoint-control product's removal, when the
+// suite is absent.
+const wchar_t kHeldLine[] = L"Tessaline Manager not installed";
 const wchar_t kClassPhaseLine[] = L"Cleaning Registry... ";
-const wchar_t kClassPhaseDone[] = L"Registry Cleanup Successful";
 const wchar_t kLastRunLine[] = L"The Browsers Cache is Cleared";
 
 }  // namespace
@@ -290,30 +257,33 @@ TEST(ProgramWindow, SaveLogsToAFullDisk)
     ExpectEnded(program);
 }
 
-// A run made long by thousands of vendor class keys. In the middle of it
-// the window answers and shows the lines so far; Enter, digits
-// typed into the log, clicks on Start Cleanup, Exit and a box, and the
-// close box, queued or sent, are all dropped. After it there is one run's
+// A run held before a product's removal while another installation holds
+// the installer. Meanwhile the window answers and shows the lines so far;
+// Enter, digits typed into the log, clicks on Start Cleanup, Exit and a
+// box, and the close box, queued or sent, are all dropped. Once the
+// installer is free the product goes; after the run there is one run's
 // log, the program is open, the options are unchanged and the focus is
 // back on Start Cleanup, where Enter was pressed.
-TEST(ProgramWindow, InputDuringALongRunIsDropped)
+TEST(ProgramWindow, InputDuringAHeldRunIsDropped)
 {
-    SlowClassKeys keys(20000);
-    ASSERT_TRUE(keys.Made());
+    ProductCleanup cleanup{&kEndpointControlPackage};
+    ASSERT_EQ(0u, Install(kEndpointControlPackage));
+    InstallerMutexHolder holder;
+    ASSERT_TRUE(holder.Holding());
     ProgramUnderTest program;
     ASSERT_TRUE(program.Start());
     ASSERT_EQ(IDC_START_CLEANUP, program.FocusedControl());
 
     program.PressKey(VK_RETURN);
-    ASSERT_TRUE(WaitForLastLine(program, kClassPhaseLine)) << Narrow(program.LogText());
+    ASSERT_TRUE(WaitForLastLine(program, kHeldLine)) << Narrow(program.LogText());
     for (int probe = 0; probe < 5; ++probe) {
         SCOPED_TRACE(probe);
         std::wstring text;
         ASSERT_TRUE(program.TextWithin(IDC_LOG_PANE, EventWaitMs(), &text));
         std::vector<std::wstring> lines = SplitLog(text);
-        ASSERT_GE(lines.size(), 3u);
+        ASSERT_EQ(3u, lines.size());
         EXPECT_EQ(kFirstRunLine, lines[1]);
-        EXPECT_EQ(kClassPhaseLine, lines.back());
+        EXPECT_EQ(kHeldLine, lines.back());
         Sleep(50);
     }
     EXPECT_FALSE(program.IsEnabled(IDC_START_CLEANUP));
@@ -330,21 +300,29 @@ TEST(ProgramWindow, InputDuringALongRunIsDropped)
     // Clicks that another program sends are answered at once.
     ASSERT_TRUE(program.ClickWithin(IDC_START_CLEANUP, EventWaitMs()));
     ASSERT_TRUE(program.ClickWithin(IDC_EXIT, EventWaitMs()));
+    // All of it was handled while the run was still held.
+    ASSERT_TRUE(program.WaitForPostedMessages());
+    ASSERT_TRUE(holder.StillHolding());
+    EXPECT_EQ(L"4242", program.LogLines().back());
+    EXPECT_FALSE(program.IsEnabled(IDC_START_CLEANUP));
+    EXPECT_TRUE(IsInstalled(kEndpointControlPackage));
 
+    holder.LetGo();
     ASSERT_TRUE(WaitForLastLine(program, kLastRunLine)) << Narrow(program.LogText());
     ASSERT_TRUE(program.WaitForControls());
     ASSERT_TRUE(program.WaitForPostedMessages());
 
     ASSERT_TRUE(program.IsRunning());
+    EXPECT_FALSE(IsInstalled(kEndpointControlPackage));
     std::vector<std::wstring> lines = program.LogLines();
     EXPECT_EQ(1u, CountOf(lines, kFirstRunLine)) << Narrow(program.LogText());
-    EXPECT_EQ(1u, CountOf(lines, kClassPhaseDone));
+    EXPECT_EQ(1u, CountOf(lines, kClassPhaseLine));
     EXPECT_EQ(std::wstring::npos, program.LogText().find(L'7'));
-    std::vector<std::wstring>::iterator marker = std::find(lines.begin(), lines.end(), L"4242");
-    ASSERT_NE(lines.end(), marker) << Narrow(program.LogText());
-    EXPECT_LT(marker, std::find(lines.begin(), lines.end(), kClassPhaseDone));
+    std::vector<std::wstring>::iterator held = std::find(lines.begin(), lines.end(), kHeldLine);
+    ASSERT_NE(lines.end(), held) << Narrow(program.LogText());
+    ASSERT_NE(lines.end(), held + 1);
+    EXPECT_EQ(L"4242", *(held + 1)) << Narrow(program.LogText());
     EXPECT_EQ(kLastRunLine, lines.back());
-    EXPECT_FALSE(keys.AnyLeft());
 
     EXPECT_TRUE(program.IsChecked(IDC_CLEAR_CACHE));
     EXPECT_FALSE(program.IsChecked(IDC_RESTART));

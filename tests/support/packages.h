@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "system/handles.h"
+
 struct TestPackage {
     const wchar_t* msiName;      // file name in HS_MSI_DIR
     const wchar_t* productCode;
@@ -72,6 +74,25 @@ bool WriteUninstallList(HKEY root, REGSAM view, const ListValues& values);
 void DeleteUninstallLists();
 // Value names in the order the registry enumerates them.
 std::vector<std::wstring> EnumeratedValueNames(HKEY root, const std::wstring& path, REGSAM view);
+
+// --- another installation running --------------------------------------
+// A second process holding the installer's mutex, as an installation
+// running elsewhere does, until it is let go (or for a minute at most).
+class InstallerMutexHolder {
+public:
+    InstallerMutexHolder();
+    ~InstallerMutexHolder() { LetGo(); }
+    InstallerMutexHolder(const InstallerMutexHolder&) = delete;
+    InstallerMutexHolder& operator=(const InstallerMutexHolder&) = delete;
+    // Waits until it holds the mutex; false when it could not take it.
+    bool Holding();
+    // Whether it holds it still: not yet told to let go, nor timed out.
+    bool StillHolding() const;
+    void LetGo();
+
+private:
+    UniqueHandle ready_, stop_, process_;
+};
 
 // --- watching the installer ------------------------------------------------
 // One removal as the installer was asked for it.

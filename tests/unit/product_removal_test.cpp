@@ -61,43 +61,6 @@ void RecordTurn()
     gTurns.push_back(gTurnRecorder->removals.size());
 }
 
-// A second process holding the installer's mutex, as an installation
-// running elsewhere does, until it is let go.
-class InstallerMutexHolder {
-public:
-    InstallerMutexHolder()
-    {
-        std::wstring tag = L"hs-mutex-probe-" + std::to_wstring(GetCurrentProcessId());
-        *ready_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-ready").c_str());
-        *stop_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-stop").c_str());
-        std::wstring program = UnixToWindowsPath(Narrow(EnvironmentValue(L"HS_BUILD_DIR"))) +
-                               L"\\tests\\pc\\hold_probe.exe";
-        std::wstring line = L"hold_probe " + tag + L" mutex Global\\_MSIExecute";
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION started = {};
-        if (CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                           &startup, &started)) {
-            *process_.Receive() = started.hProcess;
-            CloseHandle(started.hThread);
-        }
-    }
-    ~InstallerMutexHolder() { LetGo(); }
-    bool Holding()
-    {
-        HANDLE waits[] = {ready_.Get(), process_.Get()};
-        return process_.IsValid() && WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
-    }
-    void LetGo()
-    {
-        SetEvent(stop_.Get());
-        WaitForSingleObject(process_.Get(), 30000);
-    }
-
-private:
-    UniqueHandle ready_, stop_, process_;
-};
-
 // Lets the holder go at the window's fifth turn, noting how many removals
 // had been attempted by then.
 InstallerMutexHolder* gHolder = nullptr;
