@@ -285,7 +285,7 @@ InstallerMutexHolder::InstallerMutexHolder()
 bool InstallerMutexHolder::Holding()
 {
     HANDLE waits[] = {ready_.Get(), process_.Get()};
-    return process_.IsValid() && WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
+    return process_.IsValid() && WaitForMultipleObjects(2, waits, FALSE, EventWaitMs()) == WAIT_OBJECT_0;
 }
 
 bool InstallerMutexHolder::StillHolding() const
@@ -297,5 +297,5 @@ bool InstallerMutexHolder::StillHolding() const
 void InstallerMutexHolder::LetGo()
 {
     SetEvent(stop_.Get());
-    WaitForSingleObject(process_.Get(), 30000);
+    WaitForSingleObject(process_.Get(), EventWaitMs());
 }
