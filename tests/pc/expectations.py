@@ -57,9 +57,11 @@ def expectations(kind, options, before):
     # What may appear during the run, each with its reason; anything else
     # new is a fault.
     may_add = []
-    # Wine's own bookkeeping and the WinINet index change on any run.
+    # Wine's own bookkeeping and the WinINet index change on any run; Wine
+    # rewrites the monitor's device properties whenever its desktop starts.
     may_change += [r"\|DriverDateData$", r"/INetCache/Content\.IE5/index\.dat$",
-                   r"/INetCookies/index\.dat$"]
+                   r"/INetCookies/index\.dat$",
+                   r"^HKLM\\System\\CurrentControlSet\\Enum\\DISPLAY\\.*\\Properties\\"]
 
     installer_keys = r"^HKLM\\Software\\(Classes\\Installer|Microsoft\\Windows\\CurrentVersion\\Installer)\\"
     for name in removed_packages:
