@@ -263,39 +263,3 @@ void InstallerRecorder::ForceResults(const std::vector<UINT>& results)
 {
     gForcedResults.assign(results.begin(), results.end());
 }
-
-InstallerMutexHolder::InstallerMutexHolder()
-{
-    std::wstring tag = L"hs-mutex-probe-" + std::to_wstring(GetCurrentProcessId());
-    *ready_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-ready").c_str());
-    *stop_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-stop").c_str());
-    std::wstring program = UnixToWindowsPath(Narrow(EnvironmentValue(L"HS_BUILD_DIR"))) +
-                           L"\\tests\\pc\\hold_probe.exe";
-    std::wstring line = L"hold_probe " + tag + L" mutex Global\\_MSIExecute";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION started = {};
-    if (CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                       &startup, &started)) {
-        *process_.Receive() = started.hProcess;
-        CloseHandle(started.hThread);
-    }
-}
-
-bool InstallerMutexHolder::Holding()
-{
-    HANDLE waits[] = {ready_.Get(), process_.Get()};
-    return process_.IsValid() && WaitForMultipleObjects(2, waits, FALSE, EventWaitMs()) == WAIT_OBJECT_0;
-}
-
-bool InstallerMutexHolder::StillHolding() const
-{
-    return process_.IsValid() && WaitForSingleObject(stop_.Get(), 0) == WAIT_TIMEOUT &&
-           WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT;
-}
-
-void InstallerMutexHolder::LetGo()
-{
-    SetEvent(stop_.Get());
-    WaitForSingleObject(process_.Get(), EventWaitMs());
-}

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/test_support.h"
 #include "system/handles.h"
 
 struct TestPackage {
@@ -80,18 +81,15 @@ std::vector<std::wstring> EnumeratedValueNames(HKEY root, const std::wstring& pa
 // running elsewhere does, until it is let go (or for a minute at most).
 class InstallerMutexHolder {
 public:
-    InstallerMutexHolder();
-    ~InstallerMutexHolder() { LetGo(); }
-    InstallerMutexHolder(const InstallerMutexHolder&) = delete;
-    InstallerMutexHolder& operator=(const InstallerMutexHolder&) = delete;
+    InstallerMutexHolder() : probe_(L"hold_probe", L"mutex Global\\_MSIExecute") {}
     // Waits until it holds the mutex; false when it could not take it.
-    bool Holding();
+    bool Holding() { return probe_.Ready(); }
     // Whether it holds it still: not yet told to let go, nor timed out.
-    bool StillHolding() const;
-    void LetGo();
+    bool StillHolding() const { return probe_.StillRunning(); }
+    void LetGo() { probe_.LetGo(); }
 
 private:
-    UniqueHandle ready_, stop_, process_;
+    ProbeProcess probe_;
 };
 
 // --- watching the installer ------------------------------------------------

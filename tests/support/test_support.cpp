@@ -514,3 +514,42 @@ std::vector<std::wstring> SplitLog(const std::wstring& log)
         start = at + 3;
     }
 }
+
+ProbeProcess::ProbeProcess(const wchar_t* name, const std::wstring& arguments)
+{
+    static int made = 0;  // probes of one test process may overlap
+    std::wstring tag = std::wstring(L"hs-") + name + L"-" + std::to_wstring(GetCurrentProcessId()) +
+                       L"-" + std::to_wstring(++made);
+    *ready_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-ready").c_str());
+    *stop_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-stop").c_str());
+    std::wstring program = UnixToWindowsPath(Narrow(EnvironmentValue(L"HS_BUILD_DIR"))) +
+                           L"\\tests\\pc\\" + name + L".exe";
+    std::wstring line = std::wstring(name) + L" " + tag + L" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started = {};
+    if (CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &started)) {
+        *process_.Receive() = started.hProcess;
+        CloseHandle(started.hThread);
+    }
+}
+
+bool ProbeProcess::Ready() const
+{
+    HANDLE waits[] = {ready_.Get(), process_.Get()};
+    return process_.IsValid() &&
+           WaitForMultipleObjects(2, waits, FALSE, EventWaitMs()) == WAIT_OBJECT_0;
+}
+
+bool ProbeProcess::StillRunning() const
+{
+    return process_.IsValid() && WaitForSingleObject(stop_.Get(), 0) == WAIT_TIMEOUT &&
+           WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT;
+}
+
+void ProbeProcess::LetGo()
+{
+    SetEvent(stop_.Get());
+    WaitForSingleObject(process_.Get(), EventWaitMs());
+}

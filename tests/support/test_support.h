@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "system/handles.h"
+
 // --- paths -----------------------------------------------------------------
 std::wstring Widen(const std::string& text);
 std::string Narrow(const std::wstring& text);
@@ -114,3 +116,25 @@ private:
 
 // Splits a log at its separators.
 std::vector<std::wstring> SplitLog(const std::wstring& log);
+
+// --- second processes -------------------------------------------------------
+// A probe of the tests (tests/pc/NAME.exe) run as a second process, as
+// another program on the PC: "NAME TAG ARGUMENTS", with the events
+// TAG-ready, which it sets once it holds what it was asked to, and
+// TAG-stop, at which it lets go and ends.
+class ProbeProcess {
+public:
+    ProbeProcess(const wchar_t* name, const std::wstring& arguments);
+    ~ProbeProcess() { LetGo(); }
+    ProbeProcess(const ProbeProcess&) = delete;
+    ProbeProcess& operator=(const ProbeProcess&) = delete;
+    // Waits until it is ready; false when it ended first.
+    bool Ready() const;
+    // Neither told to let go nor ended.
+    bool StillRunning() const;
+    // Tells it to let go and waits until it has ended.
+    void LetGo();
+
+private:
+    UniqueHandle ready_, stop_, process_;
+};

@@ -224,60 +224,27 @@ struct HoldCase {
 };
 
 // A second Windows process that holds file open, as a scanner does, delete
-// shared or not, until it lets go or is destroyed. Given only files, it
-// holds each, delete shared, until it is destroyed.
-class HoldProbe {
+// shared or not, until it lets go. Given only files, it holds each, delete
+// shared (tests/pc/hold_probe.cpp).
+class HoldProbe : public ProbeProcess {
 public:
     HoldProbe(const std::wstring& file, bool sharesDelete)
+        : ProbeProcess(L"hold_probe", (sharesDelete ? L"delete \"" : L"keep \"") + file + L"\"")
     {
-        Start((sharesDelete ? L" delete \"" : L" keep \"") + file + L"\"");
     }
     explicit HoldProbe(const std::vector<std::wstring>& files)
+        : ProbeProcess(L"hold_probe", Quoted(L"delete-each", files))
     {
-        std::wstring arguments = L" delete-each";
-        for (const std::wstring& path : files)
-            arguments += L" \"" + path + L"\"";
-        Start(arguments);
     }
-    ~HoldProbe()
-    {
-        SetEvent(stop_.Get());
-        WaitForSingleObject(process_.Get(), EventWaitMs());
-    }
-    // True once the probe holds the file.
-    bool Holding()
-    {
-        HANDLE waits[] = {ready_.Get(), process_.Get()};
-        return process_.IsValid() && WaitForMultipleObjects(2, waits, FALSE, EventWaitMs()) == WAIT_OBJECT_0;
-    }
-    bool StillRunning() { return WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT; }
-    // Ends the probe, which closes what it holds.
-    void LetGo()
-    {
-        SetEvent(stop_.Get());
-        WaitForSingleObject(process_.Get(), EventWaitMs());
-    }
+    bool Holding() const { return Ready(); }
 
 private:
-    void Start(const std::wstring& arguments)
+    static std::wstring Quoted(std::wstring arguments, const std::vector<std::wstring>& files)
     {
-        std::wstring tag = L"hs-hold-probe-" + std::to_wstring(GetCurrentProcessId());
-        *ready_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-ready").c_str());
-        *stop_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (tag + L"-stop").c_str());
-        std::wstring program = UnixToWindowsPath(Narrow(EnvironmentValue(L"HS_BUILD_DIR"))) +
-                               L"\\tests\\pc\\hold_probe.exe";
-        std::wstring line = L"hold_probe " + tag + arguments;
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION started = {};
-        if (CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                           &startup, &started)) {
-            *process_.Receive() = started.hProcess;
-            CloseHandle(started.hThread);
-        }
+        for (const std::wstring& path : files)
+            arguments += L" \"" + path + L"\"";
+        return arguments;
     }
-
-    UniqueHandle ready_, stop_, process_;
 };
 
 // The window's turns while only the held file is left. A deletion that

@@ -136,44 +136,11 @@ void AllowAllAccess(HKEY root, const std::wstring& path)
 
 // A second Windows process that keeps adding subkeys to a key while it is
 // being deleted, as a user's program could (tests/pc/key_feed_probe.cpp).
-class KeyFeedProbe {
+class KeyFeedProbe : public ProbeProcess {
 public:
-    explicit KeyFeedProbe(const std::wstring& key)
-    {
-        *ready_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (Tag() + L"-ready").c_str());
-        *stop_.Receive() = CreateEventW(nullptr, TRUE, FALSE, (Tag() + L"-stop").c_str());
-        std::wstring program = UnixToWindowsPath(Narrow(EnvironmentValue(L"HS_BUILD_DIR"))) +
-                               L"\\tests\\pc\\key_feed_probe.exe";
-        std::wstring line = L"key_feed_probe " + Tag() + L" \"" + key + L"\"";
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof(startup);
-        PROCESS_INFORMATION started = {};
-        if (CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                           &startup, &started)) {
-            *process_.Receive() = started.hProcess;
-            CloseHandle(started.hThread);
-        }
-    }
-    ~KeyFeedProbe()
-    {
-        SetEvent(stop_.Get());
-        WaitForSingleObject(process_.Get(), EventWaitMs());
-    }
-
+    explicit KeyFeedProbe(const std::wstring& key) : ProbeProcess(L"key_feed_probe", L"\"" + key + L"\"") {}
     // Whether the key holds the probe's first five hundred subkeys.
-    bool WaitUntilReady() const
-    {
-        HANDLE waits[] = {ready_.Get(), process_.Get()};
-        return process_.IsValid() &&
-               WaitForMultipleObjects(2, waits, FALSE, EventWaitMs()) == WAIT_OBJECT_0;
-    }
-
-    bool StillRunning() const { return WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT; }
-
-private:
-    static std::wstring Tag() { return L"hs-key-feed-probe-" + std::to_wstring(GetCurrentProcessId()); }
-
-    UniqueHandle ready_, stop_, process_;
+    bool WaitUntilReady() const { return Ready(); }
 };
 
 struct UnicodeName {
