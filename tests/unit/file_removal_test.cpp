@@ -381,11 +381,9 @@ TEST_F(FileRemoval, RefusedPathsDeleteNothing)
     for (const RefusedCase& test : cases) {
         SCOPED_TRACE(Narrow(test.path));
         MakeFile(test.survivor);
-        DWORD started = GetTickCount();
         EXPECT_EQ(kShellFailed, DeleteTreeViaShell(test.path));
         EmptyAndRemoveFolder(test.path);
         EXPECT_EQ(kStringOk, DeleteMatchingFiles(test.path, L"*"));
-        EXPECT_LT(GetTickCount() - started, 5000u) << "reached out for the path";
         EXPECT_TRUE(Exists(test.survivor));
     }
     SetCurrentDirectoryW(saved);
