@@ -11,21 +11,9 @@
 // until TAG-stop.
 #include <windows.h>
 
-#include <cwchar>
 #include <string>
 
-namespace {
-
-// A probe a test forgot still ends, but never before the test's own deadline.
-DWORD ForgottenAfterMs()
-{
-    wchar_t value[32] = L"";
-    GetEnvironmentVariableW(L"HS_TEST_SECONDS", value, 32);
-    long seconds = wcstol(value, nullptr, 10);
-    return static_cast<DWORD>(seconds > 0 ? seconds : 1500) * 1000;
-}
-
-}  // namespace
+#include "support/test_deadline.h"
 
 int wmain(int argc, wchar_t** argv)
 {
@@ -41,7 +29,7 @@ int wmain(int argc, wchar_t** argv)
         if (mutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS)
             return 4;
         SetEvent(ready);
-        WaitForSingleObject(stop, ForgottenAfterMs());
+        WaitForSingleObject(stop, TestDeadlineMs());
         ReleaseMutex(mutex);
         CloseHandle(mutex);
         return 0;
@@ -54,7 +42,7 @@ int wmain(int argc, wchar_t** argv)
                 return 4;
         }
         SetEvent(ready);
-        WaitForSingleObject(stop, ForgottenAfterMs());  // the handles close as the probe ends
+        WaitForSingleObject(stop, TestDeadlineMs());  // the handles close as the probe ends
         return 0;
     }
     if (lstrcmpW(argv[2], L"delete") == 0)
@@ -63,7 +51,7 @@ int wmain(int argc, wchar_t** argv)
     if (held == INVALID_HANDLE_VALUE)
         return 4;
     SetEvent(ready);
-    WaitForSingleObject(stop, ForgottenAfterMs());
+    WaitForSingleObject(stop, TestDeadlineMs());
     CloseHandle(held);
     return 0;
 }

@@ -8,20 +8,11 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cwchar>
 #include <string>
 
-namespace {
+#include "support/test_deadline.h"
 
-// How long the feeding goes on at most: the tests' bound on any one event,
-// a tenth of their deadline. A deletion that lasts as long never ended.
-DWORD FeedingMs()
-{
-    wchar_t value[32] = L"";
-    GetEnvironmentVariableW(L"HS_TEST_SECONDS", value, 32);
-    long seconds = wcstol(value, nullptr, 10);
-    return static_cast<DWORD>(seconds > 0 ? seconds : 1500) * 100;
-}
+namespace {
 
 // Keeps KEY at five hundred subkeys or more, so that a deletion that goes
 // on while the key has subkeys never sees it empty. Counting them takes
@@ -34,7 +25,7 @@ int Feed(HANDLE ready, HANDLE stop, const std::wstring& path)
                         nullptr, &key, nullptr) != ERROR_SUCCESS)
         return 4;
     const DWORD started = GetTickCount();
-    const DWORD feeding = FeedingMs();
+    const DWORD feeding = EventWaitMs();  // a deletion that lasts as long never ended
     DWORD made = 0;
     bool full = false;
     for (DWORD turn = 0; GetTickCount() - started < feeding; ++turn) {

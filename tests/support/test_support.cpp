@@ -43,14 +43,6 @@ std::wstring ShellFolder(int csidl)
     return path;
 }
 
-DWORD EventWaitMs()
-{
-    long seconds = wcstol(EnvironmentValue(L"HS_TEST_SECONDS").c_str(), nullptr, 10);
-    if (seconds <= 0)
-        seconds = 1500;  // the deadline's default
-    return static_cast<DWORD>(seconds) * 100;
-}
-
 std::wstring TempPath(const std::wstring& name)
 {
     wchar_t temp[MAX_PATH] = L"";

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/test_deadline.h"
 #include "system/handles.h"
 
 // --- paths -----------------------------------------------------------------
@@ -21,11 +22,6 @@ std::wstring MsiPath(const wchar_t* name);
 // The program under test (HS_BUILD_DIR\HostSweeper.exe).
 std::wstring ProgramPath();
 std::wstring EnvironmentValue(const wchar_t* name);
-// The longest a test waits for one event, in milliseconds: a tenth of the
-// guard's deadline (HS_TEST_SECONDS), so that a wait that fails ends in a
-// report before the guard stops the test, and a slow machine never makes
-// one fail.
-DWORD EventWaitMs();
 // The shell's own answer for a folder of this process's user, without a
 // trailing backslash ("" on failure).
 std::wstring ShellFolder(int csidl);
