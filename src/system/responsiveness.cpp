@@ -5,8 +5,6 @@
 namespace {
 void (*gHook)() = nullptr;
 DWORD gLastCall = 0;
-// Often enough that the window answers well within a second.
-const DWORD kIntervalMs = 50;
 }
 
 void SetResponsivenessHook(void (*hook)())
@@ -20,7 +18,7 @@ void KeepResponsive()
     if (gHook == nullptr)
         return;
     DWORD now = GetTickCount();
-    if (now - gLastCall < kIntervalMs)
+    if (now - gLastCall < kTurnIntervalMs)
         return;
     gLastCall = now;
     gHook();

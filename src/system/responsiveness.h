@@ -3,6 +3,10 @@
 // and does real work only when the hook is set and some time has passed.
 #pragma once
 
+// The least time between two turns that reach the hook: often enough that
+// the window answers well within a second.
+const unsigned long kTurnIntervalMs = 50;
+
 // The window installs the hook for the length of a run; null removes it.
 void SetResponsivenessHook(void (*hook)());
 void KeepResponsive();

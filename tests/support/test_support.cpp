@@ -11,6 +11,7 @@
 #include "run/cleanup_run.h"
 #include "system/handles.h"
 #include "system/platform_probes.h"
+#include "system/responsiveness.h"
 #include "system/special_folders.h"
 
 std::wstring Widen(const std::string& text)
@@ -505,6 +506,11 @@ std::vector<std::wstring> SplitLog(const std::wstring& log)
         lines.push_back(log.substr(start, at - start));
         start = at + 3;
     }
+}
+
+void OutlastTurnInterval()
+{
+    Sleep(kTurnIntervalMs + 10);
 }
 
 ProbeProcess::ProbeProcess(const wchar_t* name, const std::wstring& arguments)

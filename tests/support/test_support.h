@@ -113,6 +113,12 @@ private:
 // Splits a log at its separators.
 std::vector<std::wstring> SplitLog(const std::wstring& log);
 
+// --- the window's turns -----------------------------------------------------
+// Waits out the least time between two turns that reach the responsiveness
+// hook: a test hook that does so at its end sees every turn, and one set
+// after it sees the first.
+void OutlastTurnInterval();
+
 // --- second processes -------------------------------------------------------
 // A probe of the tests (tests/pc/NAME.exe) run as a second process, as
 // another program on the PC: "NAME TAG ARGUMENTS", with the events

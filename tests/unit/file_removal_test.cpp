@@ -150,7 +150,7 @@ LateLink* gLateLink = nullptr;
 
 void PlantLateLink()
 {
-    Sleep(60);  // longer than the hook's interval: every turn reaches the hook
+    OutlastTurnInterval();
     LateLink& plant = *gLateLink;
     if (plant.planted || !IsHeldForRemoval(plant.tree) || IsHeldForRemoval(plant.folder))
         return;
@@ -291,7 +291,7 @@ TEST_F(FileRemoval, ShellDeleteRefusesLinks)
     links_.push_back(plant.link);
     gLateLink = &plant;
     SetResponsivenessHook(PlantLateLink);
-    Sleep(60);  // the first turn reaches the hook too
+    OutlastTurnInterval();
     int result = DeleteTreeViaShell(late.c_str());
     SetResponsivenessHook(nullptr);
     gLateLink = nullptr;

@@ -197,7 +197,7 @@ void WatchHold()
 {
     HoldWatch& watch = *gWatch;
     if (watch.everyStep)
-        Sleep(60);  // longer than the hook's interval: the next step calls it again
+        OutlastTurnInterval();
     std::vector<DWORD> outcome = watch.probe->Try();
     ++watch.steps;
     if (outcome[0] == 0)
@@ -269,7 +269,7 @@ void CountTurnWhileHeld()
 {
     HeldWatch& watch = *gHeld;
     if (watch.letGoAtTurn != nullptr) {
-        Sleep(60);  // longer than the hook's interval: every turn reaches the hook
+        OutlastTurnInterval();
         if (IsHeldForRemoval(watch.folder) && ++watch.heldTurns == watch.letGoAt) {
             watch.letGoAtTurn->LetGo();
             watch.letGoAtTurn = nullptr;
@@ -317,7 +317,7 @@ TEST(HostileInput, NoRenameWhileAFolderIsBeingEmptied)
         gWatch = &watch;
 
         SetResponsivenessHook(WatchHold);
-        Sleep(60);  // the first step calls the hook too
+        OutlastTurnInterval();
         int result = 0;
         if (test.primitive == Primitive::kTree)
             result = DeleteTreeViaShell(watch.vendor.c_str());
@@ -539,7 +539,7 @@ TEST(HostileInput, AFileHeldElsewhereForAMoment)
                 if (test.sharesDelete)
                     watch.letGoAtTurn = &probe;
                 SetResponsivenessHook(CountTurnWhileHeld);
-                Sleep(60);  // the first turn reaches the hook too
+                OutlastTurnInterval();
                 testing::internal::CaptureStdout();
                 if (test.primitive == Primitive::kTree)
                     result = DeleteTreeViaShell(vendor.c_str());

@@ -166,7 +166,7 @@ KeySwapper* gSwapper = nullptr;
 
 void SwapEmptiedKeys()
 {
-    Sleep(60);  // longer than the hook's interval: every turn reaches the hook
+    OutlastTurnInterval();
     KeySwapper& swap = *gSwapper;
     for (size_t n = 0; n < swap.keys.size(); ++n) {
         DWORD subkeys = 1;
@@ -432,7 +432,7 @@ TEST(SubkeyRemovalLinks, KeySwappedForALinkOnceEmptiedIsNotFollowed)
     }
     gSwapper = &swap;
     SetResponsivenessHook(SwapEmptiedKeys);
-    Sleep(60);  // the first turn reaches the hook too
+    OutlastTurnInterval();
     DeleteSubkeysContaining(HKEY_CURRENT_USER, parent.c_str(), L"HsTestKestrix.");
     SetResponsivenessHook(nullptr);
     gSwapper = nullptr;
