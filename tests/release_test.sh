@@ -55,7 +55,8 @@ wine_env "$work/prefix" win64
 wine "$exe" >wine.out 2>&1 </dev/null &
 pid=$!
 shown=""
-for _ in $(seq 1 300); do
+# Looks every 0.2 s for a tenth of the test's deadline, as every wait of the tests.
+for _ in $(seq 1 $(( ${HS_TEST_SECONDS:-1500} / 2 ))); do
   xdotool search --onlyvisible --pid $pid --name '^Norvale NVX Host Sweeper$' >/dev/null 2>&1 &&
     { shown=1; break; }
   sleep 0.2
