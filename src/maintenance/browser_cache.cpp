@@ -217,16 +217,12 @@ void ClearFirefoxLocal()
     if (!HoldInteractiveUserFolder(CSIDL_LOCAL_APPDATA, L"\\Mozilla\\Firefox\\Profiles", false,
                                    profiles, path))
         return;
+    // Held by its name: the hold refuses a link, a file or nothing there.
     ForEachSubfolder(profiles, path, [](HeldFolder& profile, const wchar_t* profilePath) {
-        HeldEntry entry;
-        while (profile.Next(&entry)) {
-            KeepResponsive();
-            HeldFolder cache;
-            wchar_t cachePath[kPathUnits];
-            if (IsFolderEntry(entry) && lstrcmpiW(entry.name, L"cache2") == 0 &&
-                HoldSubfolder(profile, profilePath, entry.name, cache, cachePath))
-                ClearCacheFolder(cache, cachePath, kFirefoxCacheSubfolders);
-        }
+        HeldFolder cache;
+        wchar_t cachePath[kPathUnits];
+        if (HoldSubfolder(profile, profilePath, L"cache2", cache, cachePath))
+            ClearCacheFolder(cache, cachePath, kFirefoxCacheSubfolders);
     });
 }
 
