@@ -39,10 +39,7 @@ const CacheFolder kFolders[] = {
 };
 const int kFolderCount = sizeof(kFolders) / sizeof(kFolders[0]);
 
-struct Series {
-    std::vector<double> clearing, plain, pairRatios;
-    std::vector<double> clearingCpu, plainCpu, cpuPairRatios;
-};
+typedef PairedSeries Series;
 
 // One timed pass on a freshly filled folder; negative when the folder could
 // not be made or the pass left something in it. The clearing leaves the
@@ -75,27 +72,6 @@ double TimedPass(const CacheFolder& cache, const std::wstring& folder, int files
         emptied = false;
     }
     return emptied ? elapsed : -1.0;
-}
-
-void ReportFolder(int size, const char* name, const Series& row)
-{
-    char key[128];
-    auto named = [&](const char* what) {
-        snprintf(key, sizeof(key), "browser.%d.%s.%s", size, name, what);
-        return key;
-    };
-    ReportSamples(named("ms"), row.clearing);
-    ReportSamples(named("plain_ms"), row.plain);
-    Report(named("ratio"), Median(row.clearing) / Median(row.plain));
-    Report(named("paired_ratio"), Median(row.pairRatios));
-    Report(named("fastest_ratio"), Smallest(row.clearing) / Smallest(row.plain));
-    Report(named("us_per_file"), Median(row.clearing) * 1000.0 / size);
-    Report(named("plain_us_per_file"), Median(row.plain) * 1000.0 / size);
-    if (row.cpuPairRatios.empty())
-        return;
-    Report(named("cpu_paired_ratio"), Median(row.cpuPairRatios));
-    Report(named("cpu_us_per_file"), Median(row.clearingCpu) * 1000.0 / size);
-    Report(named("plain_cpu_us_per_file"), Median(row.plainCpu) * 1000.0 / size);
 }
 
 }  // namespace
@@ -152,20 +128,9 @@ int wmain(int argc, wchar_t** argv)
                             sizes[s]);
                     return 5;
                 }
-                double own = plainFirst ? second : first;
-                double plain = plainFirst ? first : second;
-                row.clearing.push_back(own);
-                row.plain.push_back(plain);
-                row.pairRatios.push_back(own / plain);
-                double ownCpu = plainFirst ? secondCpu : firstCpu;
-                double plainCpu = plainFirst ? firstCpu : secondCpu;
-                if (ownCpu > 0 && plainCpu > 0) {
-                    row.clearingCpu.push_back(ownCpu);
-                    row.plainCpu.push_back(plainCpu);
-                    row.cpuPairRatios.push_back(ownCpu / plainCpu);
-                }
+                PassPair pair = row.Add(plainFirst, first, firstCpu, second, secondCpu);
                 printf("browser_pair %d %s %d %.3f %.3f cpu %.3f %.3f\n", sizes[s], kFolders[f].name,
-                       r, own, plain, ownCpu, plainCpu);
+                       r, pair.own, pair.plain, pair.ownCpu, pair.plainCpu);
             }
         }
     }
@@ -178,7 +143,7 @@ int wmain(int argc, wchar_t** argv)
 
     for (size_t s = 0; s < sizes.size(); ++s) {
         for (int f = 0; f < kFolderCount; ++f)
-            ReportFolder(sizes[s], kFolders[f].name, series[s * kFolderCount + f]);
+            ReportPairedSeries("browser", sizes[s], kFolders[f].name, series[s * kFolderCount + f]);
     }
     return 0;
 }

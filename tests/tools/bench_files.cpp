@@ -25,10 +25,7 @@ namespace {
 enum Primitive { kTree, kEmpty, kMatching, kPrimitives };
 const char* const kPrimitiveNames[kPrimitives] = {"tree", "empty", "matching"};
 
-struct Series {
-    std::vector<double> primitive, plain, pairRatios;
-    std::vector<double> primitiveCpu, plainCpu, cpuPairRatios;
-};
+typedef PairedSeries Series;
 
 void RunPrimitive(Primitive primitive, const std::wstring& folder)
 {
@@ -103,20 +100,9 @@ int wmain(int argc, wchar_t** argv)
                             kPrimitiveNames[primitive], sizes[s]);
                     return 5;
                 }
-                double own = plainFirst ? second : first;
-                double plain = plainFirst ? first : second;
-                row.primitive.push_back(own);
-                row.plain.push_back(plain);
-                row.pairRatios.push_back(own / plain);
-                double ownCpu = plainFirst ? secondCpu : firstCpu;
-                double plainCpu = plainFirst ? firstCpu : secondCpu;
-                if (ownCpu > 0 && plainCpu > 0) {
-                    row.primitiveCpu.push_back(ownCpu);
-                    row.plainCpu.push_back(plainCpu);
-                    row.cpuPairRatios.push_back(ownCpu / plainCpu);
-                }
+                PassPair pair = row.Add(plainFirst, first, firstCpu, second, secondCpu);
                 printf("files_pair %d %s %d %.3f %.3f cpu %.3f %.3f\n", sizes[s],
-                       kPrimitiveNames[primitive], r, own, plain, ownCpu, plainCpu);
+                       kPrimitiveNames[primitive], r, pair.own, pair.plain, pair.ownCpu, pair.plainCpu);
             }
         }
     }
@@ -128,31 +114,7 @@ int wmain(int argc, wchar_t** argv)
 
     for (size_t s = 0; s < sizes.size(); ++s) {
         for (int p = 0; p < kPrimitives; ++p) {
-            const Series& row = series[s * kPrimitives + p];
-            char key[128];
-            snprintf(key, sizeof(key), "files.%d.%s.ms", sizes[s], kPrimitiveNames[p]);
-            ReportSamples(key, row.primitive);
-            snprintf(key, sizeof(key), "files.%d.%s.plain_ms", sizes[s], kPrimitiveNames[p]);
-            ReportSamples(key, row.plain);
-            snprintf(key, sizeof(key), "files.%d.%s.ratio", sizes[s], kPrimitiveNames[p]);
-            Report(key, Median(row.primitive) / Median(row.plain));
-            snprintf(key, sizeof(key), "files.%d.%s.paired_ratio", sizes[s], kPrimitiveNames[p]);
-            Report(key, Median(row.pairRatios));
-            snprintf(key, sizeof(key), "files.%d.%s.fastest_ratio", sizes[s], kPrimitiveNames[p]);
-            Report(key, Smallest(row.primitive) / Smallest(row.plain));
-            snprintf(key, sizeof(key), "files.%d.%s.us_per_file", sizes[s], kPrimitiveNames[p]);
-            Report(key, Median(row.primitive) * 1000.0 / sizes[s]);
-            snprintf(key, sizeof(key), "files.%d.%s.plain_us_per_file", sizes[s], kPrimitiveNames[p]);
-            Report(key, Median(row.plain) * 1000.0 / sizes[s]);
-            if (row.cpuPairRatios.empty())
-                continue;
-            snprintf(key, sizeof(key), "files.%d.%s.cpu_paired_ratio", sizes[s], kPrimitiveNames[p]);
-            Report(key, Median(row.cpuPairRatios));
-            snprintf(key, sizeof(key), "files.%d.%s.cpu_us_per_file", sizes[s], kPrimitiveNames[p]);
-            Report(key, Median(row.primitiveCpu) * 1000.0 / sizes[s]);
-            snprintf(key, sizeof(key), "files.%d.%s.plain_cpu_us_per_file", sizes[s],
-                     kPrimitiveNames[p]);
-            Report(key, Median(row.plainCpu) * 1000.0 / sizes[s]);
+            ReportPairedSeries("files", sizes[s], kPrimitiveNames[p], series[s * kPrimitives + p]);
         }
     }
     return 0;

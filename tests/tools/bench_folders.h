@@ -6,8 +6,10 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "support/test_support.h"
+#include "tools/bench_common.h"
 
 // The files ("file000000.dat" on) are made on the Unix side: for a name
 // that is not there yet, Wine's case-insensitive lookup reads the whole
@@ -90,4 +92,56 @@ inline void PlainLoop(const std::wstring& folder)
         FindClose(search);
     }
     RemoveDirectoryW(folder.c_str());
+}
+
+// One pass of the measured code and the plain loop's pass beside it, in one
+// round, whichever went first: ms by the clock and in CPU time.
+struct PassPair {
+    double own, plain, ownCpu, plainCpu;
+};
+
+// One row of measurements against the plain loop, over the rounds.
+struct PairedSeries {
+    std::vector<double> own, plain, pairRatios;
+    std::vector<double> ownCpu, plainCpu, cpuPairRatios;
+
+    // Adds a round's two passes; the plain loop's went first when plainFirst.
+    PassPair Add(bool plainFirst, double first, double firstCpu, double second, double secondCpu)
+    {
+        PassPair pair = {plainFirst ? second : first, plainFirst ? first : second,
+                         plainFirst ? secondCpu : firstCpu, plainFirst ? firstCpu : secondCpu};
+        own.push_back(pair.own);
+        plain.push_back(pair.plain);
+        pairRatios.push_back(pair.own / pair.plain);
+        if (pair.ownCpu > 0 && pair.plainCpu > 0) {
+            ownCpu.push_back(pair.ownCpu);
+            plainCpu.push_back(pair.plainCpu);
+            cpuPairRatios.push_back(pair.ownCpu / pair.plainCpu);
+        }
+        return pair;
+    }
+};
+
+// Reports a row as "KIND.SIZE.NAME.WHAT" lines: the passes, the ratios to
+// the plain loop, the costs per file.
+inline void ReportPairedSeries(const char* kind, int size, const char* name,
+                               const PairedSeries& row)
+{
+    char key[128];
+    auto named = [&](const char* what) {
+        snprintf(key, sizeof(key), "%s.%d.%s.%s", kind, size, name, what);
+        return key;
+    };
+    ReportSamples(named("ms"), row.own);
+    ReportSamples(named("plain_ms"), row.plain);
+    Report(named("ratio"), Median(row.own) / Median(row.plain));
+    Report(named("paired_ratio"), Median(row.pairRatios));
+    Report(named("fastest_ratio"), Smallest(row.own) / Smallest(row.plain));
+    Report(named("us_per_file"), Median(row.own) * 1000.0 / size);
+    Report(named("plain_us_per_file"), Median(row.plain) * 1000.0 / size);
+    if (row.cpuPairRatios.empty())
+        return;
+    Report(named("cpu_paired_ratio"), Median(row.cpuPairRatios));
+    Report(named("cpu_us_per_file"), Median(row.ownCpu) * 1000.0 / size);
+    Report(named("plain_cpu_us_per_file"), Median(row.plainCpu) * 1000.0 / size);
 }
