@@ -23,8 +23,9 @@ if [ ${#missing[@]} -gt 0 ]; then
     exit 1
   fi
   dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-  apt-get update -q
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+  . scripts/apt.sh
+  echo "installing ${#missing[@]} packages: ${missing[*]}"
+  hs_apt_install "${missing[@]}"
 fi
 
 build="${HS_BUILD_DIR:-build}"

@@ -26,6 +26,7 @@ probe_dir="${HS_BUILD_DIR:-build}"
 case "$probe_dir" in /*) ;; *) probe_dir="$(cd "$(dirname "$0")/.." && pwd)/$probe_dir" ;; esac
 
 die() { echo "host-i386: $*" >&2; exit 1; }
+. "$(dirname "$0")/apt.sh"
 
 # A static i386 program of 96 bytes: exit(42) through int 0x80.
 probe_file() {
@@ -114,13 +115,12 @@ EOF
               -o "Dir::Cache::Archives=$state/archives"
               -o "Dir::Cache::pkgcache=" -o "Dir::Cache::srcpkgcache="
               -o "APT::Sandbox::User=root")
-  apt-get "${opts[@]}" update -q >/dev/null
+  hs_apt_update "${opts[@]}"
   rm -f "$state"/archives/qemu-user_*.deb
   (cd "$state/archives" && apt-get "${opts[@]}" download -q qemu-user/bookworm-backports >/dev/null)
   local deb
   deb=$(ls "$state"/archives/qemu-user_*.deb)
-  apt-get update -q >/dev/null
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$deb" >/dev/null
+  hs_apt_install "$deb"
   qemu_version_ok || die "qemu-user 10 did not install"
 }
 
