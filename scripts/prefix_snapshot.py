@@ -62,6 +62,17 @@ def parse_reg(path, hive):
     return keys
 
 
+def attributes(path):
+    """A file's DOS attributes as Wine keeps them: read-only as the Unix
+    write permission, hidden and system in the user.DOSATTRIB attribute."""
+    text = "" if os.stat(path).st_mode & 0o200 else ":readonly"
+    try:
+        text += ":" + os.getxattr(path, "user.DOSATTRIB").decode("ascii", "replace")
+    except OSError:
+        pass
+    return text
+
+
 def snapshot(prefix):
     registry = {}
     for name, hive in HIVES.items():
@@ -90,7 +101,7 @@ def snapshot(prefix):
             try:
                 with open(full, "rb") as f:
                     h.update(f.read())
-                files[rel] = "file:" + h.hexdigest()
+                files[rel] = "file:" + h.hexdigest() + attributes(full)
             except OSError as e:
                 files[rel] = "unreadable:" + str(e)
     return {"registry": registry, "files": files}

@@ -1,12 +1,13 @@
 #!/bin/bash
-# The X display every test with a window uses, as a CTest fixture.
-#   test-display.sh start|stop ROOT
-# start: keeps a working $DISPLAY, or starts a private Xvfb on the first
-# free number; writes the display to ROOT/display for the tests to read.
+# An X display for the tests with a window, as a CTest fixture.
+#   test-display.sh start|stop ROOT [private]
+# start: keeps a working $DISPLAY (unless "private" is given), or starts a
+# private Xvfb on the first free number; writes the display to ROOT/display for the tests to read.
 # stop: ends the Xvfb that start started, and nothing else.
 set -euo pipefail
 action="$1"
 root="$2"
+private="${3:-}"
 mkdir -p "$root"
 
 works() { DISPLAY="$1" xdotool getdisplaygeometry >/dev/null 2>&1; }
@@ -24,7 +25,7 @@ case "$action" in
 esac
 
 command -v xdotool >/dev/null || { echo "xdotool is not installed" >&2; exit 1; }
-if [ -n "${DISPLAY:-}" ] && works "$DISPLAY"; then
+if [ "$private" != private ] && [ -n "${DISPLAY:-}" ] && works "$DISPLAY"; then
   echo "$DISPLAY" >"$root/display"
   echo "using the display $DISPLAY"
   exit 0
@@ -40,7 +41,8 @@ for n in $(seq 90 129); do
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.2
   done
-  if works ":$n"; then
+  # Answered by our Xvfb, not by another's that took the number first.
+  if works ":$n" && kill -0 "$pid" 2>/dev/null; then
     echo "$pid" >"$root/xvfb.pid"
     echo ":$n" >"$root/display"
     echo "started Xvfb on :$n"

@@ -4,13 +4,16 @@
 
 namespace {
 void (*gHook)() = nullptr;
+DWORD gInterval = kTurnIntervalMs;
 DWORD gLastCall = 0;
+bool gTurnDue = false;
 }
 
-void SetResponsivenessHook(void (*hook)())
+void SetResponsivenessHook(void (*hook)(), unsigned long intervalMs)
 {
     gHook = hook;
-    gLastCall = GetTickCount();
+    gInterval = intervalMs;
+    gTurnDue = true;
 }
 
 void KeepResponsive()
@@ -18,8 +21,9 @@ void KeepResponsive()
     if (gHook == nullptr)
         return;
     DWORD now = GetTickCount();
-    if (now - gLastCall < kTurnIntervalMs)
+    if (!gTurnDue && now - gLastCall < gInterval)
         return;
+    gTurnDue = false;
     gLastCall = now;
     gHook();
 }
@@ -28,6 +32,7 @@ void KeepResponsiveNow()
 {
     if (gHook == nullptr)
         return;
+    gTurnDue = false;
     gLastCall = GetTickCount();
     gHook();
 }

@@ -8,7 +8,9 @@
 const unsigned long kTurnIntervalMs = 50;
 
 // The window installs the hook for the length of a run; null removes it.
-void SetResponsivenessHook(void (*hook)());
+// The first call after gives the first turn. A hook that must see every
+// turn (a test's) gives the interval 0.
+void SetResponsivenessHook(void (*hook)(), unsigned long intervalMs = kTurnIntervalMs);
 void KeepResponsive();
 // The same at once, whatever the time since the last turn: for the few
 // places between steps, and around a call that may block for long.

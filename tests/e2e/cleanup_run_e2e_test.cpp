@@ -123,31 +123,6 @@ protected:
                            &kTunnelClient64,  &kTunnelService32, &kTunnelClient32};
 };
 
-TEST_F(CleanupRun, SuiteAndEndpointControlAreRemoved)
-{
-    SeedSuite();
-    SeedUserFolder(true);
-
-    ProgramUnderTest program;
-    ASSERT_TRUE(program.Start());
-    RunCleanup(program);
-    EXPECT_EQ(RunLog({kManagerRemoved, kTunnelStarting, kTunnelCleaning, kTunnelAbsent}),
-              program.LogLines());
-    for (const TestPackage* package :
-         {&kSuiteAgent, &kSuiteMonitor, &kSuitePrimary, &kEndpointControlPackage}) {
-        EXPECT_FALSE(IsInstalled(*package)) << Narrow(package->productCode);
-        EXPECT_FALSE(Exists(PayloadPath(*package))) << Narrow(package->productCode);
-    }
-    EXPECT_FALSE(Exists(msiLeftover));
-    EXPECT_FALSE(Exists(bootstrapLeftover));
-    EXPECT_FALSE(Exists(userFolder));
-
-    // The list stays behind; its products are gone.
-    RunCleanup(program);
-    EXPECT_EQ(RunLog({kManagerAbsent, kTunnelStarting, kTunnelCleaning, kTunnelAbsent}),
-              program.LogLines());
-}
-
 TEST_F(CleanupRun, FailingSuiteProductKeepsTheUserFolder)
 {
     SeedSuite(&kSuiteAgent);
@@ -181,35 +156,6 @@ TEST_F(CleanupRun, FailingEndpointControlKeepsTheUserFolder)
     EXPECT_TRUE(Exists(userFolder + L"\\Profiles\\default.ini"));
 }
 
-// A listed value that cannot be read, after the products: the ordinary
-// ones go, the primary one stays, and the run counts as failed.
-TEST_F(CleanupRun, UnreadableListValueKeepsThePrimaryAndTheUserFolder)
-{
-    SeedSuite();
-    SeedUserFolder(true);
-    HKEY list = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, kListKey, 0,
-                                           KEY_SET_VALUE | NativeView(), &list));
-    // A unit past the data, not a terminator: a string whose count
-    // leaves out the terminator that follows it is stored with it.
-    std::wstring data(261, L'7');
-    LONG written = RegSetValueExW(list, L"Zz Long Data", 0, REG_SZ,
-                                  reinterpret_cast<const BYTE*>(data.c_str()), 520);
-    RegCloseKey(list);
-    ASSERT_EQ(ERROR_SUCCESS, written);
-
-    ProgramUnderTest program;
-    ASSERT_TRUE(program.Start());
-    RunCleanup(program);
-    EXPECT_EQ(RunLog({kManagerFailed, kTunnelStarting, kTunnelCleaning, kTunnelAbsent}),
-              program.LogLines());
-    EXPECT_FALSE(IsInstalled(kSuiteAgent));
-    EXPECT_FALSE(IsInstalled(kSuiteMonitor));
-    EXPECT_TRUE(IsInstalled(kSuitePrimary));
-    EXPECT_TRUE(Exists(PayloadPath(kSuitePrimary)));
-    EXPECT_TRUE(Exists(userFolder + L"\\Profiles\\default.ini"));
-}
-
 // Skipped, yet with no tunnel product to keep it, the user's vendor folder
 // goes.
 TEST_F(CleanupRun, SkipWithNoTunnelProductRemovesTheUserFolder)
@@ -223,7 +169,7 @@ TEST_F(CleanupRun, SkipWithNoTunnelProductRemovesTheUserFolder)
     EXPECT_FALSE(Exists(userFolder));
 }
 
-TEST_F(CleanupRun, TypicalRunWithOnlyTheTunnelClient)
+TEST_F(CleanupRun, ClientFailingInASecondRunKeepsTheUserFolderTree)
 {
     const TestPackage& service = TunnelServicePackage();
     const TestPackage& client = TunnelClientPackage();
@@ -232,20 +178,14 @@ TEST_F(CleanupRun, TypicalRunWithOnlyTheTunnelClient)
     SeedTunnelLeftovers();
     SeedUserFolder(true);
 
+    // A first run removes everything (what it removes is the whole PC's
+    // to show).
     ProgramUnderTest program;
     ASSERT_TRUE(program.Start());
     RunCleanup(program);
-    EXPECT_EQ(RunLog({kManagerAbsent, kTunnelStarting, kServiceRemoved, kClientRemoved,
+    ASSERT_EQ(RunLog({kManagerAbsent, kTunnelStarting, kServiceRemoved, kClientRemoved,
                       kTunnelCleaning}),
               program.LogLines());
-    EXPECT_FALSE(IsInstalled(service));
-    EXPECT_FALSE(IsInstalled(client));
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kClientKey));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kClientKey, NativeView()));
-    for (const wchar_t* name : kTunnelClientFiles)
-        EXPECT_FALSE(Exists(systemFolder + name)) << Narrow(name);
-    EXPECT_FALSE(Exists(vendorFolder));
-    EXPECT_FALSE(Exists(userFolder));
 
     // This time the client cannot be removed, so the run leaves the user's
     // folder tree alone; the flags of the first run still let the

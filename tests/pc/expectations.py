@@ -21,6 +21,10 @@ CLASS_IDS = ["{EEF90444-7203-CA1F-B072-9A3D5354BC0E}", "{46A2591E-E875-F365-3921
 DESKTOP_IDS = ["{51BA3E78-ECB2-16F4-A22E-A41505A64625}", "{0D8708AD-A9F4-C810-A862-5D84D75FBB4D}"]
 POLICY_IDS = ["{8970B2CF-5421-019c-F069-0878C09D6FEE}", "{0BCAFBB1-EDA2-14d1-6151-29023E4881F6}",
               "{68B7402F-CCA1-69F5-5754-82F7B727DBA5}"]
+# The files of the Internet Explorer cache entries and the cookie that
+# tests/pc/seed_cache.exe makes.
+IE_ENTRIES = [r"^users/[^/]+/AppData/Local/Microsoft/Windows/INetCache/Content\.IE5/[^/]+/(page[0-9]+|large)\[[0-9]+\]\.htm$",
+              r"^users/[^/]+/AppData/Local/Microsoft/Windows/INetCookies/[0-9A-Z]{8}\.txt$"]
 CLIENT_FILES = ["qvclient.dll", "qvcommon.dll", "qvhelp.chm", "qvlogon.dll", "qvupdate.exe",
                 "qvdial.exe", "qvlocenu.dll", "qvmonitor.exe", "qvras.dll", "qvvpnmgr.exe"]
 
@@ -57,9 +61,11 @@ def expectations(kind, options, before):
     # What may appear during the run, each with its reason; anything else
     # new is a fault.
     may_add = []
-    # Wine's own bookkeeping and the WinINet index change on any run; Wine
-    # rewrites the monitor's device properties whenever its desktop starts.
-    may_change += [r"\|DriverDateData$", r"/INetCache/Content\.IE5/index\.dat$",
+    # The WinINet index changes on any run; Wine rewrites the monitor's
+    # device properties and the display adapter's driver date whenever its
+    # desktop starts.
+    may_change += [r"^HKLM\\System\\CurrentControlSet\\Control\\Class\\\{4D36E968-E325-11CE-BFC1-08002BE10318\}\\[0-9]{4}\|DriverDateData$",
+                   r"/INetCache/Content\.IE5/index\.dat$",
                    r"/INetCookies/index\.dat$",
                    r"^HKLM\\System\\CurrentControlSet\\Enum\\DISPLAY\\.*\\Properties\\"]
 
@@ -99,7 +105,7 @@ def expectations(kind, options, before):
                     "HKCU\\Software\\Classes\\CLSID\\{ABD65AEF-F006-4E7A-580E-9CE7DCF75952}"]
 
     if not skip_tunnel:
-        may_remove += [r"^HKCU\\Software\\Kestrix VPN Client", r"^HKLM\\Software\\Kestrix VPN Client(\\|$)",
+        may_remove += [r"^HKCU\\Software\\Kestrix VPN Client( Updater)?(\\|$)", r"^HKLM\\Software\\Kestrix VPN Client(\\|$)",
                        r"^HKU\\\.DEFAULT\\Software\\Kestrix VPN Client(\\|$)"]
         # Each vendor folder holds or is a link (seed-pc.sh): only the files
         # lying directly in the one that holds a link may go.
@@ -132,6 +138,12 @@ def expectations(kind, options, before):
                               + re.escape(pid) + "$")
         must_remove.append("HKCU\\Software\\LowRegistry\\tarn.exe")
         if not hostile:
+            # Seeded by reg import, so in the 32-bit view.
+            wow = "Wow6432Node\\" if kind == "win64" else ""
+            must_remove += ["HKLM\\Software\\Classes\\" + wow + "CLSID\\" + cid for cid in DESKTOP_IDS]
+            must_remove += ["HKLM\\Software\\" + wow + "Microsoft\\Internet Explorer\\Low Rights\\ElevationPolicy\\"
+                            + pid for pid in POLICY_IDS]
+        if not hostile:
             # A data folder that is or holds a link stays, with the user's.
             may_remove += ["^" + re.escape(data) + r"/(Halcyra|Pyrewick)(/|$)",
                            r"^users/[^/]+/AppData/Roaming/Halcyra(/|$)"]
@@ -141,8 +153,10 @@ def expectations(kind, options, before):
         may_add.append([r"^users/[^/]+/AppData/Local/Microsoft/Windows/History/History\.IE5$",
                         "WinINet makes its history container when the cache is opened"])
         may_remove += [r"^users/[^/]+/AppData/Roaming/Mozilla/Firefox/Profiles/[^/]+/(cookies\.[^/]*|[^/]*\.cache)$",
-                       r"^users/[^/]+/AppData/Local/Google/Chrome/User Data/[^/]+/(Cookies|Cache/[^/]+)$",
-                       r"^users/[^/]+/AppData/Local/Microsoft/Windows/(INetCache|INetCookies)/.+"]
+                       r"^users/[^/]+/AppData/Local/Google/Chrome/User Data/[^/]+/(Cookies|Cache/(data_0|index))$"]
+        # The Internet Explorer entries seed_cache.exe made, and only those
+        # (main() adds each as found before the run to must_remove).
+        may_remove += IE_ENTRIES
         must_remove += ["users/%s/AppData/Roaming/Mozilla/Firefox/Profiles/k3x9.default/cookies.sqlite",
                         "users/%s/AppData/Local/Google/Chrome/User Data/Profile 1/Cache/data_0",
                         "users/%s/AppData/Local/Google/Chrome/User Data/Default/Cookies"]
@@ -174,6 +188,11 @@ def main():
     user = users[0] if users else "root"
     expect, log = expectations(kind, options.split(","), before)
     expect["must_remove"] = [m.replace("%s", user) if m.startswith("users/") else m for m in expect["must_remove"]]
+    if "no-cache" not in options.split(","):
+        # Every seeded entry goes; a seeding that made none of a kind fails.
+        for pattern in IE_ENTRIES:
+            found = [p for p in before["files"] if re.search(pattern, p)]
+            expect["must_remove"] += found or ["(no file matching %s was seeded)" % pattern]
     with open(expect_path, "w") as f:
         json.dump(expect, f, indent=1)
     with open(log_path, "w", newline="") as f:

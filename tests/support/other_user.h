@@ -20,9 +20,12 @@ inline std::wstring OtherUserSoftware()
 {
     return std::wstring(kOtherUserSid) + L"\\Software\\";
 }
+// From Vista on the classes are a hive of their own.
 inline std::wstring OtherUserClasses()
 {
-    return std::wstring(kOtherUserSid) + (IsWindowsXP() ? L"\\Software\\Classes\\" : L"_Classes\\");
+    return PrefixKind() == L"winxp"
+               ? L"S-1-5-21-1004336348-1177238915-682003330-1001\\Software\\Classes\\"
+               : L"S-1-5-21-1004336348-1177238915-682003330-1001_Classes\\";
 }
 
 // While it lives the program takes sid for the desktop's user.

@@ -65,6 +65,19 @@ private:
     std::vector<const TestPackage*> packages_;
 };
 
+// While it lives, the removal of the tunnel package asks for a restart of
+// Windows (the package schedules one when the test names it).
+class RestartOnRemoval {
+public:
+    explicit RestartOnRemoval(const TestPackage& package)
+    {
+        SetEnvironmentVariableW(L"HS_TEST_RESTART_ON_REMOVAL", package.folder);
+    }
+    ~RestartOnRemoval() { SetEnvironmentVariableW(L"HS_TEST_RESTART_ON_REMOVAL", nullptr); }
+    RestartOnRemoval(const RestartOnRemoval&) = delete;
+    RestartOnRemoval& operator=(const RestartOnRemoval&) = delete;
+};
+
 // --- the endpoint suite's uninstall list -----------------------------------
 extern const wchar_t kListKey[];  // "Software\Kestrix\XPV\Uninstall"
 typedef std::vector<std::pair<std::wstring, std::wstring>> ListValues;  // name, product code

@@ -36,6 +36,11 @@ std::wstring EnvironmentValue(const wchar_t* name)
     return value;
 }
 
+std::wstring PrefixKind()
+{
+    return EnvironmentValue(L"HS_PREFIX");
+}
+
 std::wstring ShellFolder(int csidl)
 {
     wchar_t path[MAX_PATH] = L"";
@@ -506,11 +511,6 @@ std::vector<std::wstring> SplitLog(const std::wstring& log)
         lines.push_back(log.substr(start, at - start));
         start = at + 3;
     }
-}
-
-void OutlastTurnInterval()
-{
-    Sleep(kTurnIntervalMs + 10);
 }
 
 ProbeProcess::ProbeProcess(const wchar_t* name, const std::wstring& arguments)

@@ -22,6 +22,8 @@ std::wstring MsiPath(const wchar_t* name);
 // The program under test (HS_BUILD_DIR\HostSweeper.exe).
 std::wstring ProgramPath();
 std::wstring EnvironmentValue(const wchar_t* name);
+// The kind of prefix the suite runs in (HS_PREFIX): win64, win32 or winxp.
+std::wstring PrefixKind();
 // The shell's own answer for a folder of this process's user, without a
 // trailing backslash ("" on failure).
 std::wstring ShellFolder(int csidl);
@@ -112,12 +114,6 @@ private:
 
 // Splits a log at its separators.
 std::vector<std::wstring> SplitLog(const std::wstring& log);
-
-// --- the window's turns -----------------------------------------------------
-// Waits out the least time between two turns that reach the responsiveness
-// hook: a test hook that does so at its end sees every turn, and one set
-// after it sees the first.
-void OutlastTurnInterval();
 
 // --- second processes -------------------------------------------------------
 // A probe of the tests (tests/pc/NAME.exe) run as a second process, as

@@ -20,8 +20,6 @@ namespace {
 
 typedef std::vector<std::wstring> Lines;
 
-const wchar_t kHldId[] = L"{51BA3E78-ECB2-16F4-A22E-A41505A64625}";
-const wchar_t kPwId[] = L"{0D8708AD-A9F4-C810-A862-5D84D75FBB4D}";
 const std::wstring kLowRegistry = L"SOFTWARE\\LowRegistry\\";
 const wchar_t* const kPolicyIds[3] = {L"{8970B2CF-5421-019c-F069-0878C09D6FEE}",
                                       L"{0BCAFBB1-EDA2-14d1-6151-29023E4881F6}",
@@ -29,17 +27,21 @@ const wchar_t* const kPolicyIds[3] = {L"{8970B2CF-5421-019c-F069-0878C09D6FEE}",
 const wchar_t kOtherPolicyId[] = L"{00000000-0000-0000-0000-00000000A5E5}";
 const std::wstring kPolicyKey64 = L"SOFTWARE\\Microsoft\\Internet Explorer\\Low Rights\\ElevationPolicy\\";
 
-// The class key the program probes, and the one of the other view, which
-// it must leave alone.
+// The class key the program probes (below Wow6432Node in a 64-bit
+// prefix), and the one of the other view, which it must leave alone.
 std::wstring ClassKey(DesktopComponent component, bool otherView = false)
 {
-    bool wow = IsNative64Bit() != otherView;
-    return std::wstring(wow ? L"Wow6432Node\\CLSID\\" : L"CLSID\\") + (component == kHld ? kHldId : kPwId);
+    static const wchar_t* const keys[2][2] = {
+        {L"CLSID\\{51BA3E78-ECB2-16F4-A22E-A41505A64625}",
+         L"Wow6432Node\\CLSID\\{51BA3E78-ECB2-16F4-A22E-A41505A64625}"},
+        {L"CLSID\\{0D8708AD-A9F4-C810-A862-5D84D75FBB4D}",
+         L"Wow6432Node\\CLSID\\{0D8708AD-A9F4-C810-A862-5D84D75FBB4D}"}};
+    return keys[component == kHld ? 0 : 1][(PrefixKind() == L"win64") != otherView];
 }
 
 std::wstring PolicyKey()
 {
-    return IsNative64Bit()
+    return PrefixKind() == L"win64"
                ? L"SOFTWARE\\Wow6432Node\\Microsoft\\Internet Explorer\\Low Rights\\ElevationPolicy\\"
                : kPolicyKey64;
 }

@@ -358,15 +358,16 @@ TEST_F(EndpointAgent, FailingProductStopsTheListAndKeepsThePrimary)
 TEST_F(EndpointAgent, RestartRequestStopsTheList)
 {
     ASSERT_EQ(0u, Install(kSuitePrimary));
-    ASSERT_EQ(0u, Install(kSuiteAgent));
+    ProductCleanup restarting{&kRestartingTool};
+    ASSERT_EQ(0u, Install(kRestartingTool));
     ASSERT_TRUE(WriteMachineList({{L"XPV", kSuitePrimary.productCode},
-                                  {L"Zeta Agent", kSuiteAgent.productCode}}));
+                                  {L"Zeta Agent", kRestartingTool.productCode}}));
 
     InstallerRecorder recorder;
-    recorder.ForceResults({ERROR_SUCCESS_REBOOT_REQUIRED});
     EXPECT_EQ(kRebootRequired, RemoveEndpointManager(state));
     ASSERT_EQ(1u, recorder.removals.size());
-    EXPECT_EQ(kSuiteAgent.productCode, recorder.removals[0].productCode);
+    EXPECT_EQ(kRestartingTool.productCode, recorder.removals[0].productCode);
+    EXPECT_FALSE(IsInstalled(kRestartingTool));
     EXPECT_TRUE(IsInstalled(kSuitePrimary));
 }
 

@@ -150,7 +150,6 @@ LateLink* gLateLink = nullptr;
 
 void PlantLateLink()
 {
-    OutlastTurnInterval();
     LateLink& plant = *gLateLink;
     if (plant.planted || !IsHeldForRemoval(plant.tree) || IsHeldForRemoval(plant.folder))
         return;
@@ -290,8 +289,7 @@ TEST_F(FileRemoval, ShellDeleteRefusesLinks)
     LateLink plant = {late, late + L"\\sub", late + L"\\sub\\link", target_, false};
     links_.push_back(plant.link);
     gLateLink = &plant;
-    SetResponsivenessHook(PlantLateLink);
-    OutlastTurnInterval();
+    SetResponsivenessHook(PlantLateLink, 0);
     int result = DeleteTreeViaShell(late.c_str());
     SetResponsivenessHook(nullptr);
     gLateLink = nullptr;

@@ -196,8 +196,6 @@ HoldWatch* gWatch = nullptr;
 void WatchHold()
 {
     HoldWatch& watch = *gWatch;
-    if (watch.everyStep)
-        OutlastTurnInterval();
     std::vector<DWORD> outcome = watch.probe->Try();
     ++watch.steps;
     if (outcome[0] == 0)
@@ -269,7 +267,6 @@ void CountTurnWhileHeld()
 {
     HeldWatch& watch = *gHeld;
     if (watch.letGoAtTurn != nullptr) {
-        OutlastTurnInterval();
         if (IsHeldForRemoval(watch.folder) && ++watch.heldTurns == watch.letGoAt) {
             watch.letGoAtTurn->LetGo();
             watch.letGoAtTurn = nullptr;
@@ -316,8 +313,7 @@ TEST(HostileInput, NoRenameWhileAFolderIsBeingEmptied)
         watch.probe = &probe;
         gWatch = &watch;
 
-        SetResponsivenessHook(WatchHold);
-        OutlastTurnInterval();
+        SetResponsivenessHook(WatchHold, test.everyStep ? 0 : kTurnIntervalMs);
         int result = 0;
         if (test.primitive == Primitive::kTree)
             result = DeleteTreeViaShell(watch.vendor.c_str());
@@ -332,7 +328,7 @@ TEST(HostileInput, NoRenameWhileAFolderIsBeingEmptied)
         EXPECT_EQ(0, watch.subRenamed);
         EXPECT_FALSE(Exists(base + L"\\vendor.moved"));
         EXPECT_FALSE(Exists(base + L"\\sub.moved"));
-        // The first step always gives the window its turn (the Sleep above).
+        // The first step always gives the window its turn.
         EXPECT_GE(watch.steps, test.everyStep ? test.padding : 1);
         if (test.primitive == Primitive::kMatchingFiles) {
             EXPECT_EQ(kStringOk, result);
@@ -538,8 +534,7 @@ TEST(HostileInput, AFileHeldElsewhereForAMoment)
                 ASSERT_TRUE(probe.Holding());
                 if (test.sharesDelete)
                     watch.letGoAtTurn = &probe;
-                SetResponsivenessHook(CountTurnWhileHeld);
-                OutlastTurnInterval();
+                SetResponsivenessHook(CountTurnWhileHeld, test.sharesDelete ? 0 : kTurnIntervalMs);
                 testing::internal::CaptureStdout();
                 if (test.primitive == Primitive::kTree)
                     result = DeleteTreeViaShell(vendor.c_str());
@@ -721,7 +716,7 @@ TEST(HostileInput, ManyFoldersEachWithANameHeldElsewhere)
         HoldProbe probe(held);
         ASSERT_TRUE(probe.Holding());
         gFolderTurns = &turns;
-        SetResponsivenessHook(CountTurnsPerHeldFolder);
+        SetResponsivenessHook(CountTurnsPerHeldFolder, 0);
         result = DeleteTreeViaShell(vendor.c_str());
         SetResponsivenessHook(nullptr);
         gFolderTurns = nullptr;
@@ -731,9 +726,9 @@ TEST(HostileInput, ManyFoldersEachWithANameHeldElsewhere)
     EXPECT_TRUE(AllGone(others));
     for (int i = 0; i < kFolders; ++i)
         EXPECT_TRUE(IsFolder(vendor + L"\\sub" + std::to_wstring(i)));
-    // The wait polls at the window's pace: a folder waited for takes many
-    // turns, one merely emptied hardly any. Once the run's wait is spent,
-    // no further folder is waited for.
+    // Emptying a folder's two names gives the window a few turns; a wait
+    // gives one at every poll besides. Once the run's wait is spent, no
+    // further folder is waited for.
     int waitedFor = 0;
     for (int count : turns.perFolder)
         waitedFor += count >= 10 ? 1 : 0;

@@ -3,16 +3,6 @@
 #include "support/test_support.h"
 #include "system/platform_probes.h"
 
-namespace {
-
-// The kind of prefix this suite runs in: win64, win32 or winxp.
-std::wstring PrefixKind()
-{
-    return EnvironmentValue(L"HS_PREFIX");
-}
-
-}  // namespace
-
 TEST(PlatformProbes, AnswerForThisPrefix)
 {
     std::wstring kind = PrefixKind();

@@ -229,13 +229,10 @@ TEST_F(ProductRemoval, AnotherInstallationIsWaitedFor)
 
         InstallerRecorder recorder;
         recorder.ForceResults({kBusy, kBusy, kBusy});
-        DWORD start = GetTickCount();
         EXPECT_EQ(0, RemoveProductEntry(EntryFor(package, primary), state));
-        DWORD elapsed = GetTickCount() - start;
         ASSERT_EQ(4u, recorder.removals.size());
         for (const RemovalCall& call : recorder.removals)
             ExpectRemovalCall(call, package, primary ? INSTALLUILEVEL_BASIC : INSTALLUILEVEL_NONE);
-        EXPECT_GE(elapsed, 3 * 200u);
         EXPECT_FALSE(IsInstalled(package));
     }
 }
@@ -290,20 +287,20 @@ TEST_F(ProductRemoval, InstallerBusyThroughoutEndsWithinTheRunsWait)
     gTurns.clear();
     gTurnRecorder = &recorder;
     SetResponsivenessHook(RecordTurn);
-    DWORD start = GetTickCount();
     int result = RemoveProductEntry(EntryFor(kSuiteAgent), state);
-    DWORD elapsed = GetTickCount() - start;
     SetResponsivenessHook(nullptr);
 
     EXPECT_EQ(static_cast<int>(kBusy), result);
-    // Waits of 500, 500 and the 200 left, all for the silent attempt; the
-    // basic one has a single try.
-    ASSERT_EQ(5u, recorder.removals.size());
-    EXPECT_EQ(INSTALLUILEVEL_NONE, recorder.removals[3].uiLevel);
-    EXPECT_EQ(INSTALLUILEVEL_BASIC, recorder.removals[4].uiLevel);
-    EXPECT_GE(elapsed, 1200u);
+    // The silent attempt is tried again after each wait, as many times as
+    // the time allows (three waits of 500, 500 and the 200 left, unless a
+    // wait wakes late); the basic one has a single try.
+    ASSERT_GE(recorder.removals.size(), 3u);
+    const size_t silent = recorder.removals.size() - 1;
+    for (size_t i = 0; i < silent; ++i)
+        EXPECT_EQ(INSTALLUILEVEL_NONE, recorder.removals[i].uiLevel) << i;
+    EXPECT_EQ(INSTALLUILEVEL_BASIC, recorder.removals[silent].uiLevel);
     // The window had its turns in each wait, not only between the attempts.
-    for (size_t attempts = 1; attempts <= 3; ++attempts)
+    for (size_t attempts = 1; attempts < silent; ++attempts)
         EXPECT_NE(gTurns.end(), std::find(gTurns.begin(), gTurns.end(), attempts)) << attempts;
     EXPECT_TRUE(IsInstalled(kSuiteAgent));
 }
@@ -315,7 +312,7 @@ TEST_F(ProductRemoval, EachRunWaitsAfresh)
     struct ListCleanup {
         ~ListCleanup() { DeleteUninstallLists(); }
     } lists;
-    ShortBusyWait wait(100, 300);
+    ShortBusyWait wait(10, 300);
     ASSERT_EQ(0u, Install(kSuiteAgent));
     ASSERT_TRUE(WriteUninstallList(HKEY_LOCAL_MACHINE, NativeView(),
                                    {{L"Zeta Agent", kSuiteAgent.productCode}}));
@@ -327,13 +324,15 @@ TEST_F(ProductRemoval, EachRunWaitsAfresh)
 
     TestWindow window;
     InstallerRecorder recorder;
-    recorder.ForceResults({kBusy, kBusy});
+    recorder.ForceResults({kBusy});
     SendMessageW(GetDlgItem(window.Window(), IDC_START_CLEANUP), BM_CLICK, 0, 0);
     window.Pump();
-    ASSERT_EQ(3u, recorder.removals.size());
-    for (size_t i = 0; i < 3; ++i)
+    // Tried again silently: with no time left it would have gone on to
+    // the single basic attempt.
+    ASSERT_EQ(2u, recorder.removals.size());
+    for (size_t i = 0; i < 2; ++i)
         ExpectRemovalCall(recorder.removals[i], kSuiteAgent, INSTALLUILEVEL_NONE);
-    EXPECT_EQ(0u, recorder.removals[2].result);
+    EXPECT_EQ(0u, recorder.removals[1].result);
     EXPECT_FALSE(IsInstalled(kSuiteAgent));
 }
 

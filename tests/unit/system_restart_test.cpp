@@ -52,36 +52,36 @@ bool SetShutdownPrivilege(bool enabled)
     return ok != 0;
 }
 
-// Stands in for ExitWindowsEx so that the prefix stays up: records each
-// request and the privilege as it was at that moment.
-class ExitWindowsRecorder {
+// Stands in for ExitWindowsEx and refuses, as Wine never does (the real
+// restart is run end to end): records each request and the privilege as
+// it was at that moment.
+class ExitWindowsRefusal {
 public:
-    explicit ExitWindowsRecorder(BOOL answer)
+    ExitWindowsRefusal()
     {
-        answer_ = answer;
         calls_ = 0;
         flags_ = 0;
         reason_ = 0;
         privilegeAtCall_ = -1;
         original_ = gExitWindowsEx;
-        gExitWindowsEx = Record;
+        gExitWindowsEx = Refuse;
     }
-    ~ExitWindowsRecorder() { gExitWindowsEx = original_; }
+    ~ExitWindowsRefusal() { gExitWindowsEx = original_; }
     int Calls() const { return calls_; }
     UINT Flags() const { return flags_; }
     DWORD Reason() const { return reason_; }
     int PrivilegeAtCall() const { return privilegeAtCall_; }
 
 private:
-    static BOOL WINAPI Record(UINT flags, DWORD reason)
+    static BOOL WINAPI Refuse(UINT flags, DWORD reason)
     {
         ++calls_;
         flags_ = flags;
         reason_ = reason;
         privilegeAtCall_ = ShutdownPrivilegeEnabled();
-        return answer_;
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
     }
-    static BOOL answer_;
     static int calls_;
     static UINT flags_;
     static DWORD reason_;
@@ -89,11 +89,10 @@ private:
     BOOL(WINAPI* original_)(UINT, DWORD);
 };
 
-BOOL ExitWindowsRecorder::answer_;
-int ExitWindowsRecorder::calls_;
-UINT ExitWindowsRecorder::flags_;
-DWORD ExitWindowsRecorder::reason_;
-int ExitWindowsRecorder::privilegeAtCall_;
+int ExitWindowsRefusal::calls_;
+UINT ExitWindowsRefusal::flags_;
+DWORD ExitWindowsRefusal::reason_;
+int ExitWindowsRefusal::privilegeAtCall_;
 
 // Clicks a control of the in-process window as a user would; a click on
 // Start Cleanup returns when the run is over.
@@ -114,7 +113,9 @@ std::wstring RestartInWindow()
 
 }  // namespace
 
-TEST(SystemRestart, RequestsForcedPlannedRebootWithPrivilegeEnabled)
+// The request is a forced planned reboot, made with the privilege
+// enabled; its refusal is logged without a line end.
+TEST(SystemRestart, RefusedRequestIsLoggedWithoutLineEnd)
 {
     const int before = ShutdownPrivilegeEnabled();
     if (before < 0)
@@ -122,35 +123,25 @@ TEST(SystemRestart, RequestsForcedPlannedRebootWithPrivilegeEnabled)
     ASSERT_TRUE(SetShutdownPrivilege(false));
     ASSERT_EQ(0, ShutdownPrivilegeEnabled());
 
-    ExitWindowsRecorder recorder(TRUE);
+    ExitWindowsRefusal refusal;
     std::wstring log = RestartInWindow();
 
-    EXPECT_EQ(1, recorder.Calls());
-    EXPECT_EQ(6u, recorder.Flags());
-    EXPECT_EQ(0x80020003u, recorder.Reason());
-    EXPECT_EQ(1, recorder.PrivilegeAtCall());
+    EXPECT_EQ(1, refusal.Calls());
+    EXPECT_EQ(6u, refusal.Flags());
+    EXPECT_EQ(0x80020003u, refusal.Reason());
+    EXPECT_EQ(1, refusal.PrivilegeAtCall());
     EXPECT_EQ(1, ShutdownPrivilegeEnabled());
-    // One line, with its trailing blank and line feed.
-    EXPECT_EQ(L" \r\nRestarting the system \n", log);
-    SetShutdownPrivilege(before == 1);
-}
-
-TEST(SystemRestart, RefusedRequestIsLoggedWithoutLineEnd)
-{
-    ExitWindowsRecorder recorder(FALSE);
-    std::wstring log = RestartInWindow();
-
-    EXPECT_EQ(1, recorder.Calls());
     EXPECT_EQ(L" \r\nFailed to Restart the System", log);
+    SetShutdownPrivilege(before == 1);
 }
 
 TEST(SystemRestart, RunRequestsRestartLastOnlyWhenTicked)
 {
-    ExitWindowsRecorder recorder(TRUE);
+    ExitWindowsRefusal refusal;
     TestWindow window;
 
     Click(window, IDC_START_CLEANUP);
-    EXPECT_EQ(0, recorder.Calls());
+    EXPECT_EQ(0, refusal.Calls());
     std::vector<std::wstring> lines = window.LogLines();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(L"The Browsers Cache is Cleared", lines.back());
@@ -158,12 +149,12 @@ TEST(SystemRestart, RunRequestsRestartLastOnlyWhenTicked)
     Click(window, IDC_RESTART);
     ASSERT_EQ(BST_CHECKED, IsDlgButtonChecked(window.Window(), IDC_RESTART));
     Click(window, IDC_START_CLEANUP);
-    EXPECT_EQ(1, recorder.Calls());
+    EXPECT_EQ(1, refusal.Calls());
     std::wstring log = window.LogText();
-    const std::wstring ending = L"The Browsers Cache is Cleared \r\nRestarting the system \n";
+    const std::wstring ending = L"The Browsers Cache is Cleared \r\nFailed to Restart the System";
     ASSERT_GE(log.size(), ending.size());
     EXPECT_EQ(ending, log.substr(log.size() - ending.size()));
-    // The controls come back although Windows is already going down.
+    // The controls come back after the request.
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window.Window(), IDC_START_CLEANUP)));
     EXPECT_EQ(BST_CHECKED, IsDlgButtonChecked(window.Window(), IDC_RESTART));
 }

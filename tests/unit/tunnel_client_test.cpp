@@ -223,9 +223,10 @@ TEST_F(TunnelClient, RestartRequestFromTheClientIsAFailure)
     ASSERT_EQ(0u, Install(TunnelClientPackage()));
 
     InstallerRecorder recorder;
-    recorder.ForceResults({ERROR_SUCCESS_REBOOT_REQUIRED});
+    RestartOnRemoval restart(TunnelClientPackage());
     EXPECT_EQ(kTunnelClientFailed, RemoveTunnelClient(state));
-    EXPECT_EQ(1u, recorder.removals.size());
+    ASSERT_EQ(1u, recorder.removals.size());
+    EXPECT_EQ(UINT(ERROR_SUCCESS_REBOOT_REQUIRED), recorder.removals[0].result);
     EXPECT_EQ(Log({kStarting, kCleaning, kClientFailed}), window.LogLines());
     EXPECT_EQ(10, ClientFilesLeft());
     EXPECT_TRUE(Exists(vendorFolder));
@@ -239,9 +240,10 @@ TEST_F(TunnelClient, RestartRequestFromTheServiceIsAFailure)
     ASSERT_EQ(0u, Install(TunnelClientPackage()));
 
     InstallerRecorder recorder;
-    recorder.ForceResults({ERROR_SUCCESS_REBOOT_REQUIRED});
+    RestartOnRemoval restart(TunnelServicePackage());
     EXPECT_EQ(kTunnelServiceFailed, RemoveTunnelClient(state));
-    EXPECT_EQ(2u, recorder.removals.size());
+    ASSERT_EQ(2u, recorder.removals.size());
+    EXPECT_EQ(UINT(ERROR_SUCCESS_REBOOT_REQUIRED), recorder.removals[0].result);
     EXPECT_EQ(Log({kStarting, kClientRemoved, kCleaning, kServiceFailed}), window.LogLines());
     EXPECT_FALSE(IsInstalled(TunnelClientPackage()));
     EXPECT_EQ(0, ClientFilesLeft());
