@@ -8,6 +8,7 @@
 #include <string>
 
 #include "support/test_support.h"
+#include "system/handles.h"
 #include "system/interactive_user.h"
 #include "system/platform_probes.h"
 
@@ -46,4 +47,38 @@ struct OtherUserHive {
     }
     OtherUserHive(const OtherUserHive&) = delete;
     OtherUserHive& operator=(const OtherUserHive&) = delete;
+};
+
+// Sets a value of type REG_SZ or REG_EXPAND_SZ (as Windows stores profile
+// paths; Wine writes REG_SZ) at root\path, in the native view.
+inline bool SetPathValue(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type,
+                         const std::wstring& data)
+{
+    RegKey key;
+    return RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | NativeView(), nullptr,
+                           key.Receive(), nullptr) == ERROR_SUCCESS &&
+           RegSetValueExW(key.Get(), name, 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
+                          static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+// The other account in the machine's profile list while it lives, its
+// profile folder at path stored as type; nothing listed for an empty path.
+class OtherUserProfile {
+public:
+    OtherUserProfile(const std::wstring& path, DWORD type)
+        : listed_(path.empty() || SetPathValue(HKEY_LOCAL_MACHINE, Key(), L"ProfileImagePath", type, path))
+    {
+    }
+    ~OtherUserProfile() { DeleteKeyForTest(HKEY_LOCAL_MACHINE, Key(), NativeView()); }
+    OtherUserProfile(const OtherUserProfile&) = delete;
+    OtherUserProfile& operator=(const OtherUserProfile&) = delete;
+    bool Listed() const { return listed_; }
+
+private:
+    static std::wstring Key()
+    {
+        return std::wstring(L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\") +
+               kOtherUserSid;
+    }
+    bool listed_;
 };

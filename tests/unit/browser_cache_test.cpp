@@ -12,6 +12,7 @@
 #include "support/test_support.h"
 #include "system/bounded_string.h"
 #include "system/cleanup_state.h"
+#include "system/handles.h"
 #include "system/special_folders.h"
 
 namespace {
@@ -445,6 +446,12 @@ TEST(BrowserProfiles, FirefoxCookieAndCacheFilesGo)
         ASSERT_TRUE(Make(path)) << Narrow(path);
     for (const std::wstring& path : staying)
         ASSERT_TRUE(Make(path)) << Narrow(path);
+    // A running browser keeps its open files, sharing no deletion.
+    const std::wstring inUse = local + L"\\cache2\\entries\\5F4E3D2C1B0A";
+    ASSERT_TRUE(Make(inUse));
+    UniqueHandle open(CreateFileW(inUse.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(open.IsValid());
 
     // A profile, or a cache folder, reached through a link is somebody
     // else's; its files stay.
@@ -471,6 +478,8 @@ TEST(BrowserProfiles, FirefoxCookieAndCacheFilesGo)
         EXPECT_TRUE(Exists(path)) << Narrow(path);
     for (const std::wstring& path : elsewhereFiles)
         EXPECT_EQ("data", ReadWholeFile(path)) << Narrow(path);
+    EXPECT_TRUE(Exists(inUse));
+    open.Reset();
     RemoveTestTree(profiles + L"\\linked.default");
     RemoveTestTree(firefoxLocal.Path() + L"\\linked.default");
     RemoveTestTree(linkedCache + L"\\cache2");
