@@ -433,7 +433,8 @@ TEST(BrowserProfiles, FirefoxCookieAndCacheFilesGo)
         main + L"\\cookies.sqlite", main + L"\\cookies.sqlite-journal", main + L"\\x.cache",
         main + L"\\startupCache.cache", second + L"\\cookies.sqlite", main + L"\\Cookies",
         main + L"\\a.b.CACHE", local + L"\\cache2\\index", local + L"\\cache2\\ce_bG9naW5z",
-        local + L"\\cache2\\entries\\0A1B2C3D4E5F", local + L"\\cache2\\doomed\\1234"};
+        local + L"\\cache2\\entries\\0A1B2C3D4E5F", local + L"\\cache2\\entries\\1B2C3D4E5F60",
+        local + L"\\cache2\\entries\\F0E1D2C3B4A5", local + L"\\cache2\\doomed\\1234"};
     const std::vector<std::wstring> staying = {
         main + L"\\places.sqlite", main + L"\\prefs.js", main + L"\\cache2\\old.cache",
         main + L"\\cache2\\entries\\cookies.bin", main + L"\\cookiejar.sqlite",
