@@ -61,24 +61,19 @@ inline bool SetPathValue(HKEY root, const std::wstring& path, const wchar_t* nam
                           static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
+inline std::wstring OtherUserProfileKey()
+{
+    return std::wstring(L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\") + kOtherUserSid;
+}
+
 // The other account in the machine's profile list while it lives, its
 // profile folder at path stored as type; nothing listed for an empty path.
-class OtherUserProfile {
-public:
+struct OtherUserProfile {
     OtherUserProfile(const std::wstring& path, DWORD type)
-        : listed_(path.empty() || SetPathValue(HKEY_LOCAL_MACHINE, Key(), L"ProfileImagePath", type, path))
+        : listed(path.empty() ||
+                 SetPathValue(HKEY_LOCAL_MACHINE, OtherUserProfileKey(), L"ProfileImagePath", type, path))
     {
     }
-    ~OtherUserProfile() { DeleteKeyForTest(HKEY_LOCAL_MACHINE, Key(), NativeView()); }
-    OtherUserProfile(const OtherUserProfile&) = delete;
-    OtherUserProfile& operator=(const OtherUserProfile&) = delete;
-    bool Listed() const { return listed_; }
-
-private:
-    static std::wstring Key()
-    {
-        return std::wstring(L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\") +
-               kOtherUserSid;
-    }
-    bool listed_;
+    ~OtherUserProfile() { DeleteKeyForTest(HKEY_LOCAL_MACHINE, OtherUserProfileKey(), NativeView()); }
+    const bool listed;
 };

@@ -167,7 +167,7 @@ TEST_F(EndpointAgent, UserKeyRemovesOnlyWhatIsTheUsersAlone)
         DeskUsersProduct installer;
         const std::wstring deskProfile = test.desk ? MakeScratchFolder(L"desk-profile") : L"";
         OtherUserProfile listed(deskProfile, REG_SZ);
-        ASSERT_TRUE(listed.Listed());
+        ASSERT_TRUE(listed.listed);
         const std::wstring deskTemp = deskProfile + L"\\Temp";
         if (test.desk) {
             RegKey deskHive;

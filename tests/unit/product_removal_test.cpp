@@ -78,18 +78,15 @@ void LetGoAtFifthTurn()
 
 DWORD WINAPI TryMutex(void* mutex)
 {
-    DWORD state = WaitForSingleObject(mutex, 0);
-    if (state == WAIT_OBJECT_0 || state == WAIT_ABANDONED)
-        ReleaseMutex(mutex);
-    return state;
+    return WaitForSingleObject(mutex, 0);
 }
 
-// Whether another thread than this one (which may own it) can take mutex.
+// Whether a thread other than this one (which may own it) can take mutex.
 bool FreeForOthers(HANDLE mutex)
 {
     UniqueHandle thread(CreateThread(nullptr, 0, TryMutex, mutex, 0, nullptr));
     DWORD state = WAIT_FAILED;
-    return thread.IsValid() && WaitForSingleObject(thread.Get(), EventWaitMs()) == WAIT_OBJECT_0 &&
+    return WaitForSingleObject(thread.Get(), EventWaitMs()) == WAIT_OBJECT_0 &&
            GetExitCodeThread(thread.Get(), &state) && state == WAIT_OBJECT_0;
 }
 

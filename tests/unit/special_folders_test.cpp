@@ -204,7 +204,7 @@ TEST(SpecialFolders, InteractiveUserFolderIsHeldOnlyInsideTheListedProfile)
         ShellFolderRedirect redirect(L"AppData", test.appData);
         DesktopUserOverride desktop(test.sid);
         OtherUserProfile listed(test.listed, REG_EXPAND_SZ);
-        ASSERT_TRUE(listed.Listed());
+        ASSERT_TRUE(listed.listed);
         HeldFolder held;
         wchar_t path[kPathUnits];
         bool result = HoldInteractiveUserFolder(CSIDL_APPDATA, L"\\hs-held", false, held, path);
