@@ -29,8 +29,8 @@ extern const wchar_t kEndpointControlCode[];
 // The list's string values in enumeration order, from the machine's key,
 // else from the desk's user's hive when this process is another account,
 // else from HKEY_CURRENT_USER. Returns the first error met: the key
-// missing everywhere, a key beyond the limits, or a
-// value that could not be read (the readable ones are listed all the same).
+// missing everywhere, a key beyond the limits, or a value that could not
+// be read (the readable ones are listed all the same).
 LONG ReadUninstallList(UninstallList& list);
 int RemoveEndpointManager(const CleanupState& state);
 int RemoveEndpointControl(const CleanupState& state);

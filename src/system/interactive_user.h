@@ -27,7 +27,7 @@ SessionCalls& Sessions();
 // user takes all it needs (folders, SID, profile) from one of these, so an
 // explorer.exe restarting, or another one answering, cannot mix two users.
 struct InteractiveUser {
-    UniqueHandle token;      // closed when no explorer.exe answered
+    UniqueHandle token;           // closed when no explorer.exe answered
     wchar_t sid[kSidUnits] = {};  // the token's user; empty when not known
 };
 
@@ -41,4 +41,3 @@ void OverrideInteractiveUserSid(const wchar_t* sid);
 // Whether user is another account than this process's; false when they
 // are the same, or either cannot be told.
 bool IsAnotherAccount(const InteractiveUser& user);
-
