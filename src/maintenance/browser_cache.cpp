@@ -185,6 +185,9 @@ void ClearCacheFolder(HeldFolder& cache, const wchar_t* path, const wchar_t* con
     }
 }
 
+// Below both the roaming and the local application data folder.
+const wchar_t kFirefoxProfiles[] = L"\\Mozilla\\FireFox\\Profiles";
+
 const wchar_t* const kNoSubfolders[] = {nullptr};
 // Chrome's cache files, once directly in Cache, now in Cache\Cache_Data.
 const wchar_t* const kChromeCacheSubfolders[] = {L"Cache_Data", nullptr};
@@ -195,8 +198,7 @@ void ClearFirefoxRoaming()
 {
     HeldFolder profiles;
     wchar_t path[kPathUnits];
-    if (!HoldInteractiveUserFolder(CSIDL_APPDATA, L"\\Mozilla\\Firefox\\Profiles", false, profiles,
-                                   path))
+    if (!HoldInteractiveUserFolder(CSIDL_APPDATA, kFirefoxProfiles, false, profiles, path))
         return;
     // The short names Windows makes never match these patterns where the
     // long name does not: "*.cache" needs a five-letter extension, and a
@@ -214,8 +216,7 @@ void ClearFirefoxLocal()
 {
     HeldFolder profiles;
     wchar_t path[kPathUnits];
-    if (!HoldInteractiveUserFolder(CSIDL_LOCAL_APPDATA, L"\\Mozilla\\Firefox\\Profiles", false,
-                                   profiles, path))
+    if (!HoldInteractiveUserFolder(CSIDL_LOCAL_APPDATA, kFirefoxProfiles, false, profiles, path))
         return;
     // Held by its name: the hold refuses a link, a file or nothing there.
     ForEachSubfolder(profiles, path, [](HeldFolder& profile, const wchar_t* profilePath) {

@@ -1,13 +1,17 @@
 #include "removal/endpoint_agent.h"
 
+#include "removal/installer_api.h"
 #include "system/bounded_string.h"
 #include "system/handles.h"
 #include "system/held_folder.h"
 #include "system/platform_probes.h"
+#include "system/registry_roots.h"
 #include "system/responsiveness.h"
-#include "system/system_exports.h"
+#include "system/user_folders.h"
 
 const wchar_t kUninstallListKey[] = L"Software\\Kestrix\\XPV\\Uninstall";
+// The same key below a user's "Software" key.
+const wchar_t kListBelowSoftware[] = L"Kestrix\\XPV\\Uninstall";
 const wchar_t kEndpointControlName[] = L"Kestrix QUORVANE End Point Control";
 const wchar_t kEndpointControlCode[] = L"{824B7195-5022-D47E-A0EA-69C3CF360213}";
 
@@ -17,36 +21,41 @@ const DWORD kMaxNameChars = 260;
 const DWORD kDataBytes = 520;
 const DWORD kOfferedDataBytes = 518;  // the last unit stays a terminator
 
-LONG OpenUninstallList(RegKey& key, bool* userList)
+LONG OpenUninstallList(RegKey& key, UninstallList& list)
 {
-    *userList = false;
+    list.owner = ListOwner::kMachine;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallListKey, 0, ReadAccessMask(), key.Receive()) ==
         ERROR_SUCCESS)
         return ERROR_SUCCESS;
-    *userList = true;
+    // The hive the run removes the desk's user's keys from.
+    UserRegistries users;
+    if (users.Count() == 2 && users.Software(1) != nullptr &&
+        RegOpenKeyExW(users.Software(1), kListBelowSoftware, 0, ReadAccessMask(), key.Receive()) ==
+            ERROR_SUCCESS) {
+        list.owner = ListOwner::kDeskUser;
+        BoundedCopy(list.ownerSid, kSidUnits, users.OtherSid());
+        return ERROR_SUCCESS;
+    }
+    list.owner = ListOwner::kThisUser;
     return RegOpenKeyExW(HKEY_CURRENT_USER, kUninstallListKey, 0, ReadAccessMask(), key.Receive());
 }
 
-// Whether the installer has the product installed in this context of the
-// user the run is. MsiGetProductInfoExW came with Windows Installer 3.0
-// (XP SP2); where it is missing, or gives any other answer than a definite
-// one, the product counts as installed for the machine, not for the user.
+// Whether the installer has the product installed in a context of user
+// (null: the user the run is). Where MsiGetProductInfoExW is missing, or
+// gives any other answer than a definite one, the answer is unsure.
 enum class ContextAnswer { kInstalled, kNotThere, kUnsure };
-typedef UINT(WINAPI* ProductInfoExFn)(LPCWSTR, LPCWSTR, DWORD, LPCWSTR, LPWSTR, LPDWORD);
 // The installer's contexts (MSIINSTALLCONTEXT), which msi.h offers only
 // to programs for Windows Installer 3.0 and later.
 const DWORD kUserManaged = 1;
 const DWORD kUserUnmanaged = 2;
 const DWORD kMachine = 4;
 
-ContextAnswer InstalledIn(const wchar_t* productCode, DWORD context)
+ContextAnswer InstalledIn(const wchar_t* productCode, const wchar_t* userSid, DWORD context)
 {
-    ProductInfoExFn productInfo = LookUpExport<ProductInfoExFn>(L"msi", "MsiGetProductInfoExW");
-    if (productInfo == nullptr)
-        return ContextAnswer::kUnsure;
     wchar_t state[8];
     DWORD units = 8;
-    UINT status = productInfo(productCode, nullptr, context, L"State", state, &units);
+    UINT status = Installer().productInfoEx(productCode, context == kMachine ? nullptr : userSid,
+                                            context, L"State", state, &units);
     if (status == ERROR_UNKNOWN_PRODUCT)
         return ContextAnswer::kNotThere;
     if (status == ERROR_SUCCESS && lstrcmpW(state, L"5") == 0)  // INSTALLSTATE_DEFAULT
@@ -54,26 +63,46 @@ ContextAnswer InstalledIn(const wchar_t* productCode, DWORD context)
     return ContextAnswer::kUnsure;
 }
 
-// A list under HKEY_CURRENT_USER is the user's to write: a product it names
-// is theirs only when it is installed for them alone, never for the machine.
-bool IsThisUsersAlone(const wchar_t* productCode)
+bool IsInstalledForUser(const wchar_t* productCode, const wchar_t* userSid)
 {
-    return InstalledIn(productCode, kMachine) == ContextAnswer::kNotThere &&
-           (InstalledIn(productCode, kUserUnmanaged) == ContextAnswer::kInstalled ||
-            InstalledIn(productCode, kUserManaged) == ContextAnswer::kInstalled);
+    return InstalledIn(productCode, userSid, kUserUnmanaged) == ContextAnswer::kInstalled ||
+           InstalledIn(productCode, userSid, kUserManaged) == ContextAnswer::kInstalled;
 }
 
-// A product the user's own list names but that is installed for more than
-// them is left installed, and the phase fails.
-int RemoveListedProduct(const ProductEntry& entry, bool userList, const CleanupState& state)
+bool IsSurelyNotForUser(const wchar_t* productCode, const wchar_t* userSid)
 {
-    if (userList && !IsThisUsersAlone(entry.productCode)) {
-        ProductQuery query(entry.productCode);
-        QueryProduct(query);
-        if (query.installed)
+    return InstalledIn(productCode, userSid, kUserUnmanaged) == ContextAnswer::kNotThere &&
+           InstalledIn(productCode, userSid, kUserManaged) == ContextAnswer::kNotThere;
+}
+
+bool IsSeenInstalled(const wchar_t* productCode)
+{
+    ProductQuery query(productCode);
+    QueryProduct(query);
+    return query.installed;
+}
+
+// A list in a user's hive is that user's to write: a product it names is
+// theirs only when it is installed for them alone, never for the machine.
+// This run's own user's is removed as any product; one installed for the
+// desk's user, another account, is out of reach of this account's
+// installer (it answers such a product as absent), and so is one it
+// cannot tell about. Either is left installed, and the phase fails.
+int RemoveListedProduct(const ProductEntry& entry, const UninstallList& list,
+                        const CleanupState& state)
+{
+    const wchar_t* code = entry.productCode;
+    if (list.owner == ListOwner::kMachine || code[0] == L'\0')
+        return RemoveProductEntry(entry, state);
+    const bool forMachine = InstalledIn(code, nullptr, kMachine) != ContextAnswer::kNotThere;
+    if (list.owner == ListOwner::kThisUser) {
+        if ((forMachine || !IsInstalledForUser(code, nullptr)) && IsSeenInstalled(code))
             return ERROR_ACCESS_DENIED;
+        return RemoveProductEntry(entry, state);
     }
-    return RemoveProductEntry(entry, state);
+    if (forMachine || !IsSurelyNotForUser(code, list.ownerSid) || IsSeenInstalled(code))
+        return ERROR_ACCESS_DENIED;
+    return kNotInstalled;
 }
 
 // Reads one value into the next free slot when it is a string that fits.
@@ -98,22 +127,30 @@ LONG ReadListedProduct(HKEY key, DWORD index, UninstallList& list)
     return ERROR_SUCCESS;
 }
 
-// The suite installer's leftovers, deleted from the held temporary folder:
-// a link there, or put in its place, leads nowhere else.
+void DeleteLeftoversIn(HeldFolder& folder)
+{
+    folder.DeleteFile(L"xpv.msi", 0, false);
+    folder.DeleteFile(L"xpvMsiBootstraper.exe", 0, false);
+}
+
+// The suite installer's leftovers, deleted from the held temporary folder
+// (a link there, or put in its place, leads nowhere else): this process's,
+// and the desk's user's own when they are another account.
 void DeleteTempLeftovers()
 {
     wchar_t temp[kPathUnits];
     DWORD length = GetTempPathW(kPathUnits, temp);
     // A folder that did not fit is not known, so nothing is deleted in it.
-    if (length == 0 || length >= kPathUnits)
-        return;
-    if (length > 3 && temp[length - 1] == L'\\')
-        temp[length - 1] = L'\0';  // held by its own name; a root keeps its backslash
-    HeldFolder folder;
-    if (!folder.Hold(temp, false))
-        return;
-    folder.DeleteFile(L"xpv.msi", 0, false);
-    folder.DeleteFile(L"xpvMsiBootstraper.exe", 0, false);
+    if (length != 0 && length < kPathUnits) {
+        if (length > 3 && temp[length - 1] == L'\\')
+            temp[length - 1] = L'\0';  // held by its own name; a root keeps its backslash
+        HeldFolder folder;
+        if (folder.Hold(temp, false))
+            DeleteLeftoversIn(folder);
+    }
+    HeldFolder desk;
+    if (HoldOtherInteractiveUserTemp(desk, temp))
+        DeleteLeftoversIn(desk);
 }
 
 }  // namespace
@@ -122,7 +159,7 @@ LONG ReadUninstallList(UninstallList& list)
 {
     ZeroMemory(&list, sizeof(list));
     RegKey key;
-    LONG status = OpenUninstallList(key, &list.userList);
+    LONG status = OpenUninstallList(key, list);
     if (status != ERROR_SUCCESS)
         return status;
 
@@ -166,7 +203,7 @@ int RemoveEndpointManager(const CleanupState& state)
             primary = &entry;
             continue;
         }
-        result = RemoveListedProduct(entry, list.userList, state);
+        result = RemoveListedProduct(entry, list, state);
         if (result != 0 && result != kNotInstalled)
             break;
     }
@@ -177,7 +214,7 @@ int RemoveEndpointManager(const CleanupState& state)
         if (status != ERROR_SUCCESS)
             result = static_cast<int>(status);
         else if (primary != nullptr)
-            result = RemoveListedProduct(*primary, list.userList, state);
+            result = RemoveListedProduct(*primary, list, state);
     }
 
     DeleteTempLeftovers();

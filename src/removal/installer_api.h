@@ -1,4 +1,4 @@
-// The four Windows Installer calls the program makes, reached through one
+// The Windows Installer calls the program makes, reached through one
 // table so that a test can stand in for installer outcomes Wine cannot
 // produce (a restart request, say).
 #pragma once
@@ -13,6 +13,12 @@ struct InstallerApi {
                                               LPVOID context);
     UINT(WINAPI* configureProduct)(LPCWSTR productCode, int installLevel, INSTALLSTATE state,
                                    LPCWSTR commandLine);
+    // MsiGetProductInfoExW, which came with Windows Installer 3.0 (XP SP2):
+    // looked up at run time, ERROR_CALL_NOT_IMPLEMENTED where msi.dll lacks
+    // it. context is an MSIINSTALLCONTEXT, which msi.h offers only to
+    // programs for Windows Installer 3.0 and later.
+    UINT(WINAPI* productInfoEx)(LPCWSTR productCode, LPCWSTR userSid, DWORD context,
+                                LPCWSTR property, LPWSTR value, LPDWORD units);
 };
 
 // The table in use; the real msi.dll functions unless a test replaced them.

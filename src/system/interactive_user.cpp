@@ -110,13 +110,19 @@ bool HasExplorerIn(HANDLE snapshot, DWORD session)
 }
 
 // The session whose desktop is the user's: this process's own, or where
-// that has no shell (started from another session, or as a service), the
-// one at the physical console. Never any other: its user is a bystander.
+// that has no shell and this process is a service's (session 0), the one
+// at the physical console. Never any other: a session of its own without
+// explorer (an alternate shell, a published program) belongs to someone
+// who is not at the console, and the console's user is a bystander.
 DWORD DesktopSession(HANDLE snapshot)
 {
     DWORD own = kNoSession;
-    if (Sessions().processSession(GetCurrentProcessId(), &own) && HasExplorerIn(snapshot, own))
+    if (!Sessions().processSession(GetCurrentProcessId(), &own))
+        return kNoSession;
+    if (HasExplorerIn(snapshot, own))
         return own;
+    if (own != 0)
+        return kNoSession;
     return Sessions().consoleSession();  // kNoSession while no one is attached
 }
 
@@ -158,17 +164,13 @@ DWORD OpenInteractiveUserToken(UniqueHandle& token)
     return 0;
 }
 
-bool GetInteractiveUserSid(wchar_t* sid)
+bool OpenInteractiveUser(InteractiveUser& user)
 {
+    user.sid[0] = L'\0';
+    OpenInteractiveUserToken(user.token);
     if (gSidOverride[0] != L'\0')
-        return BoundedCopy(sid, kSidUnits, gSidOverride) == kStringOk;
-    UniqueHandle token;
-    OpenInteractiveUserToken(token);
-    if (!token.IsValid()) {
-        sid[0] = L'\0';
-        return false;
-    }
-    return TokenUserSid(token.Get(), sid);
+        return BoundedCopy(user.sid, kSidUnits, gSidOverride) == kStringOk;
+    return user.token.IsValid() && TokenUserSid(user.token.Get(), user.sid);
 }
 
 void OverrideInteractiveUserSid(const wchar_t* sid)
@@ -176,12 +178,11 @@ void OverrideInteractiveUserSid(const wchar_t* sid)
     BoundedCopy(gSidOverride, kSidUnits, sid != nullptr ? sid : L"");
 }
 
-bool GetOtherInteractiveUserSid(wchar_t* sid)
+bool IsAnotherAccount(const InteractiveUser& user)
 {
     UniqueHandle ownToken;
     wchar_t own[kSidUnits];
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, ownToken.Receive()) ||
-        !TokenUserSid(ownToken.Get(), own))
-        return false;
-    return GetInteractiveUserSid(sid) && lstrcmpiW(sid, own) != 0;
+    return user.sid[0] != L'\0' &&
+           OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, ownToken.Receive()) &&
+           TokenUserSid(ownToken.Get(), own) && lstrcmpiW(user.sid, own) != 0;
 }

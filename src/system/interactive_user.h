@@ -1,6 +1,6 @@
 // The user whose desktop shell (explorer.exe) is running in this process's
-// session, or at the console when this session has none; who may be
-// another account than the one this process runs as.
+// session, or at the console when this process is a service's (session 0);
+// who may be another account than the one this process runs as.
 #pragma once
 
 #include <windows.h>
@@ -23,12 +23,21 @@ struct SessionCalls {
 };
 SessionCalls& Sessions();
 
-// The string SID of the interactive user; false (sid empty) when there is
-// none. Tests name another account with OverrideInteractiveUserSid (null:
-// explorer.exe's own again): Wine has a single account.
-bool GetInteractiveUserSid(wchar_t* sid);
+// The interactive user as one token tells them. Each decision about that
+// user takes all it needs (folders, SID, profile) from one of these, so an
+// explorer.exe restarting, or another one answering, cannot mix two users.
+struct InteractiveUser {
+    UniqueHandle token;           // closed when no explorer.exe answered
+    wchar_t sid[kSidUnits] = {};  // the token's user; empty when not known
+};
+
+// Opens the interactive user's token and reads its user; false (sid
+// empty) when there is none. Tests name another account with
+// OverrideInteractiveUserSid (null: explorer.exe's own again), which
+// replaces the SID alone: Wine has a single account.
+bool OpenInteractiveUser(InteractiveUser& user);
 void OverrideInteractiveUserSid(const wchar_t* sid);
 
-// The interactive user's SID when that user is not this process's user;
-// false when they are the same, or either cannot be told.
-bool GetOtherInteractiveUserSid(wchar_t* sid);
+// Whether user is another account than this process's; false when they
+// are the same, or either cannot be told.
+bool IsAnotherAccount(const InteractiveUser& user);

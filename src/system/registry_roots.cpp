@@ -36,14 +36,17 @@ UserRegistries::UserRegistries()
     RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, RootAccess(),
                   users_[0].classes.Receive());
 
-    wchar_t sid[kSidUnits];
-    if (!GetOtherInteractiveUserSid(sid))
+    InteractiveUser user;
+    if (!OpenInteractiveUser(user) || !IsAnotherAccount(user))
         return;
+    const wchar_t* sid = user.sid;
     User& other = users_[1];
     // From Vista on the user's classes are a hive of their own. A hive that
     // is not loaded does not open.
     LONG software = OpenUserKey(sid, L"\\Software", other.software);
     LONG classes = OpenUserKey(sid, IsWindowsXP() ? L"\\Software\\Classes" : L"_Classes", other.classes);
-    if (software == ERROR_SUCCESS || classes == ERROR_SUCCESS)
+    if (software == ERROR_SUCCESS || classes == ERROR_SUCCESS) {
         count_ = 2;
+        BoundedCopy(otherSid_, kSidUnits, sid);
+    }
 }

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "system/handles.h"
+#include "system/interactive_user.h"
 
 // HKEY_LOCAL_MACHINE "Software\Classes", in the 64-bit view on 64-bit
 // Windows. Returns the registry error code.
@@ -25,6 +26,8 @@ public:
     size_t Count() const { return count_; }
     HKEY Software(size_t user) const { return users_[user].software.Get(); }
     HKEY Classes(size_t user) const { return users_[user].classes.Get(); }
+    // The SID of the second user, whose hive this is; empty when there is none.
+    const wchar_t* OtherSid() const { return otherSid_; }
 
 private:
     struct User {
@@ -33,4 +36,5 @@ private:
     };
     User users_[2];
     size_t count_ = 1;
+    wchar_t otherSid_[kSidUnits] = {};
 };

@@ -4,21 +4,27 @@
 
 #include "system/bounded_string.h"
 #include "system/handles.h"
-#include "system/interactive_user.h"
 
 namespace {
 
-DWORD GetInteractiveUserFolder(wchar_t* buffer, int csidl)
+// The folder csidl of user's token, no trailing backslash; empty when
+// there is none.
+void GetUserFolder(const InteractiveUser& user, int csidl, wchar_t* buffer)
 {
     buffer[0] = L'\0';
-    UniqueHandle token;
-    DWORD status = OpenInteractiveUserToken(token);
-    if (!token.IsValid())
-        return status;
+    if (!user.token.IsValid())
+        return;
     wchar_t path[kPathUnits] = L"";
-    if (SUCCEEDED(SHGetFolderPathW(nullptr, csidl, token.Get(), SHGFP_TYPE_CURRENT, path)))
+    if (SUCCEEDED(SHGetFolderPathW(nullptr, csidl, user.token.Get(), SHGFP_TYPE_CURRENT, path)))
         BoundedFormat(buffer, kPathUnits, L"%s", path);
-    return 0;
+}
+
+DWORD GetInteractiveUserFolder(wchar_t* buffer, int csidl)
+{
+    InteractiveUser user;
+    DWORD status = OpenInteractiveUserToken(user.token);
+    GetUserFolder(user, csidl, buffer);
+    return status;
 }
 
 }  // namespace
@@ -52,23 +58,8 @@ DWORD GetInteractiveUserLocalAppData(wchar_t* buffer)
     return GetInteractiveUserFolder(buffer, CSIDL_LOCAL_APPDATA);
 }
 
-namespace {
-
-bool WithSuffix(wchar_t* folder, const wchar_t* suffix)
+bool UserFolderPath(const InteractiveUser& user, int csidl, const wchar_t* suffix, wchar_t* folder)
 {
+    GetUserFolder(user, csidl, folder);
     return folder[0] != L'\0' && BoundedAppend(folder, kPathUnits, suffix) == kStringOk;
-}
-
-}  // namespace
-
-bool InteractiveUserAppDataPath(wchar_t* folder, const wchar_t* suffix)
-{
-    GetInteractiveUserAppData(folder);
-    return WithSuffix(folder, suffix);
-}
-
-bool InteractiveUserLocalAppDataPath(wchar_t* folder, const wchar_t* suffix)
-{
-    GetInteractiveUserLocalAppData(folder);
-    return WithSuffix(folder, suffix);
 }

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "system/interactive_user.h"
+
 // Fills buffer (260 units) with the folder, ending in one backslash.
 // Returns 0, or an error when the shell has no such folder or the
 // backslash does not fit.
@@ -14,8 +16,7 @@ DWORD GetSpecialFolderPath(wchar_t* buffer, int csidl);
 DWORD GetInteractiveUserAppData(wchar_t* buffer);
 DWORD GetInteractiveUserLocalAppData(wchar_t* buffer);
 
-// The interactive user's roaming (or local) application data folder with
-// suffix ("\Kestrix", say) appended; false when there is no such user or
-// the whole path does not fit: a cut path would name another folder.
-bool InteractiveUserAppDataPath(wchar_t* folder, const wchar_t* suffix);
-bool InteractiveUserLocalAppDataPath(wchar_t* folder, const wchar_t* suffix);
+// The folder csidl of user, through their token, with suffix ("\Kestrix",
+// say) appended; false when there is no token, the shell has no such
+// folder, or the whole path does not fit: a cut path would name another.
+bool UserFolderPath(const InteractiveUser& user, int csidl, const wchar_t* suffix, wchar_t* folder);

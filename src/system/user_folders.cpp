@@ -1,6 +1,7 @@
 #include "system/user_folders.h"
 
 #include <shlobj.h>
+#include <wchar.h>
 
 #include "system/bounded_string.h"
 #include "system/handles.h"
@@ -55,14 +56,32 @@ bool IsBelow(const wchar_t* path, const wchar_t* profile)
     return true;
 }
 
-// The interactive user's profile folder as the machine's profile list
-// names it, which only an administrator can change; no trailing backslash.
-bool InteractiveUserProfile(wchar_t* profile)
+// A path value of key: REG_SZ or REG_EXPAND_SZ, into stored (kPathUnits
+// + 1 units, always terminated), its type into type; false when it is
+// missing, empty, of another type or too long.
+bool ReadPathValue(HKEY key, const wchar_t* name, wchar_t* stored, DWORD* type)
 {
-    wchar_t sid[kSidUnits];
+    ZeroMemory(stored, (kPathUnits + 1) * sizeof(wchar_t));
+    DWORD bytes = kPathUnits * sizeof(wchar_t);  // the last unit stays a terminator
+    return RegQueryValueExW(key, name, nullptr, type, reinterpret_cast<BYTE*>(stored), &bytes) ==
+               ERROR_SUCCESS &&
+           (*type == REG_SZ || *type == REG_EXPAND_SZ) && stored[0] != L'\0';
+}
+
+// Cuts the backslashes a folder path ends in, a root's own excepted.
+void TrimBackslashes(wchar_t* path)
+{
+    size_t length = lstrlenW(path);
+    while (length > 3 && path[length - 1] == L'\\')
+        path[--length] = L'\0';
+}
+
+// The profile folder of the user sid as the machine's profile list names
+// it, which only an administrator can change; no trailing backslash.
+bool UserProfile(const wchar_t* sid, wchar_t* profile)
+{
     wchar_t keyPath[kPathUnits];
-    if (!GetInteractiveUserSid(sid) ||
-        BoundedFormat(keyPath, kPathUnits, L"%s%s", kProfileList, sid) != kStringOk)
+    if (sid[0] == L'\0' || BoundedFormat(keyPath, kPathUnits, L"%s%s", kProfileList, sid) != kStringOk)
         return false;
     // The list is the native system's: KEY_WOW64_64KEY, ignored on 32-bit
     // Windows, reads it from a 32-bit process on 64-bit Windows too.
@@ -70,13 +89,11 @@ bool InteractiveUserProfile(wchar_t* profile)
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
                       key.Receive()) != ERROR_SUCCESS)
         return false;
-    wchar_t stored[kPathUnits + 1] = L"";
+    wchar_t stored[kPathUnits + 1];
     DWORD type = 0;
-    DWORD bytes = kPathUnits * sizeof(wchar_t);  // the last unit stays a terminator
-    if (RegQueryValueExW(key.Get(), L"ProfileImagePath", nullptr, &type,
-                         reinterpret_cast<BYTE*>(stored), &bytes) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ))
+    if (!ReadPathValue(key.Get(), L"ProfileImagePath", stored, &type))
         return false;
+    // Windows stores it with the system's variables (%SystemDrive%).
     if (type == REG_SZ) {
         if (BoundedCopy(profile, kPathUnits, stored) != kStringOk)
             return false;
@@ -85,10 +102,41 @@ bool InteractiveUserProfile(wchar_t* profile)
         if (units == 0 || units > kPathUnits)
             return false;
     }
-    size_t length = lstrlenW(profile);
-    while (length > 3 && profile[length - 1] == L'\\')
-        profile[--length] = L'\0';
+    TrimBackslashes(profile);
     return IsPlainDrivePath(profile);
+}
+
+// The temporary folder the user's own environment names: TMP, else TEMP,
+// as GetTempPath takes them, from their hive. Of their variables only
+// %USERPROFILE% can be known from here, as their profile; a value that
+// names any other is passed over.
+bool UserTemp(const wchar_t* sid, const wchar_t* profile, wchar_t* temp)
+{
+    wchar_t keyPath[kPathUnits];
+    if (BoundedFormat(keyPath, kPathUnits, L"%s\\Environment", sid) != kStringOk)
+        return false;
+    RegKey key;
+    if (RegOpenKeyExW(HKEY_USERS, keyPath, 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS)
+        return false;
+    wchar_t stored[kPathUnits + 1];
+    DWORD type = 0;
+    if (!ReadPathValue(key.Get(), L"TMP", stored, &type) &&
+        !ReadPathValue(key.Get(), L"TEMP", stored, &type))
+        return false;
+    const wchar_t kProfileVariable[] = L"%USERPROFILE%";
+    const int variableUnits = lstrlenW(kProfileVariable);
+    const wchar_t* rest = stored;
+    temp[0] = L'\0';
+    if (type == REG_EXPAND_SZ && _wcsnicmp(stored, kProfileVariable, variableUnits) == 0) {
+        BoundedCopy(temp, kPathUnits, profile);
+        rest = stored + variableUnits;
+    }
+    if (type == REG_EXPAND_SZ && wcschr(rest, L'%') != nullptr)
+        return false;
+    if (BoundedAppend(temp, kPathUnits, rest) != kStringOk)
+        return false;
+    TrimBackslashes(temp);
+    return true;
 }
 
 // A local fixed drive: no network drive, no medium the user could swap.
@@ -98,18 +146,41 @@ bool IsOnFixedDrive(const wchar_t* path)
     return GetDriveTypeW(root) == DRIVE_FIXED;
 }
 
+// Holds the user's folder path when it may be used: inside profile, on a
+// local fixed drive, reached from the root without a reparse point.
+bool HoldInsideProfile(const wchar_t* profile, const wchar_t* path, bool removable, HeldFolder& held)
+{
+    if (!IsPlainDrivePath(path) || !IsBelow(path, profile) || !IsOnFixedDrive(path)) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    return held.HoldFromRoot(path, removable);
+}
+
 }  // namespace
 
 bool HoldInteractiveUserFolder(int csidl, const wchar_t* suffix, bool removable, HeldFolder& held,
                                wchar_t* path)
 {
-    bool found = csidl == CSIDL_LOCAL_APPDATA ? InteractiveUserLocalAppDataPath(path, suffix)
-                                               : InteractiveUserAppDataPath(path, suffix);
+    // The folder, the SID and so the profile, all from one token.
+    InteractiveUser user;
     wchar_t profile[kPathUnits];
-    if (!found || !IsPlainDrivePath(path) || !InteractiveUserProfile(profile) ||
-        !IsBelow(path, profile) || !IsOnFixedDrive(path)) {
+    if (!OpenInteractiveUser(user) || !UserFolderPath(user, csidl, suffix, path) ||
+        !UserProfile(user.sid, profile)) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return false;
     }
-    return held.HoldFromRoot(path, removable);
+    return HoldInsideProfile(profile, path, removable, held);
+}
+
+bool HoldOtherInteractiveUserTemp(HeldFolder& held, wchar_t* path)
+{
+    InteractiveUser user;
+    wchar_t profile[kPathUnits];
+    if (!OpenInteractiveUser(user) || !IsAnotherAccount(user) || !UserProfile(user.sid, profile) ||
+        !UserTemp(user.sid, profile, path)) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    return HoldInsideProfile(profile, path, false, held);
 }

@@ -18,3 +18,9 @@
 // not be used: such a folder is passed over as a missing one.
 bool HoldInteractiveUserFolder(int csidl, const wchar_t* suffix, bool removable, HeldFolder& held,
                                wchar_t* path);
+
+// Holds the temporary folder that the interactive user's own environment
+// names (in their hive), when they are another account than this process's
+// (whose own GetTempPath answers), by the same rules; fills path (260
+// units). False, with nothing held, otherwise.
+bool HoldOtherInteractiveUserTemp(HeldFolder& held, wchar_t* path);

@@ -6,9 +6,10 @@
 // sharing read and write, and delete too when asked, then TAG-ready is set.
 // It is let go at TAG-stop, which also ends the probe. delete-each
 // holds every FILE so, until TAG-stop.
-//   hold_probe.exe TAG mutex NAME
+//   hold_probe.exe TAG mutex NAME [abandon]
 // holds the mutex NAME instead, as a running installation holds its own,
-// until TAG-stop.
+// until TAG-stop; with abandon it then ends without letting it go, as an
+// installation that crashed.
 #include <windows.h>
 
 #include <string>
@@ -30,6 +31,8 @@ int wmain(int argc, wchar_t** argv)
             return 4;
         SetEvent(ready);
         WaitForSingleObject(stop, TestDeadlineMs());
+        if (argc > 4 && lstrcmpW(argv[4], L"abandon") == 0)
+            ExitProcess(0);
         ReleaseMutex(mutex);
         CloseHandle(mutex);
         return 0;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "support/test_support.h"
+#include "system/handles.h"
 #include "system/interactive_user.h"
 #include "system/platform_probes.h"
 
@@ -49,4 +50,33 @@ struct OtherUserHive {
     }
     OtherUserHive(const OtherUserHive&) = delete;
     OtherUserHive& operator=(const OtherUserHive&) = delete;
+};
+
+// Sets a value of type REG_SZ or REG_EXPAND_SZ (as Windows stores profile
+// paths; Wine writes REG_SZ) at root\path, in the native view.
+inline bool SetPathValue(HKEY root, const std::wstring& path, const wchar_t* name, DWORD type,
+                         const std::wstring& data)
+{
+    RegKey key;
+    return RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | NativeView(), nullptr,
+                           key.Receive(), nullptr) == ERROR_SUCCESS &&
+           RegSetValueExW(key.Get(), name, 0, type, reinterpret_cast<const BYTE*>(data.c_str()),
+                          static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+inline std::wstring OtherUserProfileKey()
+{
+    return std::wstring(L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList\\") + kOtherUserSid;
+}
+
+// The other account in the machine's profile list while it lives, its
+// profile folder at path stored as type; nothing listed for an empty path.
+struct OtherUserProfile {
+    OtherUserProfile(const std::wstring& path, DWORD type)
+        : listed(path.empty() ||
+                 SetPathValue(HKEY_LOCAL_MACHINE, OtherUserProfileKey(), L"ProfileImagePath", type, path))
+    {
+    }
+    ~OtherUserProfile() { DeleteKeyForTest(HKEY_LOCAL_MACHINE, OtherUserProfileKey(), NativeView()); }
+    const bool listed;
 };

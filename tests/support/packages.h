@@ -94,7 +94,12 @@ std::vector<std::wstring> EnumeratedValueNames(HKEY root, const std::wstring& pa
 // running elsewhere does, until it is let go (or for a minute at most).
 class InstallerMutexHolder {
 public:
-    InstallerMutexHolder() : probe_(L"hold_probe", L"mutex Global\\_MSIExecute") {}
+    // abandon: at LetGo it ends still holding it, as a crashed installation.
+    explicit InstallerMutexHolder(bool abandon = false)
+        : probe_(L"hold_probe",
+                 std::wstring(L"mutex Global\\_MSIExecute") + (abandon ? L" abandon" : L""))
+    {
+    }
     // Waits until it holds the mutex; false when it could not take it.
     bool Holding() { return probe_.Ready(); }
     // Whether it holds it still: not yet told to let go, nor timed out.

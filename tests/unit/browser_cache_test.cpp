@@ -12,6 +12,7 @@
 #include "support/test_support.h"
 #include "system/bounded_string.h"
 #include "system/cleanup_state.h"
+#include "system/handles.h"
 #include "system/special_folders.h"
 
 namespace {
@@ -432,7 +433,8 @@ TEST(BrowserProfiles, FirefoxCookieAndCacheFilesGo)
         main + L"\\cookies.sqlite", main + L"\\cookies.sqlite-journal", main + L"\\x.cache",
         main + L"\\startupCache.cache", second + L"\\cookies.sqlite", main + L"\\Cookies",
         main + L"\\a.b.CACHE", local + L"\\cache2\\index", local + L"\\cache2\\ce_bG9naW5z",
-        local + L"\\cache2\\entries\\0A1B2C3D4E5F", local + L"\\cache2\\doomed\\1234"};
+        local + L"\\cache2\\entries\\0A1B2C3D4E5F", local + L"\\cache2\\entries\\1B2C3D4E5F60",
+        local + L"\\cache2\\entries\\F0E1D2C3B4A5", local + L"\\cache2\\doomed\\1234"};
     const std::vector<std::wstring> staying = {
         main + L"\\places.sqlite", main + L"\\prefs.js", main + L"\\cache2\\old.cache",
         main + L"\\cache2\\entries\\cookies.bin", main + L"\\cookiejar.sqlite",
@@ -445,6 +447,12 @@ TEST(BrowserProfiles, FirefoxCookieAndCacheFilesGo)
         ASSERT_TRUE(Make(path)) << Narrow(path);
     for (const std::wstring& path : staying)
         ASSERT_TRUE(Make(path)) << Narrow(path);
+    // A running browser keeps its open files, sharing no deletion.
+    const std::wstring inUse = local + L"\\cache2\\entries\\5F4E3D2C1B0A";
+    ASSERT_TRUE(Make(inUse));
+    UniqueHandle open(CreateFileW(inUse.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(open.IsValid());
 
     // A profile, or a cache folder, reached through a link is somebody
     // else's; its files stay.
@@ -471,6 +479,8 @@ TEST(BrowserProfiles, FirefoxCookieAndCacheFilesGo)
         EXPECT_TRUE(Exists(path)) << Narrow(path);
     for (const std::wstring& path : elsewhereFiles)
         EXPECT_EQ("data", ReadWholeFile(path)) << Narrow(path);
+    EXPECT_TRUE(Exists(inUse));
+    open.Reset();
     RemoveTestTree(profiles + L"\\linked.default");
     RemoveTestTree(firefoxLocal.Path() + L"\\linked.default");
     RemoveTestTree(linkedCache + L"\\cache2");

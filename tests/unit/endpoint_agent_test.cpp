@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "removal/endpoint_agent.h"
+#include "removal/installer_api.h"
+#include "support/other_user.h"
 #include "support/packages.h"
 #include "support/test_support.h"
 #include "system/cleanup_state.h"
@@ -102,23 +104,55 @@ TEST_F(EndpointAgent, MachineKeyWithoutValuesHidesTheUserKey)
     ExpectLeftoversDeleted();
 }
 
-// A list under HKEY_CURRENT_USER is the user's to write: what it names is
+// The desk's user's own product, installed for them alone, as the
+// installer answers an administrator about that account (Wine has one).
+const std::wstring kDeskUsersCode = UnknownCode(50);
+decltype(InstallerApi::productInfoEx) gRealProductInfo = nullptr;
+UINT WINAPI DeskUsersProductInfo(LPCWSTR code, LPCWSTR sid, DWORD context, LPCWSTR property,
+                                 LPWSTR value, LPDWORD units)
+{
+    if (sid == nullptr || lstrcmpiW(sid, kOtherUserSid) != 0 || context != 2 ||  // user-unmanaged
+        kDeskUsersCode != code)
+        return gRealProductInfo(code, sid, context, property, value, units);
+    lstrcpynW(value, L"5", *units);  // installed
+    *units = 1;
+    return ERROR_SUCCESS;
+}
+
+// While it lives, the installer answers as DeskUsersProductInfo does.
+struct DeskUsersProduct {
+    DeskUsersProduct() : real(Installer())
+    {
+        gRealProductInfo = real.productInfoEx;
+        Installer().productInfoEx = DeskUsersProductInfo;
+    }
+    ~DeskUsersProduct() { Installer() = real; }
+    const InstallerApi real;
+};
+
+// A list in a user's hive is that user's to write: what it names is
 // removed only when installed for that user alone; a product installed for
-// the machine stays, and the phase fails before the primary product.
+// the machine stays, and the phase fails before the primary product. The
+// desk's user's list, when this run is another account's, is read from
+// their hive; their own products are out of this account's reach, and
+// the installer's leftovers go from their temporary folder too.
 TEST_F(EndpointAgent, UserKeyRemovesOnlyWhatIsTheUsersAlone)
 {
     const struct {
         const char* what;
         ListValues list;
+        bool desk;  // in the desk's user's hive, another account's
         int expected;
         bool perUserRemoved, machineRemoved;
     } cases[] = {
-        {"a per-user product", {{L"XPV", kPerUserTool.productCode}}, 0, true, false},
-        {"a machine-wide product", {{L"XPV", kSuitePrimary.productCode}}, ERROR_ACCESS_DENIED, false,
-         false},
+        {"a per-user product", {{L"XPV", kPerUserTool.productCode}}, false, 0, true, false},
+        {"a machine-wide product", {{L"XPV", kSuitePrimary.productCode}}, false, ERROR_ACCESS_DENIED,
+         false, false},
         {"a machine-wide part before a per-user primary",
-         {{L"XPV", kPerUserTool.productCode}, {L"Zeta Agent", kSuitePrimary.productCode}},
+         {{L"XPV", kPerUserTool.productCode}, {L"Zeta Agent", kSuitePrimary.productCode}}, false,
          ERROR_ACCESS_DENIED, false, false},
+        {"the desk's user's own product", {{L"XPV", kDeskUsersCode}}, true, ERROR_ACCESS_DENIED, false,
+         false},
     };
     ProductCleanup perUserCleanup{&kPerUserTool};
     for (const auto& test : cases) {
@@ -128,13 +162,38 @@ TEST_F(EndpointAgent, UserKeyRemovesOnlyWhatIsTheUsersAlone)
         ASSERT_TRUE(WriteTextFile(msiLeftover, "leftover"));
         ASSERT_TRUE(WriteTextFile(bootstrapLeftover, "leftover"));
         DeleteUninstallLists();
-        ASSERT_TRUE(WriteUninstallList(HKEY_CURRENT_USER, 0, test.list));
+        OtherUserHive hive;
+        DesktopUserOverride desktop(test.desk ? kOtherUserSid : nullptr);
+        DeskUsersProduct installer;
+        const std::wstring deskProfile = test.desk ? MakeScratchFolder(L"desk-profile") : L"";
+        OtherUserProfile listed(deskProfile, REG_SZ);
+        ASSERT_TRUE(listed.listed);
+        const std::wstring deskTemp = deskProfile + L"\\Temp";
+        if (test.desk) {
+            RegKey deskHive;
+            ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_USERS, kOtherUserSid, 0, nullptr, 0,
+                                                     KEY_ALL_ACCESS, nullptr, deskHive.Receive(),
+                                                     nullptr));
+            ASSERT_TRUE(WriteUninstallList(deskHive.Get(), NativeView(), test.list));
+            ASSERT_TRUE(SetPathValue(HKEY_USERS, std::wstring(kOtherUserSid) + L"\\Environment",
+                                     L"TEMP", REG_EXPAND_SZ, L"%USERPROFILE%\\Temp"));
+            ASSERT_TRUE(MakeFolders(deskTemp));
+            ASSERT_TRUE(WriteTextFile(deskTemp + L"\\xpv.msi", "leftover"));
+            ASSERT_TRUE(WriteTextFile(deskTemp + L"\\xpvMsiBootstraper.exe", "leftover"));
+        } else {
+            ASSERT_TRUE(WriteUninstallList(HKEY_CURRENT_USER, 0, test.list));
+        }
 
         EXPECT_EQ(test.expected, RemoveEndpointManager(state));
         EXPECT_EQ(test.perUserRemoved, !IsInstalled(kPerUserTool));
         EXPECT_EQ(test.machineRemoved, !IsInstalled(kSuitePrimary));
         EXPECT_TRUE(Exists(PayloadPath(kSuitePrimary)));
         ExpectLeftoversDeleted();
+        if (test.desk) {
+            EXPECT_FALSE(Exists(deskTemp + L"\\xpv.msi"));
+            EXPECT_FALSE(Exists(deskTemp + L"\\xpvMsiBootstraper.exe"));
+            RemoveTestTree(deskProfile);
+        }
     }
 }
 

@@ -76,6 +76,20 @@ void LetGoAtFifthTurn()
     gHolder = nullptr;
 }
 
+DWORD WINAPI TryMutex(void* mutex)
+{
+    return WaitForSingleObject(mutex, 0);
+}
+
+// Whether a thread other than this one (which may own it) can take mutex.
+bool FreeForOthers(HANDLE mutex)
+{
+    UniqueHandle thread(CreateThread(nullptr, 0, TryMutex, mutex, 0, nullptr));
+    DWORD state = WAIT_FAILED;
+    return WaitForSingleObject(thread.Get(), EventWaitMs()) == WAIT_OBJECT_0 &&
+           GetExitCodeThread(thread.Get(), &state) && state == WAIT_OBJECT_0;
+}
+
 class ProductRemoval : public testing::Test {
 protected:
     void SetUp() override
@@ -239,20 +253,31 @@ TEST_F(ProductRemoval, AnotherInstallationIsWaitedFor)
 
 // While another process holds the installer's mutex the installer is not
 // called at all; once it is let go the removal goes ahead, and held
-// throughout, the product fails as busy when the run's time is spent.
+// throughout, the product fails as busy when the run's time is spent. One
+// left behind by a process that ended holding it is free.
 TEST_F(ProductRemoval, HeldInstallerIsNeverCalled)
 {
     const struct {
+        const char* what;
         const TestPackage& package;
         bool primary;
         bool letGo;
-    } cases[] = {{kSuiteAgent, false, true}, {kSuitePrimary, true, false}};
+        bool abandoned;
+    } cases[] = {{"ordinary, let go", kSuiteAgent, false, true, false},
+                 {"primary, held throughout", kSuitePrimary, true, false, false},
+                 {"ordinary, abandoned", kSuiteAgent, false, false, true}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.primary ? "primary, held throughout" : "ordinary, let go");
+        SCOPED_TRACE(c.what);
         ASSERT_EQ(0u, Install(c.package));
         ShortBusyWait wait(50, c.letGo ? 60000 : 500);
-        InstallerMutexHolder holder;
+        InstallerMutexHolder holder(c.abandoned);
         ASSERT_TRUE(holder.Holding());
+        // An abandoned mutex lasts only while some process has it open.
+        UniqueHandle kept(c.abandoned ? OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\_MSIExecute") : nullptr);
+        if (c.abandoned) {
+            ASSERT_TRUE(kept.IsValid());
+            holder.LetGo();
+        }
         InstallerRecorder recorder;
         gHolder = c.letGo ? &holder : nullptr;
         gRecorder = &recorder;
@@ -264,10 +289,15 @@ TEST_F(ProductRemoval, HeldInstallerIsNeverCalled)
 
         if (c.letGo) {
             EXPECT_EQ(0u, gRemovalsWhileHeld);
+        }
+        if (c.letGo || c.abandoned) {
             EXPECT_EQ(0, result);
             ASSERT_EQ(1u, recorder.removals.size());
             ExpectRemovalCall(recorder.removals[0], c.package, INSTALLUILEVEL_NONE);
             EXPECT_FALSE(IsInstalled(c.package));
+            if (c.abandoned) {
+                EXPECT_TRUE(FreeForOthers(kept.Get()));  // not kept from the next installation
+            }
         } else {
             EXPECT_EQ(static_cast<int>(kBusy), result);
             EXPECT_TRUE(recorder.removals.empty());

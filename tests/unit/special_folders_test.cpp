@@ -125,7 +125,10 @@ TEST(SpecialFolders, InteractiveUserAppData)
     } sessions[] = {
         {"as they are", false, 0, 0, 0, true},
         {"the shell in ours, the console elsewhere", true, 2, 2, 7, true},
-        {"no shell in ours: the console's", true, 3, 2, 2, true},
+        {"no shell in ours, a service's: the console's", true, 0, 2, 2, true},
+        // Our session's own user is not at the console: one with an
+        // alternate shell, or who ended explorer, is nobody's desk.
+        {"no shell in ours, a user's: nobody", true, 3, 2, 2, false},
         // The shell of a session neither ours nor the console's is a
         // bystander's.
         {"the shell in another session only", true, 1, 2, 1, false},
@@ -182,20 +185,26 @@ TEST(SpecialFolders, InteractiveUserFolderIsHeldOnlyInsideTheListedProfile)
     ASSERT_FALSE(appData.empty()) << "no explorer.exe";
     ASSERT_TRUE(MakeFolders(appData + L"\\hs-held"));
     ASSERT_TRUE(WriteTextFile(appData + L"\\hs-held\\mark.txt", "mark"));
+    // This user's profile as Windows lists it, with the system's variable.
+    const std::wstring profile = L"%SystemDrive%" + EnvironmentValue(L"USERPROFILE").substr(2);
     const struct {
         const char* what;
         std::wstring appData;
         const wchar_t* sid;  // the desktop's user; null: this process's
+        std::wstring listed;  // that user's profile in the list, if any
         bool held;
     } cases[] = {
-        {"the real folder", appData, nullptr, true},
-        {"the real folder in its long form", L"\\\\?\\" + appData, nullptr, false},
-        {"a user the profile list lacks", appData, kOtherUserSid, false},
+        {"the real folder", appData, nullptr, L"", true},
+        {"the real folder in its long form", L"\\\\?\\" + appData, nullptr, L"", false},
+        {"a user the profile list lacks", appData, kOtherUserSid, L"", false},
+        {"a profile listed as REG_EXPAND_SZ", appData, kOtherUserSid, profile, true},
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.what);
         ShellFolderRedirect redirect(L"AppData", test.appData);
         DesktopUserOverride desktop(test.sid);
+        OtherUserProfile listed(test.listed, REG_EXPAND_SZ);
+        ASSERT_TRUE(listed.listed);
         HeldFolder held;
         wchar_t path[kPathUnits];
         bool result = HoldInteractiveUserFolder(CSIDL_APPDATA, L"\\hs-held", false, held, path);
