@@ -373,9 +373,10 @@ bool HeldFolder::Hold(const wchar_t* path, bool removable)
     return false;
 }
 
-// Whether the entry is a link is the parent's listing's word (Wine shows a
-// link there, and opens its target); Windows opens a link put in the
-// listed folder's place as itself, which the handle then shows.
+// Whether the entry is a link is the parent's listing's word, asked
+// through a handle of its own (Wine shows a link there, and opens its
+// target); Windows opens a link put in the folder's place meanwhile as
+// itself, which the handle then shows.
 bool HeldFolder::HoldChild(const HeldFolder& parent, const wchar_t* name)
 {
     handle_.Reset();
@@ -386,6 +387,11 @@ bool HeldFolder::HoldChild(const HeldFolder& parent, const wchar_t* name)
         SetLastError(ERROR_INVALID_NAME);
         return false;
     }
+    UniqueHandle listing;
+    if (!Succeeded(OpenRelative(parent.handle_.Get(), L"", FILE_LIST_DIRECTORY, kFileSharing,
+                                FILE_DIRECTORY_FILE, listing.Receive())) ||
+        !ListedAsRealFolder(listing.Get(), name))
+        return false;
     DWORD access = kHoldAccess | kRemoveAccess;
     NTSTATUS status = OpenRelative(parent.handle_.Get(), name, access, kHoldSharing,
                                    FILE_DIRECTORY_FILE, handle_.Receive());
