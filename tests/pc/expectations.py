@@ -139,11 +139,10 @@ def expectations(kind, options, before):
             must_remove += [data + "/Halcyra", data + "/Pyrewick", "users/%s/AppData/Roaming/Halcyra"]
         else:
             # The data folder that holds a link loses all but the link.
-            held = (data + "/Pyrewick/" + f for f in ("cleaner.dat", "log", "log/today.log")) if kind == "winxp" \
-                else (data + "/Halcyra/" + f for f in ("desktop.dat", "profiles", "profiles/user.dat"))
-            for f in held:
-                may_remove.append("^" + re.escape(f) + "$")
-                must_remove.append(f)
+            folder, held = (data + "/Pyrewick", ["cleaner.dat", "log"]) if kind == "winxp" \
+                else (data + "/Halcyra", ["desktop.dat", "profiles", "cache"])
+            may_remove.append("^" + re.escape(folder) + "/(?!linked$).+")
+            must_remove += [folder + "/" + f for f in held]
 
     if clear_cache:
         may_add.append([r"^users/[^/]+/AppData/Local/Microsoft/Windows/History/History\.IE5$",
