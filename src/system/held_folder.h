@@ -27,8 +27,8 @@ public:
     HeldFolder& operator=(const HeldFolder&) = delete;
 
     // Holds the folder at path (no trailing backslash), or the subfolder
-    // name of parent, by the name parent's listing gave it, which parent's
-    // listing showed as a real folder. removable asks for the right to
+    // name of parent, by its name as parent's listing gives it, and only
+    // when that listing shows a real folder. removable asks for the right to
     // remove the folder at the end; the hold itself does not depend on it.
     // False, with the last error set, when the folder cannot be held or is
     // no real folder (a link, a file, another reparse point: ERROR_DIRECTORY
