@@ -193,8 +193,7 @@ files_over=""
 files_flat=""
 files_flat_over=""
 for size in $files_sizes; do
-  for primitive in tree:"Tree (DeleteTreeViaShell)" empty:"Emptying (EmptyAndRemoveFolder)" \
-                   matching:"Matching files (DeleteMatchingFiles, \"*\")"; do
+  for primitive in tree:"Tree (DeleteTreeViaShell)" empty:"Emptying (EmptyAndRemoveFolder)"; do
     k="files.$size.${primitive%%:*}"
     mark=""
     if awk "BEGIN { exit !(${R[$k.paired_ratio]} > 1.3) }"; then
@@ -206,7 +205,7 @@ for size in $files_sizes; do
 done
 smallest_files="${files_sizes%% *}"
 largest_files="${files_sizes##* }"
-for primitive in tree empty matching; do
+for primitive in tree empty; do
   small="files.$smallest_files.$primitive"
   large="files.$largest_files.$primitive"
   own=$(calc "${R[$large.us_per_file]} / ${R[$small.us_per_file]}" 2)
@@ -236,7 +235,7 @@ $files_verdict. Cost per file at $largest_files files against $smallest_files, 1
 
 Per file, each primitive opens the entry relative to the held folder (FILE_OPEN_REPARSE_POINT, FILE_NON_DIRECTORY_FILE) and closes it: under Wine 8, which answers STATUS_NOT_IMPLEMENTED to FileDispositionInformationEx once for the run, the open itself carries FILE_DELETE_ON_CLOSE, the same two calls DeleteFileW makes; on Windows 10 1607 and later one NtSetInformationFile with the POSIX disposition comes in between, as in DeleteFileW there. Nothing else is asked per file: the listing's attributes and reparse tag decide what an entry is, and the open cannot reach anything else.
 
-Method (tests/tools/bench_files.cpp): the folder, below the prefix's temporary folder, holds that many empty files (\"file000000.dat\" on), made anew before every timed pass, untimed, on the Unix side (seq and touch): for a name that is not there yet, Wine's case-insensitive lookup reads the whole folder, so CreateFileW would take minutes to make 30,000. Every round measures each size and each primitive, in an order that rotates, next to a plain pass of its own, which one goes first alternating; $files_repeats rounds after one untimed pass of each kind on 100 files. After every pass the bench checks the folder is gone (DeleteMatchingFiles leaves the folder itself: it is removed after the timed pass) and at the end that a file beside the folder is untouched. Every pair is in \`$build/bench-results/files.txt\` (lines \"files_pair FILES PRIMITIVE ROUND PRIMITIVE_MS PLAIN_MS cpu PRIMITIVE_CPU_MS PLAIN_CPU_MS\"). Measured on $today from revision $revision in a fresh $kind prefix, $files_where; load average before: $load_before; after: $load_after.
+Method (tests/tools/bench_files.cpp): the folder, below the prefix's temporary folder, holds that many empty files (\"file000000.dat\" on), made anew before every timed pass, untimed, on the Unix side (seq and touch): for a name that is not there yet, Wine's case-insensitive lookup reads the whole folder, so CreateFileW would take minutes to make 30,000. Every round measures each size and each primitive, in an order that rotates, next to a plain pass of its own, which one goes first alternating; $files_repeats rounds after one untimed pass of each kind on 100 files. After every pass the bench checks the folder is gone and at the end that a file beside the folder is untouched. Every pair is in \`$build/bench-results/files.txt\` (lines \"files_pair FILES PRIMITIVE ROUND PRIMITIVE_MS PLAIN_MS cpu PRIMITIVE_CPU_MS PLAIN_CPU_MS\"). Measured on $today from revision $revision in a fresh $kind prefix, $files_where; load average before: $load_before; after: $load_after.
 "
 
 fi

@@ -185,6 +185,11 @@ put "$data/Halcyra/desktop.dat"
 put "$data/Halcyra/profiles/user.dat"
 put "$data/Pyrewick/cleaner.dat"
 put "$data/Pyrewick/log/today.log"
+# A tree as years of updates leave it: twelve levels, past 600 units, and
+# names Win32 paths cannot say.
+deep="$data/Halcyra/cache"
+for n in $(seq -w 1 12); do deep="$deep/$(printf 'level%s-%044d' "$n" 0)"; done
+put "$deep/sub./CON"
 put "$data/Halcyra Backup/keep.txt" "decoy: other folder"
 
 put "$roaming/Kestrix/client.ini"

@@ -130,7 +130,7 @@ bool HoldSubfolder(const HeldFolder& parent, const wchar_t* parentPath, const wc
                    HeldFolder& child, wchar_t* path)
 {
     return BoundedFormat(path, kPathUnits, L"%s\\", parentPath) == kStringOk &&
-           BoundedAppend(path, kPathUnits, name) == kStringOk && child.HoldChild(parent, name, path);
+           BoundedAppend(path, kPathUnits, name) == kStringOk && child.HoldChild(parent, name);
 }
 
 // Deletes, as they are listed, the files directly in folder whose names

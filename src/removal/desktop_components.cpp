@@ -121,7 +121,7 @@ bool RemovePerUserFolder()
     HeldFolder held;
     if (!HoldInteractiveUserFolder(CSIDL_APPDATA, L"\\Halcyra", true, held, folder))
         return true;
-    return DeleteHeldFolderTree(held, folder) == kShellDeleted;
+    return DeleteHeldFolderTree(held) == kShellDeleted;
 }
 
 void DeleteElevationPolicyKeys()

@@ -39,7 +39,7 @@ void DeleteUserVendorFolder()
     wchar_t folder[kPathUnits];
     HeldFolder held;
     if (HoldInteractiveUserFolder(CSIDL_APPDATA, L"\\Kestrix", true, held, folder) &&
-        DeleteHeldFolderTree(held, folder) != kShellDeleted)
+        DeleteHeldFolderTree(held) != kShellDeleted)
         PrintOutput("Folder Deletion failed\n");
 }
 

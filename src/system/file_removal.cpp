@@ -1,8 +1,11 @@
 #include "system/file_removal.h"
 
+#include <new>
+
 #include "system/bounded_string.h"
 #include "system/console_output.h"
 #include "system/folder_listing.h"
+#include "system/heap_buffer.h"
 #include "system/held_folder.h"
 #include "system/responsiveness.h"
 
@@ -82,86 +85,148 @@ bool ReadEntry(const wchar_t* entry, DWORD* attributes, DWORD* reparseTag)
     return true;
 }
 
-// Walks the folder without entering links; false on a link or on any part
-// of the tree that cannot be listed or named within the path limit.
-bool FolderIsLinkFree(const wchar_t* folder)
+// What a tree deletion does with an entry its folder's listing shows.
+enum class EntryKind { kFile, kFolder, kLink, kOtherReparseFolder };
+
+EntryKind KindOf(const HeldEntry& entry)
 {
-    return ForEachEntry(folder, L"%s\\*", [&](const WIN32_FIND_DATAW& found) {
-        if (IsLinkEntry(found))
-            return false;
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-            return true;
-        wchar_t child[kPathUnits];
-        return BoundedFormat(child, kPathUnits, L"%s\\%s", folder, found.cFileName) == kStringOk &&
-               FolderIsLinkFree(child);
-    });
+    const bool folder = (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if ((entry.attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+        return folder ? EntryKind::kFolder : EntryKind::kFile;
+    // A name surrogate names something elsewhere; Wine's links show no tag.
+    if (entry.reparseTag == 0 || IsReparseTagNameSurrogate(entry.reparseTag))
+        return EntryKind::kLink;
+    // A placeholder or deduplicated file is a file; such a folder's listing
+    // is the file system filter's, so it is never entered.
+    return folder ? EntryKind::kOtherReparseFolder : EntryKind::kFile;
 }
 
-// The held folder's tree holds a link, or cannot be examined in full; the
-// scan goes through held handles, so nothing above it can steer it. The
-// listing starts over afterwards.
-bool HeldTreeHoldsLink(HeldFolder& folder, const wchar_t* path)
-{
-    bool holdsLink = false;
-    HeldEntry entry;
-    while (!holdsLink && folder.Next(&entry)) {
-        KeepResponsive();
-        if (IsLinkEntry(entry.attributes, entry.reparseTag))
-            holdsLink = true;
-        else if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            wchar_t childPath[kPathUnits];
-            HeldFolder child;
-            holdsLink = BoundedFormat(childPath, kPathUnits, L"%s\\%s", path, entry.name) != kStringOk ||
-                        !child.HoldChild(folder, entry.name, childPath) ||
-                        HeldTreeHoldsLink(child, childPath);
+// How deep a tree deletion goes; below that the tree stays.
+const size_t kMaxTreeDepth = 1000;
+
+// The folders a tree deletion is in, from the top down, each held and
+// listed relative to the one above: on the heap, since each holds a
+// listing batch, and a deep tree would take megabytes of stack.
+class FolderStack {
+public:
+    explicit FolderStack(HeldFolder& top) : levels_(kMaxTreeDepth)
+    {
+        if (levels_.Get() != nullptr) {
+            levels_.Get()[0].folder = &top;
+            levels_.Get()[0].whole = true;
+            depth_ = 1;
         }
     }
-    if (!holdsLink && GetLastError() != ERROR_NO_MORE_FILES)
-        holdsLink = true;
-    folder.Rewind();
-    return holdsLink;
-}
-
-int DeleteHeldTree(HeldFolder& folder, const wchar_t* path);
-
-int DeleteSubtree(const HeldFolder& parent, const wchar_t* parentPath, const wchar_t* name)
-{
-    wchar_t path[kPathUnits];
-    HeldFolder child;
-    if (BoundedFormat(path, kPathUnits, L"%s\\%s", parentPath, name) != kStringOk)
-        return kShellFailed;
-    if (!child.HoldChild(parent, name, path))
-        return GetLastError() == ERROR_DELETE_PENDING ? kShellDeleted : kShellFailed;  // going already
-    return DeleteHeldTree(child, path);
-}
-
-// Deletes everything in the held folder, bottom-up, then the folder itself.
-// A link here means the tree changed since it was scanned: the deletion
-// stops at once (aborted).
-int DeleteHeldTree(HeldFolder& folder, const wchar_t* path)
-{
-    int result = kShellDeleted;
-    HeldEntry entry;
-    while (folder.Next(&entry)) {
-        KeepResponsive();
-        if (IsLinkEntry(entry.attributes, entry.reparseTag))
-            return kShellAborted;
-        int outcome = kShellDeleted;
-        if ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-            outcome = DeleteSubtree(folder, path, entry.name);
-        else if (!folder.DeleteFile(entry.name, entry.attributes, true))
-            outcome = kShellFailed;
-        if (outcome == kShellAborted)
-            return outcome;
-        if (outcome != kShellDeleted)
-            result = kShellFailed;
+    ~FolderStack()
+    {
+        while (depth_ > 1)
+            Pop();
     }
-    if (GetLastError() != ERROR_NO_MORE_FILES)
-        result = kShellFailed;
-    KeepResponsive();
-    if (result == kShellDeleted && !folder.Remove(true, true))
-        result = kShellFailed;
-    return result;
+    FolderStack(const FolderStack&) = delete;
+    FolderStack& operator=(const FolderStack&) = delete;
+
+    struct Level {
+        HeldFolder* folder;
+        bool whole;  // everything in it went so far
+    };
+    size_t Depth() const { return depth_; }
+    Level& Top() { return levels_.Get()[depth_ - 1]; }
+
+    // Holds name in the top folder as the new top. False, with the last
+    // error set, when it cannot be held, or past the bound.
+    bool Push(const wchar_t* name)
+    {
+        if (depth_ == levels_.Count()) {
+            SetLastError(ERROR_BAD_PATHNAME);
+            return false;
+        }
+        void* memory = HeapAlloc(GetProcessHeap(), 0, sizeof(HeldFolder));
+        if (memory == nullptr) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return false;
+        }
+        HeldFolder* child = new (memory) HeldFolder();
+        levels_.Get()[depth_] = {child, true};
+        ++depth_;
+        if (child->HoldChild(*levels_.Get()[depth_ - 2].folder, name))
+            return true;
+        const DWORD error = GetLastError();
+        Pop();
+        SetLastError(error);
+        return false;
+    }
+
+    // Ends the top folder's hold; the caller's own folder stays its own.
+    void Pop()
+    {
+        --depth_;
+        if (depth_ == 0)
+            return;
+        HeldFolder* folder = levels_.Get()[depth_].folder;
+        folder->~HeldFolder();
+        HeapFree(GetProcessHeap(), 0, folder);
+    }
+
+private:
+    HeapBuffer<Level> levels_;
+    size_t depth_ = 0;
+};
+
+// Deletes one entry of the top folder, or holds a subfolder as the new
+// top. False when the entry stays; aborted is set when a listed folder
+// turned out to be something else by the time it was opened.
+bool TakeEntry(FolderStack& stack, const HeldEntry& entry, bool* aborted)
+{
+    HeldFolder& folder = *stack.Top().folder;
+    switch (KindOf(entry)) {
+    case EntryKind::kFile:
+        // Held elsewhere under an oplock: the folder's removal waits for it.
+        return folder.DeleteFile(entry.name, entry.attributes, true) ||
+               GetLastError() == kErrorOplockBreakInProgress;
+    case EntryKind::kLink:
+        return folder.DeleteLink(entry.name);
+    case EntryKind::kOtherReparseFolder:
+        return false;
+    case EntryKind::kFolder:
+        break;
+    }
+    if (stack.Push(entry.name) || GetLastError() == ERROR_DELETE_PENDING)  // going already
+        return true;
+    if (GetLastError() == ERROR_DIRECTORY)
+        *aborted = true;
+    return false;
+}
+
+// Deletes everything in the held folder, each folder's entries before the
+// folder itself, and the folder last. What cannot go stays, with the
+// folders above it; the rest goes.
+int DeleteHeldTree(HeldFolder& top)
+{
+    FolderStack stack(top);
+    if (stack.Depth() == 0)
+        return kShellFailed;
+    bool aborted = false;
+    bool whole = false;
+    while (stack.Depth() > 0) {
+        FolderStack::Level& level = stack.Top();
+        HeldEntry entry;
+        if (level.folder->Next(&entry)) {
+            KeepResponsive();
+            if (!TakeEntry(stack, entry, &aborted))
+                stack.Top().whole = false;
+            continue;
+        }
+        whole = level.whole && GetLastError() == ERROR_NO_MORE_FILES;
+        KeepResponsive();
+        if (whole && !level.folder->Remove(true, true))
+            whole = false;
+        stack.Pop();
+        if (stack.Depth() > 0 && !whole)
+            stack.Top().whole = false;
+    }
+    if (aborted)
+        return kShellAborted;
+    return whole ? kShellDeleted : kShellFailed;
 }
 
 // A file given by its path is deleted from its held parent folder.
@@ -184,39 +249,22 @@ bool DeleteLoneFile(const wchar_t* entry, DWORD attributes)
 
 }  // namespace
 
-bool TreeHoldsLink(const wchar_t* path)
-{
-    wchar_t entry[kPathUnits + 1];
-    DWORD attributes = 0;
-    DWORD reparseTag = 0;
-    if (!CopyEntryPath(path, entry))
-        return true;
-    if (!ReadEntry(entry, &attributes, &reparseTag))
-        return !IsNotFound(GetLastError());
-    if (IsLinkEntry(attributes, reparseTag))
-        return true;
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        return false;
-    return !FolderIsLinkFree(entry);
-}
-
 int DeleteTreeViaShell(const wchar_t* path)
 {
-    // The tree is scanned first, so that a tree holding a link loses
-    // nothing; the deletion itself still holds every folder it works in.
+    // The path itself is the program's: a link there is refused. Inside,
+    // every folder is held before anything in it is deleted.
     wchar_t entry[kPathUnits + 1];
-    if (!IsDeletionTarget(path, entry) || TreeHoldsLink(entry))
-        return kShellFailed;
     DWORD attributes = 0;
     DWORD reparseTag = 0;
-    if (!ReadEntry(entry, &attributes, &reparseTag))
+    if (!IsDeletionTarget(path, entry) || !ReadEntry(entry, &attributes, &reparseTag) ||
+        IsLinkEntry(attributes, reparseTag))
         return kShellFailed;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
         return DeleteLoneFile(entry, attributes) ? kShellDeleted : kShellFailed;
     HeldFolder folder;
     if (!folder.Hold(entry, true))
         return kShellFailed;
-    return DeleteHeldTree(folder, entry);
+    return DeleteHeldTree(folder);
 }
 
 void EmptyAndRemoveFolder(const wchar_t* folder)
@@ -245,7 +293,9 @@ void EmptyAndRemoveHeldFolder(HeldFolder& held, const wchar_t* folder)
                 everyEntry = false;
                 break;
             }
-            if (!held.DeleteFile(found.name, found.attributes, false)) {
+            // Held under an oplock: waited for as a name held elsewhere.
+            if (!held.DeleteFile(found.name, found.attributes, false) &&
+                GetLastError() != kErrorOplockBreakInProgress) {
                 DWORD error = GetLastError();
                 PrintOutput("Failed to delete %S \n", path);
                 PrintOutput("Error %d \n", static_cast<int>(error));
@@ -259,38 +309,7 @@ void EmptyAndRemoveHeldFolder(HeldFolder& held, const wchar_t* folder)
     held.Remove(false, everyEntry);
 }
 
-int DeleteHeldFolderTree(HeldFolder& folder, const wchar_t* path)
+int DeleteHeldFolderTree(HeldFolder& folder)
 {
-    if (HeldTreeHoldsLink(folder, path))
-        return kShellFailed;
-    return DeleteHeldTree(folder, path);
-}
-
-HRESULT DeleteMatchingFiles(const wchar_t* folder, const wchar_t* pattern)
-{
-    wchar_t entry[kPathUnits + 1];
-    if (!IsDeletionTarget(folder, entry) || wcspbrk(pattern, L"\\/") != nullptr)
-        return kStringOk;  // a pattern is a name: it never reaches another folder
-    wchar_t search[kPathUnits];
-    HRESULT formed = BoundedFormat(search, kPathUnits, L"%s\\%s", folder, pattern);
-    if (formed != kStringOk)
-        return formed;  // a cut pattern would search elsewhere
-    HeldFolder held;
-    if (!held.Hold(entry, false))
-        return kStringOk;
-    WIN32_FIND_DATAW found;
-    FindHandle find(FindFirstFileW(search, &found));
-    if (!find.IsValid())
-        return kStringOk;
-    do {
-        KeepResponsive();
-        if (IsDotEntry(found.cFileName) || IsLinkEntry(found))
-            continue;
-        wchar_t path[kPathUnits];
-        HRESULT status = BoundedFormat(path, kPathUnits, L"%s\\%s", folder, found.cFileName);
-        if (status != kStringOk)
-            return status;
-        held.DeleteFile(found.cFileName, found.dwFileAttributes, false);
-    } while (FindNextFileW(find.Get(), &found));
-    return kStringOk;
+    return DeleteHeldTree(folder);
 }

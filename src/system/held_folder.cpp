@@ -23,18 +23,13 @@ namespace {
 // their Win32 wrappers (GetFileInformationByHandleEx and
 // SetFileInformationByHandle) arrived with Vista, the native calls are in
 // every ntdll from Windows NT on. ntdll is in every process; no import.
-typedef NTSTATUS(NTAPI* OpenFileFn)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
-                                    ULONG, ULONG);
-typedef NTSTATUS(NTAPI* QueryDirectoryFn)(HANDLE, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK,
-                                          PVOID, ULONG, FILE_INFORMATION_CLASS, BOOLEAN,
-                                          PUNICODE_STRING, BOOLEAN);
 typedef NTSTATUS(NTAPI* QueryInformationFn)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
                                             FILE_INFORMATION_CLASS);
 typedef ULONG(NTAPI* StatusToErrorFn)(NTSTATUS);
 
 struct NativeCalls {
-    OpenFileFn openFile;
-    QueryDirectoryFn queryDirectory;
+    OpenFileCall openFile;
+    QueryDirectoryCall queryDirectory;
     SetFileInformationCall setInformation;
     QueryInformationFn queryInformation;
     QueryVolumeCall queryVolume;
@@ -47,8 +42,8 @@ bool gNativeLoaded = false;
 const NativeCalls* Native()
 {
     if (!gNativeLoaded) {
-        gNative.openFile = LookUpExport<OpenFileFn>(L"ntdll", "NtOpenFile");
-        gNative.queryDirectory = LookUpExport<QueryDirectoryFn>(L"ntdll", "NtQueryDirectoryFile");
+        gNative.openFile = LookUpExport<OpenFileCall>(L"ntdll", "NtOpenFile");
+        gNative.queryDirectory = LookUpExport<QueryDirectoryCall>(L"ntdll", "NtQueryDirectoryFile");
         gNative.setInformation = LookUpExport<SetFileInformationCall>(L"ntdll", "NtSetInformationFile");
         gNative.queryInformation =
             LookUpExport<QueryInformationFn>(L"ntdll", "NtQueryInformationFile");
@@ -65,6 +60,7 @@ const NativeCalls* Native()
     return &gNative;
 }
 
+const NTSTATUS kStatusOplockBreakInProgress = static_cast<NTSTATUS>(0x00000108L);
 const NTSTATUS kStatusBufferOverflow = static_cast<NTSTATUS>(0x80000005L);
 const NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006L);
 const NTSTATUS kStatusNotImplemented = static_cast<NTSTATUS>(0xC0000002L);
@@ -87,8 +83,14 @@ bool IsGoneAlready(NTSTATUS status)
 }
 
 // Sets the last error from a native status; false unless it is a success.
+// An open that completed while someone else's oplock is broken is none:
+// OpenRelative has closed it.
 bool Succeeded(NTSTATUS status)
 {
+    if (status == kStatusOplockBreakInProgress) {
+        SetLastError(kErrorOplockBreakInProgress);
+        return false;
+    }
     if (status >= 0)
         return true;
     SetLastError(Native()->statusToError(status));
@@ -131,7 +133,11 @@ bool IsPlainName(const wchar_t* name)
 }
 
 // Opens name relative to the folder handle root; the entry itself, even
-// when it is a reparse point.
+// when it is a reparse point. An open that would break someone else's
+// oplock waits, unbounded, for its holder to let go unless it asks to
+// complete at once; it then answers STATUS_OPLOCK_BREAK_IN_PROGRESS, and
+// the handle is closed here, doing nothing (the documented contract of
+// FILE_COMPLETE_IF_OPLOCKED; Wine has no oplocks).
 NTSTATUS OpenRelative(HANDLE root, const wchar_t* name, DWORD access, DWORD sharing, ULONG options,
                       HANDLE* opened)
 {
@@ -142,9 +148,15 @@ NTSTATUS OpenRelative(HANDLE root, const wchar_t* name, DWORD access, DWORD shar
     OBJECT_ATTRIBUTES attributes;
     InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, root, nullptr);
     IO_STATUS_BLOCK io;
-    return Native()->openFile(opened, access | SYNCHRONIZE, &attributes, &io, sharing,
-                              options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT |
-                                  FILE_OPEN_FOR_BACKUP_INTENT);
+    NTSTATUS status = Native()->openFile(opened, access | SYNCHRONIZE, &attributes, &io, sharing,
+                                         options | FILE_OPEN_REPARSE_POINT |
+                                             FILE_SYNCHRONOUS_IO_NONALERT |
+                                             FILE_OPEN_FOR_BACKUP_INTENT | FILE_COMPLETE_IF_OPLOCKED);
+    if (status == kStatusOplockBreakInProgress) {
+        CloseHandle(*opened);
+        *opened = nullptr;
+    }
+    return status;
 }
 
 // A component of a path walked from the root: a plain name that a listing
@@ -290,6 +302,34 @@ bool ClearReadOnly(HANDLE handle, DWORD attributes)
     return SetAttributes(handle, attributes & ~FILE_ATTRIBUTE_READONLY);
 }
 
+// Another name may lead to the same file: a hard link a user made to
+// something they may not change. Unknown counts as yes.
+bool HasOtherNames(HANDLE handle)
+{
+    FILE_STANDARD_INFORMATION standard;
+    IO_STATUS_BLOCK io;
+    return !Succeeded(Native()->queryInformation(handle, &io, &standard, sizeof(standard),
+                                                 FileStandardInformation)) ||
+           standard.NumberOfLinks > 1;
+}
+
+// What handle holds is a link itself: a reparse point with a name
+// surrogate's tag.
+bool IsOpenedLink(HANDLE handle)
+{
+    struct {
+        ULONG attributes;
+        ULONG reparseTag;
+    } tag;
+    IO_STATUS_BLOCK io;
+    const FILE_INFORMATION_CLASS kFileAttributeTagInformation =
+        static_cast<FILE_INFORMATION_CLASS>(35);
+    return Succeeded(Native()->queryInformation(handle, &io, &tag, sizeof(tag),
+                                                kFileAttributeTagInformation)) &&
+           (tag.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+           IsReparseTagNameSurrogate(tag.reparseTag);
+}
+
 // Puts back the attributes a failed deletion cleared, keeping its error.
 void PutBackAttributes(HANDLE handle, DWORD attributes)
 {
@@ -319,10 +359,25 @@ bool HeldFolder::Hold(const wchar_t* path, bool removable)
     *handle_.Receive() = folder;
     removable_ = (access & DELETE) != 0;
     Rewind();
-    return Verify(path);
+    if (!VerifyHandle())
+        return false;
+    // Wine opens a link's target even with FILE_FLAG_OPEN_REPARSE_POINT,
+    // but the path, which no one can rename or replace any more, still
+    // shows the link.
+    DWORD seen = GetFileAttributesW(path);
+    if (IsRealFolder(seen))
+        return true;
+    DWORD error = seen == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY;
+    handle_.Reset();
+    SetLastError(error);
+    return false;
 }
 
-bool HeldFolder::HoldChild(const HeldFolder& parent, const wchar_t* name, const wchar_t* path)
+// Whether the entry is a link is the parent's listing's word, asked
+// through a handle of its own (Wine shows a link there, and opens its
+// target); Windows opens a link put in the folder's place meanwhile as
+// itself, which the handle then shows.
+bool HeldFolder::HoldChild(const HeldFolder& parent, const wchar_t* name)
 {
     handle_.Reset();
     volume_ = nullptr;
@@ -332,6 +387,11 @@ bool HeldFolder::HoldChild(const HeldFolder& parent, const wchar_t* name, const 
         SetLastError(ERROR_INVALID_NAME);
         return false;
     }
+    UniqueHandle listing;
+    if (!Succeeded(OpenRelative(parent.handle_.Get(), L"", FILE_LIST_DIRECTORY, kFileSharing,
+                                FILE_DIRECTORY_FILE, listing.Receive())) ||
+        !ListedAsRealFolder(listing.Get(), name))
+        return false;
     DWORD access = kHoldAccess | kRemoveAccess;
     NTSTATUS status = OpenRelative(parent.handle_.Get(), name, access, kHoldSharing,
                                    FILE_DIRECTORY_FILE, handle_.Receive());
@@ -348,7 +408,7 @@ bool HeldFolder::HoldChild(const HeldFolder& parent, const wchar_t* name, const 
         return false;
     removable_ = (access & DELETE) != 0;
     Rewind();
-    return Verify(path);
+    return VerifyHandle();
 }
 
 // One step of HoldFromRoot: name in the held folder parent, which is
@@ -430,10 +490,8 @@ bool HeldFolder::HoldFromRoot(const wchar_t* path, bool removable)
     return false;
 }
 
-// A real folder through the handle, and through the path too: Wine opens a
-// link's target even with FILE_FLAG_OPEN_REPARSE_POINT, but the path, which
-// no one can rename or replace any more, still shows the link.
-bool HeldFolder::Verify(const wchar_t* path)
+// A real folder through the handle.
+bool HeldFolder::VerifyHandle()
 {
     FILE_BASIC_INFORMATION basic;
     IO_STATUS_BLOCK io;
@@ -444,13 +502,8 @@ bool HeldFolder::Verify(const wchar_t* path)
                                                      FileBasicInformation))) {
         error = GetLastError();
     } else if (IsRealFolder(basic.FileAttributes)) {
-        DWORD seen = GetFileAttributesW(path);
-        if (IsRealFolder(seen)) {
-            attributes_ = basic.FileAttributes;
-            return true;
-        }
-        if (seen == INVALID_FILE_ATTRIBUTES)
-            error = GetLastError();
+        attributes_ = basic.FileAttributes;
+        return true;
     }
     handle_.Reset();
     SetLastError(error);
@@ -516,7 +569,7 @@ bool HeldFolder::Next(HeldEntry* entry)
 // make no file links); FILE_NON_DIRECTORY_FILE fails the open when a
 // folder, or a junction, took the name since it was listed. So the
 // listing's word is trusted for what it alone decides: whether the file
-// was read-only.
+// was read-only. Whether it has other names the file itself tells.
 bool HeldFolder::DeleteFile(const wchar_t* name, DWORD listedAttributes, bool clearReadOnly)
 {
     if (Native() == nullptr)
@@ -547,15 +600,17 @@ bool HeldFolder::DeleteFile(const wchar_t* name, DWORD listedAttributes, bool cl
     if (!Succeeded(status))
         return false;
     // Read-only as the listing showed it: cleared first where the mark
-    // cannot ignore it, or once it turns out that it could not.
+    // cannot ignore it, or once it turns out that it could not; never for
+    // a file that another name shares.
+    const bool mayClear = clear && !HasOtherNames(file.Get());
     bool cleared = false;
-    if (clear && volume->disposition == Disposition::kLegacy) {
+    if (mayClear && volume->disposition == Disposition::kLegacy) {
         if (!ClearReadOnly(file.Get(), listedAttributes))
             return false;
         cleared = true;
     }
     status = MarkForDeletion(file.Get(), clear, volume);
-    if (status == kStatusCannotDelete && clear && !cleared) {
+    if (status == kStatusCannotDelete && mayClear && !cleared) {
         if (!ClearReadOnly(file.Get(), listedAttributes))
             return false;
         cleared = true;
@@ -569,13 +624,41 @@ bool HeldFolder::DeleteFile(const wchar_t* name, DWORD listedAttributes, bool cl
     return false;
 }
 
+bool HeldFolder::DeleteLink(const wchar_t* name)
+{
+    if (Native() == nullptr)
+        return false;
+    if (!IsPlainName(name)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    if (volume_ == nullptr)
+        volume_ = AnswerOf(handle_.Get());
+    // No type option: a link to a folder opens as a folder, one to a file
+    // as a file. Nothing is marked before the handle shows the link itself.
+    UniqueHandle link;
+    NTSTATUS status = OpenRelative(handle_.Get(), name, DELETE | FILE_READ_ATTRIBUTES, kFileSharing,
+                                   0, link.Receive());
+    if (IsGoneAlready(status))
+        return true;
+    if (!Succeeded(status))
+        return false;
+    if (!IsOpenedLink(link.Get())) {
+        SetLastError(ERROR_CANT_ACCESS_FILE);
+        return false;
+    }
+    return Succeeded(MarkForDeletion(link.Get(), false, volume_));
+}
+
 // On its way out: marked for deletion (found so, or marked once more here)
-// and kept only by a handle open elsewhere. A link or a folder is never
-// marked here; it counts only when someone else already marked it.
+// and kept only by a handle open elsewhere, or held by someone else's
+// oplock while it is broken. A link or a folder is never marked here; it
+// counts only when someone else already marked it.
 bool HeldFolder::IsGoing(const HeldEntry& entry, bool clearReadOnly)
 {
     if ((entry.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0)
-        return DeleteFile(entry.name, entry.attributes, clearReadOnly);
+        return DeleteFile(entry.name, entry.attributes, clearReadOnly) ||
+               GetLastError() == kErrorOplockBreakInProgress;
     UniqueHandle opened;
     return IsPlainName(entry.name) &&
            IsGoneAlready(OpenRelative(handle_.Get(), entry.name, FILE_READ_ATTRIBUTES, kFileSharing,
@@ -666,7 +749,8 @@ bool HeldFolder::Remove(bool clearReadOnly, bool waitForPending)
     return removed;
 }
 
-void ReplaceFileCallsForTest(SetFileInformationCall setInformation, QueryVolumeCall queryVolume)
+void ReplaceFileCallsForTest(SetFileInformationCall setInformation, QueryVolumeCall queryVolume,
+                             OpenFileCall openFile, QueryDirectoryCall queryDirectory)
 {
     gNativeLoaded = false;
     Native();
@@ -674,5 +758,9 @@ void ReplaceFileCallsForTest(SetFileInformationCall setInformation, QueryVolumeC
         gNative.setInformation = setInformation;
     if (queryVolume != nullptr)
         gNative.queryVolume = queryVolume;
+    if (openFile != nullptr)
+        gNative.openFile = openFile;
+    if (queryDirectory != nullptr)
+        gNative.queryDirectory = queryDirectory;
     gVolumeCount = 0;
 }

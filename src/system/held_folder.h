@@ -27,13 +27,15 @@ public:
     HeldFolder& operator=(const HeldFolder&) = delete;
 
     // Holds the folder at path (no trailing backslash), or the subfolder
-    // name of parent, whose whole path is path. removable asks for the right
-    // to remove the folder at the end; the hold itself does not depend on
-    // it. False, with the last error set, when the folder cannot be held or
-    // is no real folder (a link, a file, another reparse point); a subfolder
-    // already marked for deletion elsewhere gives ERROR_DELETE_PENDING.
+    // name of parent, by its name as parent's listing gives it, and only
+    // when that listing shows a real folder. removable asks for the right to
+    // remove the folder at the end; the hold itself does not depend on it.
+    // False, with the last error set, when the folder cannot be held or is
+    // no real folder (a link, a file, another reparse point: ERROR_DIRECTORY
+    // for a subfolder); a subfolder already marked for deletion elsewhere
+    // gives ERROR_DELETE_PENDING.
     bool Hold(const wchar_t* path, bool removable);
-    bool HoldChild(const HeldFolder& parent, const wchar_t* name, const wchar_t* path);
+    bool HoldChild(const HeldFolder& parent, const wchar_t* name);
 
     // Holds the folder at path ("C:\\a\\b", no trailing backslash) reached
     // from the drive root down, each component opened relative to the one
@@ -56,9 +58,18 @@ public:
     // as the link itself. A read-only file is deleted only when
     // clearReadOnly is set; listedAttributes, the entry's attributes as
     // listed, tell whether it is. A file already marked for deletion
-    // elsewhere, or gone since it was listed, counts as deleted. False with
-    // the last error set, as DeleteFileW would set it.
+    // elsewhere, or gone since it was listed, counts as deleted. A file with
+    // more than one name never has its attributes changed: it goes only
+    // where the mark can ignore read-only. False with the last error set, as
+    // DeleteFileW would set it; kErrorOplockBreakInProgress when someone
+    // else's oplock on the file is being broken (held elsewhere).
     bool DeleteFile(const wchar_t* name, DWORD listedAttributes, bool clearReadOnly);
+
+    // Deletes the link name of this folder (a symbolic link, a junction, a
+    // mount point) as the link itself, never what it points at: only when
+    // the open shows the link itself, which Wine's never does (it opens the
+    // target), so there the link stays. False with the last error set.
+    bool DeleteLink(const wchar_t* name);
 
     // Removes the folder, which must be empty by now; the hold ends either
     // way. With waitForPending, while all that is left are names marked for
@@ -69,7 +80,7 @@ public:
     bool Remove(bool clearReadOnly, bool waitForPending);
 
 private:
-    bool Verify(const wchar_t* path);
+    bool VerifyHandle();
     bool HoldComponent(HANDLE parent, const wchar_t* name, bool removable);
     bool IsGoing(const HeldEntry& entry, bool clearReadOnly);
     // What the folder still holds: nothing, only entries on their way out,
@@ -91,15 +102,26 @@ private:
     bool started_ = false;
 };
 
+// ERROR_OPLOCK_BREAK_IN_PROGRESS, which the headers lack.
+const DWORD kErrorOplockBreakInProgress = 742;
+
 // Gives a new run the whole time to wait for names held elsewhere again.
 void StartPendingWaitBudget();
 
-// The two native calls a test may stand in for: Wine answers the POSIX
-// disposition with "not implemented" alone, so tests play volumes that
-// answer otherwise. Null puts ntdll's back; either way every volume's
-// answer is forgotten.
+// The native calls a test may stand in for: Wine answers the POSIX
+// disposition with "not implemented" alone, has no oplocks and makes no
+// reparse tags, so tests play volumes that answer otherwise. Null puts
+// ntdll's back; either way every volume's answer is forgotten.
 typedef NTSTATUS(NTAPI* SetFileInformationCall)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
                                                 FILE_INFORMATION_CLASS);
 typedef NTSTATUS(NTAPI* QueryVolumeCall)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
                                          FS_INFORMATION_CLASS);
-void ReplaceFileCallsForTest(SetFileInformationCall setInformation, QueryVolumeCall queryVolume);
+typedef NTSTATUS(NTAPI* OpenFileCall)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
+                                      ULONG, ULONG);
+typedef NTSTATUS(NTAPI* QueryDirectoryCall)(HANDLE, HANDLE, PIO_APC_ROUTINE, PVOID,
+                                            PIO_STATUS_BLOCK, PVOID, ULONG,
+                                            FILE_INFORMATION_CLASS, BOOLEAN, PUNICODE_STRING,
+                                            BOOLEAN);
+void ReplaceFileCallsForTest(SetFileInformationCall setInformation, QueryVolumeCall queryVolume,
+                             OpenFileCall openFile = nullptr,
+                             QueryDirectoryCall queryDirectory = nullptr);

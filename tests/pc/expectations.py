@@ -107,12 +107,13 @@ def expectations(kind, options, before):
     if not skip_tunnel:
         may_remove += [r"^HKCU\\Software\\Kestrix VPN Client( Updater)?(\\|$)", r"^HKLM\\Software\\Kestrix VPN Client(\\|$)",
                        r"^HKU\\\.DEFAULT\\Software\\Kestrix VPN Client(\\|$)"]
-        # Each vendor folder holds or is a link (seed-pc.sh): only the files
-        # lying directly in the one that holds a link may go.
+        # Each vendor folder holds or is a link (seed-pc.sh): what the one
+        # that holds a link holds goes, the link (which Wine cannot delete as
+        # itself) and the folder excepted; ProgramData's is only emptied.
         if hostile and kind == "winxp":
             emptied = ["ProgramData/Kestrix/qvclient.log", "ProgramData/Kestrix/settings.ini"]
         elif hostile:
-            emptied = ["users/%s/AppData/Roaming/Kestrix/client.ini"]
+            emptied = ["users/%s/AppData/Roaming/Kestrix/" + f for f in ("client.ini", "certs", "certs/user.pem")]
         if hostile:
             may_remove += ["^" + re.escape(f).replace("%s", "[^/]+") + "$" for f in emptied]
         else:
@@ -148,6 +149,12 @@ def expectations(kind, options, before):
             may_remove += ["^" + re.escape(data) + r"/(Halcyra|Pyrewick)(/|$)",
                            r"^users/[^/]+/AppData/Roaming/Halcyra(/|$)"]
             must_remove += [data + "/Halcyra", data + "/Pyrewick", "users/%s/AppData/Roaming/Halcyra"]
+        else:
+            # The data folder that holds a link loses all but the link.
+            folder, held = (data + "/Pyrewick", ["cleaner.dat", "log"]) if kind == "winxp" \
+                else (data + "/Halcyra", ["desktop.dat", "profiles", "cache"])
+            may_remove.append("^" + re.escape(folder) + "/(?!linked$).+")
+            must_remove += [folder + "/" + f for f in held]
 
     if clear_cache:
         may_add.append([r"^users/[^/]+/AppData/Local/Microsoft/Windows/History/History\.IE5$",

@@ -22,8 +22,8 @@
 
 namespace {
 
-enum Primitive { kTree, kEmpty, kMatching, kPrimitives };
-const char* const kPrimitiveNames[kPrimitives] = {"tree", "empty", "matching"};
+enum Primitive { kTree, kEmpty, kPrimitives };
+const char* const kPrimitiveNames[kPrimitives] = {"tree", "empty"};
 
 typedef PairedSeries Series;
 
@@ -31,10 +31,8 @@ void RunPrimitive(Primitive primitive, const std::wstring& folder)
 {
     if (primitive == kTree)
         DeleteTreeViaShell(folder.c_str());
-    else if (primitive == kEmpty)
-        EmptyAndRemoveFolder(folder.c_str());
     else
-        DeleteMatchingFiles(folder.c_str(), L"*");
+        EmptyAndRemoveFolder(folder.c_str());
 }
 
 // One timed pass on a freshly filled folder; negative when the folder could
@@ -53,9 +51,6 @@ double TimedPass(const std::wstring& folder, int files, bool plain, Primitive pr
     double elapsed = NowMs() - started;
     double cpuAfter = CpuMs();
     *cpuMs = cpuBefore < 0 || cpuAfter < 0 ? -1.0 : cpuAfter - cpuBefore;
-    // Matching files leaves the folder itself, empty.
-    if (!plain && primitive == kMatching && IsFolder(folder) && RemoveDirectoryW(folder.c_str()))
-        return elapsed;
     return Exists(folder) ? -1.0 : elapsed;
 }
 

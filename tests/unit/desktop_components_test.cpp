@@ -411,7 +411,9 @@ TEST_F(DesktopComponents, LinkedFoldersAreLeftInPlace)
                      L"Pyrewick Uninstallation Failed"}),
               Log());
     EXPECT_TRUE(Exists(hld));
-    EXPECT_TRUE(Exists(DataFolder(kPw) + L"\\settings.ini"));
+    // A link inside stays where it cannot go as itself (Wine), and the rest goes.
+    EXPECT_TRUE(Exists(DataFolder(kPw) + L"\\cache\\linked"));
+    EXPECT_FALSE(Exists(DataFolder(kPw) + L"\\settings.ini"));
     EXPECT_EQ("target file", ReadWholeFile(scratch_ + L"\\keep.txt"));
 
     // A linked per-user folder is passed over as a missing one (the class

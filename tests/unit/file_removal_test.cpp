@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -140,20 +141,47 @@ protected:
 
 namespace {
 
-// Plants a link in a folder of a tree whose deletion has begun (the tree is
-// held, so the scan is over) before that folder is entered (not held yet).
-struct LateLink {
-    std::wstring tree, folder, link, target;
+// Changes a folder of a tree whose deletion has begun (the tree is held)
+// before that folder is entered (not held yet): plants a link in it, or
+// moves it away (to moved) and puts a file in its place.
+struct LateChange {
+    std::wstring tree, folder, link, target, moved;
     bool planted;
 };
-LateLink* gLateLink = nullptr;
+LateChange* gLateChange = nullptr;
 
-void PlantLateLink()
+void ChangeLate()
 {
-    LateLink& plant = *gLateLink;
-    if (plant.planted || !IsHeldForRemoval(plant.tree) || IsHeldForRemoval(plant.folder))
+    LateChange& change = *gLateChange;
+    if (change.planted || !IsHeldForRemoval(change.tree) || IsHeldForRemoval(change.folder))
         return;
-    plant.planted = MakeDirectoryLink(plant.link, plant.target);
+    if (change.moved.empty())
+        change.planted = MakeDirectoryLink(change.link, change.target);
+    else
+        change.planted = MoveFileW(change.folder.c_str(), change.moved.c_str()) &&
+                         WriteTextFile(change.folder, "in the folder's place");
+}
+
+// The listing shows the folders named "cloud" as a cloud-files placeholder
+// shows, which Wine cannot make.
+NTSTATUS NTAPI FakeQueryDirectory(HANDLE folder, HANDLE event, PIO_APC_ROUTINE routine, PVOID context,
+                                  PIO_STATUS_BLOCK io, PVOID buffer, ULONG size,
+                                  FILE_INFORMATION_CLASS kind, BOOLEAN single, PUNICODE_STRING pattern,
+                                  BOOLEAN restart)
+{
+    QueryDirectoryCall real = LookUpExport<QueryDirectoryCall>(L"ntdll", "NtQueryDirectoryFile");
+    NTSTATUS status = real(folder, event, routine, context, io, buffer, size, kind, single, pattern, restart);
+    for (BYTE* at = static_cast<BYTE*>(buffer); status >= 0 && kind == FileFullDirectoryInformation;) {
+        FILE_FULL_DIR_INFORMATION* entry = reinterpret_cast<FILE_FULL_DIR_INFORMATION*>(at);
+        if (std::wstring(entry->FileName, entry->FileNameLength / sizeof(wchar_t)) == L"cloud") {
+            entry->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+            entry->EaSize = 0x9000001A;  // IO_REPARSE_TAG_CLOUD
+        }
+        if (entry->NextEntryOffset == 0)
+            break;
+        at += entry->NextEntryOffset;
+    }
+    return status;
 }
 
 }  // namespace
@@ -190,6 +218,7 @@ TEST_F(FileRemoval, ShellDeleteMarksAsEachVolumeAnswers)
         const char* volume;
         FakeVolume fake;
         bool posix;
+        bool secondName = false;  // the read-only file is a hard link to one outside
     } cases[] = {
         {"not supported", {1, static_cast<NTSTATUS>(0xC00000BBL), false}, false},
         {"POSIX", {2, 0, false}, true},
@@ -198,6 +227,7 @@ TEST_F(FileRemoval, ShellDeleteMarksAsEachVolumeAnswers)
         {"not implemented", {5, static_cast<NTSTATUS>(0xC0000002L), false}, false},
         {"POSIX, refused", {6, 0, true}, true},
         {"old, refused", {7, static_cast<NTSTATUS>(0xC0000002L), true}, false},
+        {"old, read-only with a second name", {8, static_cast<NTSTATUS>(0xC0000002L), false}, false, true},
     };
     struct Restore {
         ~Restore() { ReplaceFileCallsForTest(nullptr, nullptr); }
@@ -209,7 +239,12 @@ TEST_F(FileRemoval, ShellDeleteMarksAsEachVolumeAnswers)
         ASSERT_TRUE(MakeFolders(tree + L"\\sub"));
         MakeFile(tree + L"\\plain.txt");
         MakeFile(tree + L"\\sub\\inner.txt");
-        MakeFile(tree + L"\\readonly.txt", FILE_ATTRIBUTE_READONLY);
+        if (c.secondName) {
+            MakeFile(Path(L"other.txt"), FILE_ATTRIBUTE_READONLY);
+            ASSERT_TRUE(CreateHardLinkW((tree + L"\\readonly.txt").c_str(), Path(L"other.txt").c_str(), nullptr));
+        } else {
+            MakeFile(tree + L"\\readonly.txt", FILE_ATTRIBUTE_READONLY);
+        }
         gFake = c.fake;
         gPosixFlags.clear();
 
@@ -221,7 +256,7 @@ TEST_F(FileRemoval, ShellDeleteMarksAsEachVolumeAnswers)
         } else {
             EXPECT_EQ(1u, gPosixFlags.size());
         }
-        if (!c.fake.refuse) {
+        if (!c.fake.refuse && !c.secondName) {
             EXPECT_EQ(kShellDeleted, result);
             EXPECT_FALSE(Exists(tree));
             continue;
@@ -263,40 +298,107 @@ TEST_F(FileRemoval, ShellDeleteNeverCutsAPath)
     EXPECT_TRUE(Exists(longer));
 }
 
-TEST_F(FileRemoval, ShellDeleteRefusesLinks)
+TEST_F(FileRemoval, ShellDeleteRefusesALinkItIsGiven)
 {
     std::wstring link = Path(L"link");
     ASSERT_TRUE(LinkToTarget(link));
     EXPECT_EQ(kShellFailed, DeleteTreeViaShell(link.c_str()));
     EXPECT_TRUE(IsLinkEntry(link));
-
-    // A link anywhere below: nothing is deleted, not even the files beside it.
-    std::wstring tree = Path(L"tree");
-    ASSERT_TRUE(MakeFolders(tree + L"\\sub"));
-    MakeFile(tree + L"\\top.txt");
-    MakeFile(tree + L"\\sub\\below.txt");
-    ASSERT_TRUE(LinkToTarget(tree + L"\\sub\\link"));
-    EXPECT_EQ(kShellFailed, DeleteTreeViaShell(tree.c_str()));
-    EXPECT_TRUE(Exists(tree + L"\\top.txt"));
-    EXPECT_TRUE(Exists(tree + L"\\sub\\below.txt"));
-    EXPECT_TRUE(IsLinkEntry(tree + L"\\sub\\link"));
     ExpectTargetIntact();
+}
 
-    // A link that appears once the scan found none stops the deletion.
-    std::wstring late = Path(L"late");
-    ASSERT_TRUE(MakeFolders(late + L"\\sub"));
-    MakeFile(late + L"\\sub\\below.txt");
-    LateLink plant = {late, late + L"\\sub", late + L"\\sub\\link", target_, false};
-    links_.push_back(plant.link);
-    gLateLink = &plant;
-    SetResponsivenessHook(PlantLateLink, 0);
-    int result = DeleteTreeViaShell(late.c_str());
-    SetResponsivenessHook(nullptr);
-    gLateLink = nullptr;
-    ASSERT_TRUE(plant.planted);
-    EXPECT_EQ(kShellAborted, result);
-    EXPECT_TRUE(IsLinkEntry(plant.link));
-    ExpectTargetIntact();
+// Everything in a tree goes, whatever its depth and names, but what is
+// listed as staying (and the folders above it).
+TEST_F(FileRemoval, ShellDeleteTakesEveryEntryOfATree)
+{
+    std::wstring deep;
+    for (int level = 0; level < 12; ++level)
+        deep += std::wstring(50, static_cast<wchar_t>(L'a' + level)) + L"\\";
+    const struct {
+        const char* what;
+        std::vector<std::wstring> files;  // below the tree, made with their folders
+        std::wstring link;                // below the tree, to the target; "" for none
+        std::vector<std::wstring> staying;
+    } cases[] = {
+        {"past 600 units, twelve levels", {deep + L"log.txt", L"top.txt"}, L"", {}},
+        {"names Win32 paths cannot say",
+         {L"CON", L"AUX", L"nul.txt", L"com1.log", L"trailing.", L"blank ", L"sub.\\inner.txt"},
+         L"",
+         {}},
+        // Wine opens only a link's target, so the link stays there.
+        {"a link inside", {L"top.txt", L"cache\\a.cache", L"cache\\sub\\b.txt"}, L"cache\\link",
+         {L"cache\\link"}},
+        {"a folder of another reparse point", {L"top.txt", L"data\\sub\\c.txt", L"data\\cloud\\kept.txt"},
+         L"", {L"data\\cloud\\kept.txt"}},
+    };
+    struct Restore {
+        ~Restore() { ReplaceFileCallsForTest(nullptr, nullptr); }
+    } restore;
+    ReplaceFileCallsForTest(nullptr, nullptr, nullptr, FakeQueryDirectory);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        // The long form takes every name as it is, at any length.
+        const std::wstring tree = L"\\\\?\\" + Path(L"tree") + L"\\";
+        for (const std::wstring& file : c.files) {
+            ASSERT_TRUE(MakeFolders((tree + file).substr(0, (tree + file).find_last_of(L'\\'))));
+            MakeFile(tree + file);
+        }
+        if (!c.link.empty()) {
+            ASSERT_TRUE(LinkToTarget(Path(L"tree\\") + c.link));
+        }
+
+        EXPECT_EQ(c.staying.empty() ? kShellDeleted : kShellFailed, DeleteTreeViaShell(Path(L"tree").c_str()));
+        for (const std::wstring& file : c.files)
+            EXPECT_EQ(std::count(c.staying.begin(), c.staying.end(), file) != 0, Exists(tree + file))
+                << Narrow(file);
+        if (!c.link.empty()) {
+            EXPECT_TRUE(IsLinkEntry(tree + c.link));
+            RemoveLink(Path(L"tree\\") + c.link);
+        }
+        ExpectTargetIntact();
+        RemoveTestTree(Path(L"tree"));
+    }
+}
+
+// A folder changes once its parent's listing has shown it: a link planted
+// in it is listed as the link it is; a file put in its place is never held.
+TEST_F(FileRemoval, ShellDeleteOfAFolderThatChangesMeanwhile)
+{
+    const struct {
+        const char* what;
+        bool replace;
+        int result;
+    } cases[] = {
+        // Wine opens only a link's target, so the link stays there.
+        {"a link planted", false, kShellFailed},
+        {"a file in its place", true, kShellAborted},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::wstring late = Path(L"late");
+        ASSERT_TRUE(MakeFolders(late + L"\\sub"));
+        MakeFile(late + L"\\sub\\below.txt");
+        LateChange change = {late, late + L"\\sub", late + L"\\sub\\link", target_,
+                             c.replace ? Path(L"moved") : L"", false};
+        links_.push_back(change.link);
+        gLateChange = &change;
+        SetResponsivenessHook(ChangeLate, 0);
+        int result = DeleteTreeViaShell(late.c_str());
+        SetResponsivenessHook(nullptr);
+        gLateChange = nullptr;
+        ASSERT_TRUE(change.planted);
+        EXPECT_EQ(c.result, result);
+        if (c.replace) {
+            EXPECT_TRUE(Exists(Path(L"moved\\below.txt")));
+            EXPECT_TRUE(Exists(change.folder));
+        } else {
+            EXPECT_TRUE(IsLinkEntry(change.link));
+            EXPECT_FALSE(Exists(late + L"\\sub\\below.txt"));
+        }
+        ExpectTargetIntact();
+        RemoveLink(change.link);
+        RemoveTestTree(late);
+    }
 }
 
 TEST_F(FileRemoval, EntriesOpenElsewhereStayAndTheRestGoes)
@@ -351,6 +453,44 @@ TEST_F(FileRemoval, EntriesOpenElsewhereStayAndTheRestGoes)
     EXPECT_TRUE(IsFolder(folder));
 }
 
+// Wine has no oplocks: the open of one file answers as Windows does while
+// someone else's oplock on it is broken.
+int gOplockedOpens = 0;
+bool gOplockWaitedFor = false;  // an open that would have waited for the holder
+
+NTSTATUS NTAPI FakeOpenFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
+                            PIO_STATUS_BLOCK io, ULONG sharing, ULONG options)
+{
+    OpenFileCall real = LookUpExport<OpenFileCall>(L"ntdll", "NtOpenFile");
+    const UNICODE_STRING* name = attributes->ObjectName;
+    if (std::wstring(name->Buffer, name->Length / sizeof(wchar_t)) != L"oplocked.dat")
+        return real(handle, access, attributes, io, sharing, options);
+    if ((options & FILE_COMPLETE_IF_OPLOCKED) == 0)
+        gOplockWaitedFor = true;
+    ++gOplockedOpens;
+    NTSTATUS status = real(handle, access, attributes, io, sharing, options & ~FILE_DELETE_ON_CLOSE);
+    return status < 0 ? status : static_cast<NTSTATUS>(0x00000108L);  // STATUS_OPLOCK_BREAK_IN_PROGRESS
+}
+
+TEST_F(FileRemoval, AnOplockedFileIsHeldElsewhere)
+{
+    std::wstring tree = Path(L"tree");
+    ASSERT_TRUE(MakeFolders(tree + L"\\sub"));
+    MakeFile(tree + L"\\oplocked.dat");
+    MakeFile(tree + L"\\sub\\b.txt");
+    struct Restore {
+        ~Restore() { ReplaceFileCallsForTest(nullptr, nullptr); }
+    } restore;
+    ReplaceFileCallsForTest(nullptr, nullptr, FakeOpenFile);
+    StartPendingWaitBudget();
+    EXPECT_EQ(kShellFailed, DeleteTreeViaShell(tree.c_str()));
+    EXPECT_FALSE(gOplockWaitedFor);
+    EXPECT_GE(gOplockedOpens, 2) << "not waited for as a name held elsewhere";
+    EXPECT_TRUE(Exists(tree + L"\\oplocked.dat"));
+    EXPECT_FALSE(Exists(tree + L"\\sub"));
+    StartPendingWaitBudget();
+}
+
 // Each path goes to every primitive, with the current folder in the scratch
 // folder; what a primitive that took the path would reach must survive.
 TEST_F(FileRemoval, RefusedPathsDeleteNothing)
@@ -381,7 +521,6 @@ TEST_F(FileRemoval, RefusedPathsDeleteNothing)
         MakeFile(test.survivor);
         EXPECT_EQ(kShellFailed, DeleteTreeViaShell(test.path));
         EmptyAndRemoveFolder(test.path);
-        EXPECT_EQ(kStringOk, DeleteMatchingFiles(test.path, L"*"));
         EXPECT_TRUE(Exists(test.survivor));
     }
     SetCurrentDirectoryW(saved);
@@ -465,65 +604,6 @@ TEST_F(FileRemoval, EmptyAndRemovePassesOverLinks)
     ASSERT_TRUE(LinkToTarget(linked));
     EmptyAndRemoveFolder(linked.c_str());
     EXPECT_TRUE(IsLinkEntry(linked));
-    ExpectTargetIntact();
-}
-
-TEST_F(FileRemoval, MatchingFilesDeletesOnlyMatchesInTheFolder)
-{
-    std::wstring folder = Path(L"cache");
-    ASSERT_TRUE(MakeFolders(folder + L"\\dir.cache"));
-    ASSERT_TRUE(MakeFolders(folder + L"\\nested"));
-    MakeFile(folder + L"\\a.cache");
-    MakeFile(folder + L"\\b.cache", FILE_ATTRIBUTE_HIDDEN);
-    MakeFile(folder + L"\\keep.txt");
-    MakeFile(folder + L"\\nested\\c.cache");
-    MakeFile(folder + L"\\cookies.sqlite");
-    MakeFile(folder + L"\\mycookies.txt");
-
-    EXPECT_EQ(kStringOk, DeleteMatchingFiles(folder.c_str(), L"*.cache"));
-    EXPECT_FALSE(Exists(folder + L"\\a.cache"));
-    EXPECT_FALSE(Exists(folder + L"\\b.cache"));
-    EXPECT_TRUE(IsFolder(folder + L"\\dir.cache"));
-    EXPECT_TRUE(Exists(folder + L"\\nested\\c.cache"));
-
-    EXPECT_EQ(kStringOk, DeleteMatchingFiles(folder.c_str(), L"cookies.*"));
-    EXPECT_FALSE(Exists(folder + L"\\cookies.sqlite"));
-    EXPECT_TRUE(Exists(folder + L"\\mycookies.txt"));
-
-    EXPECT_EQ(kStringOk, DeleteMatchingFiles(folder.c_str(), L"*.none"));
-    EXPECT_EQ(kStringOk, DeleteMatchingFiles(Path(L"missing").c_str(), L"*"));
-    EXPECT_TRUE(Exists(folder + L"\\keep.txt"));
-}
-
-TEST_F(FileRemoval, MatchingFilesStopsWhenJoinedPathIsTooLong)
-{
-    // The search pattern fits; the name of the file it finds does not.
-    std::wstring folder = FolderOfLength(kPathUnits - 20);
-    std::wstring longName = folder + L"\\" + std::wstring(40, L'n') + L".cache";
-    MakeFile(longName);
-    EXPECT_EQ(kStringTruncated, DeleteMatchingFiles(folder.c_str(), L"*.cache"));
-    EXPECT_TRUE(Exists(longName));
-
-    // The pattern itself does not fit: nothing is searched.
-    MakeFile(folder + L"\\s.cache");
-    std::wstring pattern = std::wstring(30, L'*') + L".cache";
-    EXPECT_EQ(kStringTruncated, DeleteMatchingFiles(folder.c_str(), pattern.c_str()));
-    EXPECT_TRUE(Exists(folder + L"\\s.cache"));
-}
-
-TEST_F(FileRemoval, MatchingFilesPassesOverLinks)
-{
-    std::wstring folder = Path(L"cache");
-    ASSERT_TRUE(MakeFolders(folder));
-    MakeFile(folder + L"\\a.cache");
-    ASSERT_TRUE(LinkToTarget(folder + L"\\linked.cache"));
-    EXPECT_EQ(kStringOk, DeleteMatchingFiles(folder.c_str(), L"*.cache"));
-    EXPECT_FALSE(Exists(folder + L"\\a.cache"));
-    EXPECT_TRUE(IsLinkEntry(folder + L"\\linked.cache"));
-
-    std::wstring linked = Path(L"linked");
-    ASSERT_TRUE(LinkToTarget(linked));
-    EXPECT_EQ(kStringOk, DeleteMatchingFiles(linked.c_str(), L"*.txt"));
     ExpectTargetIntact();
 }
 
