@@ -1,11 +1,11 @@
 #include "removal/endpoint_agent.h"
 
+#include "removal/installer_api.h"
 #include "system/bounded_string.h"
 #include "system/handles.h"
 #include "system/held_folder.h"
 #include "system/platform_probes.h"
 #include "system/responsiveness.h"
-#include "system/system_exports.h"
 
 const wchar_t kUninstallListKey[] = L"Software\\Kestrix\\XPV\\Uninstall";
 const wchar_t kEndpointControlName[] = L"Kestrix QUORVANE End Point Control";
@@ -32,7 +32,6 @@ LONG OpenUninstallList(RegKey& key, bool* userList)
 // (XP SP2); where it is missing, or gives any other answer than a definite
 // one, the product counts as installed for the machine, not for the user.
 enum class ContextAnswer { kInstalled, kNotThere, kUnsure };
-typedef UINT(WINAPI* ProductInfoExFn)(LPCWSTR, LPCWSTR, DWORD, LPCWSTR, LPWSTR, LPDWORD);
 // The installer's contexts (MSIINSTALLCONTEXT), which msi.h offers only
 // to programs for Windows Installer 3.0 and later.
 const DWORD kUserManaged = 1;
@@ -41,7 +40,7 @@ const DWORD kMachine = 4;
 
 ContextAnswer InstalledIn(const wchar_t* productCode, DWORD context)
 {
-    ProductInfoExFn productInfo = LookUpExport<ProductInfoExFn>(L"msi", "MsiGetProductInfoExW");
+    auto productInfo = Installer().productInfoEx;
     if (productInfo == nullptr)
         return ContextAnswer::kUnsure;
     wchar_t state[8];

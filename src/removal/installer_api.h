@@ -1,6 +1,7 @@
-// The four Windows Installer calls the program makes, reached through one
-// table so that a test can stand in for installer outcomes Wine cannot
-// produce (a restart request, say).
+// The Windows Installer calls the program makes, looked up once in the
+// system folder's msi.dll and reached through one table, so that a test
+// can stand in for installer outcomes Wine cannot produce (a restart
+// request, say).
 #pragma once
 
 #include <windows.h>
@@ -13,6 +14,10 @@ struct InstallerApi {
                                               LPVOID context);
     UINT(WINAPI* configureProduct)(LPCWSTR productCode, int installLevel, INSTALLSTATE state,
                                    LPCWSTR commandLine);
+    // MsiGetProductInfoExW, which came with Windows Installer 3.0 (XP
+    // SP2); null where it is missing.
+    UINT(WINAPI* productInfoEx)(LPCWSTR productCode, LPCWSTR userSid, DWORD context,
+                                LPCWSTR property, LPWSTR value, LPDWORD units);
 };
 
 // The table in use; the real msi.dll functions unless a test replaced them.

@@ -244,7 +244,8 @@ InstallerRecorder::InstallerRecorder()
     gUiLevel = -1;
     gUiWindow = nullptr;
     gExternalUiReset = false;
-    Installer() = {RecordQuery, RecordInternalUI, RecordExternalUI, RecordConfigure};
+    Installer() = {RecordQuery, RecordInternalUI, RecordExternalUI, RecordConfigure,
+                   gRealInstaller.productInfoEx};
 }
 
 InstallerRecorder::~InstallerRecorder()
