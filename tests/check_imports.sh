@@ -1,15 +1,16 @@
 #!/bin/bash
-# Fails when the program imports a DLL that is not Windows' own, or a
-# function that Windows XP SP3 lacks, or when it is larger than it should be.
+# Fails when the program imports a DLL that Windows does not load from its
+# own folder whatever the search order (a known DLL), or a function that
+# Windows XP SP3 lacks, or when it is larger than it should be.
 set -u
 exe="$1"
 dump=$(i686-w64-mingw32-objdump -p "$exe") || { echo "cannot read $exe"; exit 1; }
 status=0
 
-allowed_dlls='^(kernel32|user32|advapi32|shell32|shlwapi|comdlg32|msi|wininet|msvcrt|gdi32|ole32|comctl32)\.dll$'
+allowed_dlls='^(kernel32|user32|advapi32|shell32|shlwapi|comdlg32|msvcrt|gdi32|ole32)\.dll$'
 while read -r dll; do
   if ! echo "$dll" | tr 'A-Z' 'a-z' | grep -Eq "$allowed_dlls"; then
-    echo "imports a DLL that is not Windows' own: $dll"
+    echo "imports a DLL that is not a known DLL: $dll"
     status=1
   fi
 done < <(echo "$dump" | awk '/DLL Name:/ {print $3}')
@@ -41,5 +42,5 @@ if grep -q "terminate called after throwing" "$exe"; then
   echo "$exe carries the C++ runtime's exception support"
   status=1
 fi
-[ $status -eq 0 ] && echo "imports of $exe: $count functions, all in Windows XP SP3's own DLLs; $size bytes"
+[ $status -eq 0 ] && echo "imports of $exe: $count functions, all in Windows XP SP3's known DLLs; $size bytes"
 exit $status

@@ -1,11 +1,15 @@
-// Entry point: the administrator check, the window and its message loop.
+// Entry point: the library search, the administrator check, the window
+// and its message loop.
 #include <windows.h>
 
 #include "app/cleanup_dialog.h"
 #include "app/resource_ids.h"
+#include "system/system_library.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
+    // Before anything loads a library by name.
+    RestrictLibrarySearch();
     gIsAdministrator = CheckAdministrator() ? 1 : 0;
 
     HWND window = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainDialogProc, 0);

@@ -2,10 +2,10 @@
 
 #include <windows.h>
 #include <shlobj.h>
-#include <wininet.h>
 
 #include <cstdlib>
 
+#include "maintenance/url_cache_api.h"
 #include "system/bounded_string.h"
 #include "system/cleanup_state.h"
 #include "system/folder_listing.h"
@@ -25,7 +25,7 @@ public:
     ~UrlCacheFind()
     {
         if (handle_ != nullptr)
-            FindCloseUrlCache(handle_);
+            UrlCache().findClose(handle_);
     }
     UrlCacheFind(const UrlCacheFind&) = delete;
     UrlCacheFind& operator=(const UrlCacheFind&) = delete;
@@ -62,7 +62,7 @@ bool AdvanceEntry(HANDLE find, EntryBuffer& buffer)
     for (;;) {
         DWORD size = buffer.Size();
         SetLastError(0);
-        if (FindNextUrlCacheEntryW(find, buffer.Entry(), &size))
+        if (UrlCache().findNextEntry(find, buffer.Entry(), &size))
             return true;
         if (GetLastError() == ERROR_NO_MORE_ITEMS || size <= buffer.Size())
             return false;
@@ -80,7 +80,7 @@ HANDLE FindFirstEntry(EntryBuffer& buffer)
     for (;;) {
         DWORD size = buffer.Size();
         SetLastError(0);
-        HANDLE find = FindFirstUrlCacheEntryW(nullptr, buffer.Entry(), &size);
+        HANDLE find = UrlCache().findFirstEntry(nullptr, buffer.Entry(), &size);
         if (find != nullptr)
             return find;
         if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size <= buffer.Size())
@@ -246,7 +246,7 @@ void DeleteUrlCacheGroups()
 {
     GROUPID group = 0;
     SetLastError(0);
-    UrlCacheFind find(FindFirstUrlCacheGroup(0, CACHEGROUP_SEARCH_ALL, nullptr, 0, &group, nullptr));
+    UrlCacheFind find(UrlCache().findFirstGroup(0, CACHEGROUP_SEARCH_ALL, nullptr, 0, &group, nullptr));
     if (find.Get() == nullptr) {
         OutputDebugStringW(L"No More item");
         return;
@@ -254,11 +254,11 @@ void DeleteUrlCacheGroups()
     while (GetLastError() != ERROR_NO_MORE_ITEMS) {
         KeepResponsive();
         SetLastError(0);
-        if (!DeleteUrlCacheGroup(group, CACHEGROUP_FLAG_FLUSHURL_ONDELETE, nullptr) &&
+        if (!UrlCache().deleteGroup(group, CACHEGROUP_FLAG_FLUSHURL_ONDELETE, nullptr) &&
             GetLastError() != ERROR_FILE_NOT_FOUND)
             break;
         SetLastError(0);
-        if (!FindNextUrlCacheGroup(find.Get(), &group, nullptr))
+        if (!UrlCache().findNextGroup(find.Get(), &group, nullptr))
             break;
     }
 }
@@ -269,9 +269,9 @@ void DeleteUrlCacheEntries()
     // that size.
     DWORD size = 0;
     SetLastError(0);
-    HANDLE probe = FindFirstUrlCacheEntryW(nullptr, nullptr, &size);
+    HANDLE probe = UrlCache().findFirstEntry(nullptr, nullptr, &size);
     if (probe != nullptr) {
-        FindCloseUrlCache(probe);  // an empty entry cannot be deleted by name
+        UrlCache().findClose(probe);  // an empty entry cannot be deleted by name
         return;
     }
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
@@ -289,7 +289,7 @@ void DeleteUrlCacheEntriesFrom(DWORD probedBytes)
         return;
     do {
         KeepResponsive();
-        DeleteUrlCacheEntryW(buffer.Entry()->lpszSourceUrlName);
+        UrlCache().deleteEntry(buffer.Entry()->lpszSourceUrlName);
     } while (AdvanceEntry(find.Get(), buffer));
 }
 

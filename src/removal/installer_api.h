@@ -1,6 +1,7 @@
-// The Windows Installer calls the program makes, reached through one
-// table so that a test can stand in for installer outcomes Wine cannot
-// produce (a restart request, say).
+// The Windows Installer calls the program makes, looked up once in the
+// system folder's msi.dll and reached through one table, so that a test
+// can stand in for installer outcomes Wine cannot produce (a restart
+// request, say).
 #pragma once
 
 #include <windows.h>

@@ -335,3 +335,50 @@ TEST(ProgramWindow, InputDuringAHeldRunIsDropped)
     program.Click(IDC_EXIT);
     ExpectEnded(program);
 }
+
+// Libraries named like those the program loads while it runs (the
+// installer, WinINet and theirs) beside a copy of it, and Wine told to
+// prefer a library the search finds over its own, as Windows does: through
+// a start, a run and the save dialog, none of them is loaded. Not planted:
+// version, uxtheme and msimg32, which Wine's own libraries load beside the
+// program whatever it asks (as imports before it starts, and as delayed
+// imports that ignore the narrowed search).
+TEST(ProgramWindow, LibrariesBesideTheProgramStayUnloaded)
+{
+    const wchar_t* const kPlanted[] = {L"msi",     L"wininet", L"cabinet",  L"bcrypt",
+                                       L"crypt32", L"dbghelp", L"mspatcha", L"odbccp32",
+                                       L"sxs",     L"mpr",     L"urlmon",   L"wintrust"};
+    // Wine reads the preference from here when the program starts.
+    const std::wstring appKey = L"Software\\Wine\\AppDefaults\\HostSweeper.exe";
+    struct KeyRemoved {
+        const std::wstring& key;
+        ~KeyRemoved() { DeleteKeyForTest(HKEY_CURRENT_USER, key); }
+    } removed{appKey};
+    std::wstring folder = MakeScratchFolder(L"e2e-planted");
+    std::wstring built = ProgramPath();
+    std::wstring library = built.substr(0, built.rfind(L'\\')) + L"\\planted_library.dll";
+    ASSERT_TRUE(CopyFileW(built.c_str(), (folder + L"\\HostSweeper.exe").c_str(), FALSE));
+    for (const wchar_t* name : kPlanted) {
+        ASSERT_TRUE(CopyFileW(library.c_str(), (folder + L"\\" + name + L".dll").c_str(), FALSE));
+        ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, appKey + L"\\DllOverrides", name, L"native,builtin"));
+    }
+
+    ProgramUnderTest program;
+    ASSERT_TRUE(program.Start(false, folder + L"\\HostSweeper.exe"));
+    program.Click(IDC_START_CLEANUP);
+    ASSERT_TRUE(program.WaitForControls());
+    EXPECT_EQ(kLastRunLine, program.LogLines().back());
+    program.PostClick(IDC_SAVE_LOGS);
+    HWND dialog = program.WaitForOwnWindow(L"Save Log files");
+    ASSERT_NE(nullptr, dialog);
+    PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    for (DWORD waited = 0; waited < EventWaitMs() && IsWindow(dialog); waited += 50)
+        Sleep(50);
+    ASSERT_FALSE(IsWindow(dialog));
+    program.Click(IDC_EXIT);
+    ExpectEnded(program);
+
+    for (const wchar_t* name : kPlanted)
+        EXPECT_FALSE(Exists(folder + L"\\" + name + L".dll.loaded")) << Narrow(name);
+    RemoveTestTree(folder);
+}

@@ -84,9 +84,8 @@ ProgramUnderTest::~ProgramUnderTest()
     CloseHandle(process_);
 }
 
-bool ProgramUnderTest::Start(bool restricted)
+bool ProgramUnderTest::Start(bool restricted, const std::wstring& program)
 {
-    std::wstring program = ProgramPath();
     std::wstring commandLine = L"\"" + program + L"\"";
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');

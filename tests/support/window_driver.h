@@ -17,9 +17,10 @@ public:
     ProgramUnderTest(const ProgramUnderTest&) = delete;
     ProgramUnderTest& operator=(const ProgramUnderTest&) = delete;
 
-    // Starts the program and waits for its window. restricted starts it
-    // with Administrators deny-only, as a non-administrator.
-    bool Start(bool restricted = false);
+    // Starts the program (or a copy of it) and waits for its window.
+    // restricted starts it with Administrators deny-only, as a
+    // non-administrator.
+    bool Start(bool restricted = false, const std::wstring& program = ProgramPath());
 
     HWND Window() const { return window_; }
     HWND Control(int id) const;

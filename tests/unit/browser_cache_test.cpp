@@ -9,6 +9,7 @@
 
 #include "app/cleanup_dialog.h"
 #include "maintenance/browser_cache.h"
+#include "maintenance/url_cache_api.h"
 #include "support/test_support.h"
 #include "system/bounded_string.h"
 #include "system/cleanup_state.h"
@@ -199,59 +200,23 @@ struct CacheEntriesMade {
     }
 };
 
-// Points this program's import of module!name at replacement and returns
-// what it pointed at (nullptr when there is no such import). The product
-// code is linked into this program, so its calls go through these imports.
-void* ReplaceImport(const char* module, const char* name, void* replacement)
-{
-    BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
-    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); dll->Name != 0;
-         ++dll) {
-        if (lstrcmpiA(reinterpret_cast<char*>(base + dll->Name), module) != 0)
-            continue;
-        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
-        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->FirstThunk);
-        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal) ||
-                lstrcmpA(reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name, name) != 0)
-                continue;
-            DWORD protection = 0;
-            VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), PAGE_READWRITE, &protection);
-            void* previous = reinterpret_cast<void*>(slots->u1.Function);
-            slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-            VirtualProtect(&slots->u1.Function, sizeof(slots->u1.Function), protection, &protection);
-            return previous;
-        }
-    }
-    return nullptr;
-}
-
 // Wine has no URL cache groups (its group calls are stubs): while it lives,
 // the program's group calls reach this table instead, which answers them as
 // Microsoft documents them.
 class CacheGroups {
 public:
-    CacheGroups()
+    CacheGroups() : previous_(UrlCache())
     {
         gGroups = this;
-        for (Import& import : imports_)
-            import.previous = ReplaceImport("wininet.dll", import.name, import.replacement);
+        UrlCache().findFirstGroup = FindFirst;
+        UrlCache().findNextGroup = FindNext;
+        UrlCache().deleteGroup = Delete;
+        UrlCache().findClose = Close;
     }
     ~CacheGroups()
     {
-        for (Import& import : imports_)
-            ReplaceImport("wininet.dll", import.name, import.previous);
+        UrlCache() = previous_;
         gGroups = nullptr;
-    }
-    bool Replaced() const
-    {
-        for (const Import& import : imports_) {
-            if (import.previous == nullptr)
-                return false;
-        }
-        return true;
     }
     GROUPID Create()
     {
@@ -262,12 +227,6 @@ public:
     std::vector<GROUPID> groups;
 
 private:
-    struct Import {
-        const char* name;
-        void* replacement;
-        void* previous;
-    };
-
     static HANDLE WINAPI FindFirst(DWORD, DWORD, LPVOID, DWORD, GROUPID* group, LPVOID)
     {
         gGroups->found_ = gGroups->groups;
@@ -301,14 +260,11 @@ private:
     {
         if (find == reinterpret_cast<HANDLE>(gGroups))
             return TRUE;
-        return reinterpret_cast<BOOL(WINAPI*)(HANDLE)>(gGroups->imports_[3].previous)(find);
+        return gGroups->previous_.findClose(find);
     }
 
     static CacheGroups* gGroups;
-    Import imports_[4] = {{"FindFirstUrlCacheGroup", reinterpret_cast<void*>(FindFirst), nullptr},
-                          {"FindNextUrlCacheGroup", reinterpret_cast<void*>(FindNext), nullptr},
-                          {"DeleteUrlCacheGroup", reinterpret_cast<void*>(Delete), nullptr},
-                          {"FindCloseUrlCache", reinterpret_cast<void*>(Close), nullptr}};
+    UrlCacheApi previous_;
     std::vector<GROUPID> found_;
     size_t next_ = 0;
     GROUPID lastId_ = 0x1000;
@@ -403,7 +359,6 @@ TEST(InternetExplorerCache, FirstEntryBeyondTheBufferIsFetchedAgain)
 TEST(InternetExplorerCache, EveryCacheGroupIsDeleted)
 {
     CacheGroups table;
-    ASSERT_TRUE(table.Replaced());
     for (int i = 0; i < 3; ++i)
         table.Create();
     EXPECT_EQ(std::vector<std::wstring>({L"", kOpeningLine, kClosingLine}), ClearInWindow());
