@@ -67,8 +67,10 @@ void RemoveVendorDataFolder()
     wchar_t folder[kPathUnits];
     if (GetSpecialFolderPath(folder, CSIDL_COMMON_APPDATA) != 0)
         return;
+    // Its whole tree, however deep: a client updated over years leaves
+    // caches and logs in subfolders, and they are its traces too.
     if (BoundedAppend(folder, kPathUnits, L"Kestrix\\") == kStringOk)
-        EmptyAndRemoveFolder(folder);
+        DeleteTreeViaShell(folder);
 }
 
 }  // namespace

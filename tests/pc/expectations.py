@@ -109,7 +109,7 @@ def expectations(kind, options, before):
                        r"^HKU\\\.DEFAULT\\Software\\Kestrix VPN Client(\\|$)"]
         # Each vendor folder holds or is a link (seed-pc.sh): what the one
         # that holds a link holds goes, the link (which Wine cannot delete as
-        # itself) and the folder excepted; ProgramData's is only emptied.
+        # itself) and the folder excepted.
         if hostile and kind == "winxp":
             emptied = ["ProgramData/Kestrix/qvclient.log", "ProgramData/Kestrix/settings.ini"]
         elif hostile:

@@ -52,6 +52,9 @@ protected:
             ASSERT_TRUE(WriteTextFile(systemFolder + name, "client file"));
         ASSERT_TRUE(MakeFolders(vendorFolder));
         ASSERT_TRUE(WriteTextFile(vendorFolder + L"\\vpn.cfg", "settings"));
+        // Years of logs, below the first level: the folder goes whole.
+        ASSERT_TRUE(MakeFolders(vendorFolder + L"\\logs\\2019"));
+        ASSERT_TRUE(WriteTextFile(vendorFolder + L"\\logs\\2019\\vpn.log", "log"));
     }
 
     void TearDown() override
