@@ -365,13 +365,6 @@ TEST(InternetExplorerCache, EveryCacheGroupIsDeleted)
     EXPECT_TRUE(table.groups.empty()) << table.groups.size() << " groups left";
 }
 
-TEST(InternetExplorerCache, NothingToClearStillLogsBothLines)
-{
-    DeleteUrlCacheEntries();
-    ASSERT_TRUE(CacheUrls(nullptr).empty());
-    EXPECT_EQ(std::vector<std::wstring>({L"", kOpeningLine, kClosingLine}), ClearInWindow());
-}
-
 TEST(BrowserProfiles, FirefoxCookieAndCacheFilesGo)
 {
     const std::wstring appData = InteractiveAppData();
