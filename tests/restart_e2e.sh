@@ -7,6 +7,9 @@
 # ended, and the restart work (the RunOnce key) is done.
 set -u
 exe="$(realpath "$1")"
+# The longest wait for one event: a tenth of the deadline of one test, as in
+# the C++ tests (tests/support/test_deadline.h).
+event_wait=$((${HS_TEST_SECONDS:-1500} / 10))
 root="$(cd "$(dirname "$0")/.." && pwd)"
 
 source "$root/scripts/wine-env.sh"
@@ -92,14 +95,14 @@ EXIT_BUTTON="327 225"
 start() {
   wine "$exe" >"$work/program-$1.txt" 2>"$work/program-$1-err.txt" </dev/null &
   pid=$!
-  wait_for 60 find_window || fail "$1: no window of HostSweeper.exe"
+  wait_for $event_wait find_window || fail "$1: no window of HostSweeper.exe"
   # Away from where other test windows open, so no click lands on them.
   local WIDTH HEIGHT X Y SCREEN WINDOW
   eval "$(xdotool getwindowgeometry --shell "$wid")"
   read -r screen_width screen_height < <(xdotool getdisplaygeometry)
   xdotool windowmove --sync "$wid" $((screen_width - WIDTH)) $((screen_height - HEIGHT))
   xdotool windowraise "$wid"
-  wait_for 60 settled || fail "$1: the prefix's start-up work did not end"
+  wait_for $event_wait settled || fail "$1: the prefix's start-up work did not end"
   wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\RunOnce' /v "hs-$1" \
     /d "cmd.exe /c mkdir C:\\restarted-$1" /f >"$work/reg-$1.txt" 2>&1 ||
     fail "$1: cannot add the RunOnce entry"
@@ -119,15 +122,15 @@ profile="$roaming/Mozilla/Firefox/Profiles/e2e.default"
 # and run the RunOnce entry.
 start off
 click $START_CLEANUP
-wait_for 120 cleared_or_ended || fail "off: the run did not clear the browser cache"
+wait_for $event_wait cleared_or_ended || fail "off: the run did not clear the browser cache"
 alive || fail "off: HostSweeper.exe ended without the restart option"
 click_exit_until_ended() { alive && click $EXIT_BUTTON; sleep 0.5; ended; }
-wait_for 60 click_exit_until_ended || fail "off: Exit did not end HostSweeper.exe"
+wait_for $event_wait click_exit_until_ended || fail "off: Exit did not end HostSweeper.exe"
 wait "$pid"
 status=$?
 pid=""
 [ $status -eq 0 ] || fail "off: exit code $status after Exit"
-timeout 60 wineserver -w || fail "off: the prefix did not go down after Exit"
+timeout $event_wait wineserver -w || fail "off: the prefix did not go down after Exit"
 there "$WINEPREFIX/drive_c/restarted-off" && fail "off: a restart ran"
 echo "off: the run ended, the program kept running until Exit, no restart"
 
@@ -135,12 +138,12 @@ echo "off: the run ended, the program kept running until Exit, no restart"
 start on
 click $RESTART_BOX
 click $START_CLEANUP
-wait_for 120 cleared_or_ended || fail "on: the run did not clear the browser cache"
+wait_for $event_wait cleared_or_ended || fail "on: the run did not clear the browser cache"
 gone "$profile/cookies.sqlite" || fail "on: HostSweeper.exe ended before its run cleared the cache"
-wait_for 30 ended || fail "on: HostSweeper.exe still runs after the restart request"
+wait_for $event_wait ended || fail "on: HostSweeper.exe still runs after the restart request"
 pid=""
-wait_for 60 there "$WINEPREFIX/drive_c/restarted-on" || fail "on: no restart work was done"
-timeout 60 wineserver -w || fail "on: the prefix did not go down"
+wait_for $event_wait there "$WINEPREFIX/drive_c/restarted-on" || fail "on: no restart work was done"
+timeout $event_wait wineserver -w || fail "on: the prefix did not go down"
 left="$(prefix_pids)"
 [ -z "$left" ] || fail "on: processes of the prefix left: $left"
 echo "on: the restart ended HostSweeper.exe and every process of the prefix, and ran RunOnce"

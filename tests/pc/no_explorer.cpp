@@ -43,7 +43,7 @@ int EndExplorers()
         HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
         if (process != nullptr) {
             TerminateProcess(process, 0);
-            WaitForSingleObject(process, 5000);
+            WaitForSingleObject(process, EventWaitMs());
             CloseHandle(process);
         }
     }

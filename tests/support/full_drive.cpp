@@ -83,7 +83,7 @@ FullDrive::FullDrive()
     StartShell("umount -l " + Quoted(mountPoint_) + " 2>/dev/null; mkdir -p " + Quoted(mountPoint_) +
                " && mount -t tmpfs -o size=" + kMountSize + " hs-full-drive " + Quoted(mountPoint_) +
                " && ln -sfn " + Quoted(mountPoint_) + " " + Quoted(link_));
-    for (int i = 0; i < 400 && DriveSize(root) == 0; ++i)
+    for (DWORD waited = 0; waited < EventWaitMs() && DriveSize(root) == 0; waited += 25)
         Sleep(25);
     ULONGLONG size = DriveSize(root);
     if (size != 0 && size <= 1024 * 1024 && Fill(root))
@@ -98,6 +98,6 @@ FullDrive::~FullDrive()
     std::wstring mountPoint = UnixToWindowsPath(mountPoint_);
     StartShell("rm -f " + Quoted(link_) + "; umount -l " + Quoted(mountPoint_) + "; rmdir " +
                Quoted(mountPoint_));
-    for (int i = 0; i < 400 && Exists(mountPoint); ++i)
+    for (DWORD waited = 0; waited < EventWaitMs() && Exists(mountPoint); waited += 25)
         Sleep(25);
 }

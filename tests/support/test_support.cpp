@@ -179,12 +179,12 @@ bool RunUnix(const std::wstring& program, const std::wstring& commandLine,
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     // Wine cannot wait on a Unix process; poll for its effect instead.
-    for (int i = 0; i < 200; ++i) {
+    for (DWORD waited = 0; waited < EventWaitMs(); waited += 25) {
         if (check(subject))
             return true;
         Sleep(25);
     }
-    return false;
+    return check(subject);
 }
 
 bool IsLinkPresent(const std::wstring& link)

@@ -79,7 +79,7 @@ ProgramUnderTest::~ProgramUnderTest()
         return;
     if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
         TerminateProcess(process_, 255);
-        WaitForSingleObject(process_, 10000);
+        WaitForSingleObject(process_, EventWaitMs());
     }
     CloseHandle(process_);
 }

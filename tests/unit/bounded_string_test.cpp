@@ -1,14 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
-#include <cstring>
+#include <cwchar>
 #include <string>
+#include <vector>
 
 #include "system/bounded_string.h"
 
 namespace {
 
-// "abc...zabc..." of the given length, terminated.
+// "abc...zabc..." of the given length.
 std::wstring Letters(size_t units)
 {
     std::wstring text;
@@ -17,164 +19,120 @@ std::wstring Letters(size_t units)
     return text;
 }
 
-// A buffer of 260 units, every one of them 'x' (no terminator anywhere).
-void FillUnterminated(wchar_t* buffer, size_t units)
-{
-    for (size_t i = 0; i < units; ++i)
-        buffer[i] = L'x';
-}
+const size_t kHuge = static_cast<size_t>(INT_MAX) + 1;
 
 }  // namespace
 
-TEST(BoundedString, CopyCutsAndTerminates)
+// Each row starts from a buffer of 'x' with a terminator after 260 units and
+// in its last: the row's text at the front, or none, so that no terminator
+// lies within any capacity a row gives. A write past the capacity shows as
+// a longer text.
+TEST(BoundedString, CopyAppendAndFormatCutAndTerminate)
 {
-    std::wstring source = Letters(300);
-    wchar_t dest[260];
-    FillUnterminated(dest, 260);
-    EXPECT_EQ(kStringTruncated, BoundedCopy(dest, 260, source.c_str()));
-    EXPECT_EQ(0, wcsncmp(dest, source.c_str(), 259));
-    EXPECT_EQ(L'\0', dest[259]);
+    const std::wstring full = Letters(259);  // 259 units and the terminator fill 260
+    const struct {
+        const char* what;
+        const wchar_t* start;  // nullptr: no terminator
+        size_t capacity;
+        HRESULT (*act)(wchar_t* buffer, size_t capacity);
+        HRESULT status;
+        std::wstring result;  // the buffer's text after
+    } rows[] = {
+        {"copy: a longer text is cut and terminated", nullptr, 260,
+         [](wchar_t* b, size_t c) { return BoundedCopy(b, c, Letters(300).c_str()); }, kStringTruncated,
+         full},
+        {"copy: 260 units do not fit 260, the terminator needs the last", nullptr, 260,
+         [](wchar_t* b, size_t c) { return BoundedCopy(b, c, Letters(260).c_str()); }, kStringTruncated,
+         full},
+        {"copy: 259 units fit exactly", nullptr, 260,
+         [](wchar_t* b, size_t c) { return BoundedCopy(b, c, Letters(259).c_str()); }, kStringOk, full},
+        {"copy: an empty text fits one unit", nullptr, 1, [](wchar_t* b, size_t c) { return BoundedCopy(b, c, L""); },
+         kStringOk, L""},
+        {"copy: one letter does not fit one unit", nullptr, 1,
+         [](wchar_t* b, size_t c) { return BoundedCopy(b, c, L"a"); }, kStringTruncated, L""},
+        {"copy: no capacity", L"xyz", 0, [](wchar_t* b, size_t c) { return BoundedCopy(b, c, L"a"); },
+         kStringInvalidArg, L"xyz"},
+        {"copy: a capacity beyond INT_MAX", L"xyz", kHuge,
+         [](wchar_t* b, size_t c) { return BoundedCopy(b, c, L"a"); }, kStringInvalidArg, L"xyz"},
 
-    // 260 units do not fit either: the terminator needs the last one.
-    source = Letters(260);
-    EXPECT_EQ(kStringTruncated, BoundedCopy(dest, 260, source.c_str()));
-    EXPECT_EQ(259u, wcslen(dest));
-}
+        {"append joins", L"C:\\Windows", 260, [](wchar_t* b, size_t c) { return BoundedAppend(b, c, L"\\"); },
+         kStringOk, L"C:\\Windows\\"},
+        {"append: 11 units used, 248 more fit before the terminator", L"C:\\Windows\\", 260,
+         [](wchar_t* b, size_t c) { return BoundedAppend(b, c, Letters(300).c_str()); }, kStringTruncated,
+         L"C:\\Windows\\" + Letters(248)},
+        {"append: nothing to a full buffer", full.c_str(), 260,
+         [](wchar_t* b, size_t c) { return BoundedAppend(b, c, L""); }, kStringOk, full},
+        {"append: anything to a full buffer leaves it as it was", full.c_str(), 260,
+         [](wchar_t* b, size_t c) { return BoundedAppend(b, c, L"z"); }, kStringTruncated, full},
+        {"append: an exact fit", L"abc", 8, [](wchar_t* b, size_t c) { return BoundedAppend(b, c, L"defg"); },
+         kStringOk, L"abcdefg"},
+        {"append: one unit too many", L"abc", 8,
+         [](wchar_t* b, size_t c) { return BoundedAppend(b, c, L"defgh"); }, kStringTruncated, L"abcdefg"},
+        {"append: no terminator within the capacity, the unit beyond untouched", nullptr, 260,
+         [](wchar_t* b, size_t c) { return BoundedAppend(b, c, L"\\"); }, kStringInvalidArg,
+         std::wstring(260, L'x')},
+        {"append: the terminator just beyond the capacity", L"abc", 3,
+         [](wchar_t* b, size_t c) { return BoundedAppend(b, c, L"d"); }, kStringInvalidArg, L"abc"},
+        {"append: no capacity", L"abc", 0, [](wchar_t* b, size_t c) { return BoundedAppend(b, c, L"d"); },
+         kStringInvalidArg, L"abc"},
 
-TEST(BoundedString, CopyExactFitIsNotTruncation)
-{
-    std::wstring source = Letters(259);
-    wchar_t dest[260];
-    FillUnterminated(dest, 260);
-    EXPECT_EQ(kStringOk, BoundedCopy(dest, 260, source.c_str()));
-    EXPECT_EQ(source, std::wstring(dest));
-
-    wchar_t one[1] = {L'x'};
-    EXPECT_EQ(kStringOk, BoundedCopy(one, 1, L""));
-    EXPECT_EQ(L'\0', one[0]);
-    one[0] = L'x';
-    EXPECT_EQ(kStringTruncated, BoundedCopy(one, 1, L"a"));
-    EXPECT_EQ(L'\0', one[0]);
-}
-
-TEST(BoundedString, CopyRejectsBadCapacity)
-{
-    wchar_t dest[4] = {L'x', L'y', L'z', L'\0'};
-    EXPECT_EQ(kStringInvalidArg, BoundedCopy(dest, 0, L"a"));
-    EXPECT_EQ(kStringInvalidArg, BoundedCopy(dest, static_cast<size_t>(INT_MAX) + 1, L"a"));
-    EXPECT_STREQ(L"xyz", dest);  // untouched
-}
-
-TEST(BoundedString, AppendJoinsAndCuts)
-{
-    wchar_t dest[260] = L"C:\\Windows";
-    EXPECT_EQ(kStringOk, BoundedAppend(dest, 260, L"\\"));
-    EXPECT_STREQ(L"C:\\Windows\\", dest);
-
-    // 11 units used; 248 more fit before the terminator.
-    std::wstring tail = Letters(300);
-    EXPECT_EQ(kStringTruncated, BoundedAppend(dest, 260, tail.c_str()));
-    EXPECT_EQ(259u, wcslen(dest));
-    EXPECT_EQ(std::wstring(L"C:\\Windows\\") + tail.substr(0, 248), std::wstring(dest));
-
-    // Full buffer (259 units and the terminator): appending nothing is fine,
-    // appending anything is truncation and leaves it as it was.
-    EXPECT_EQ(kStringOk, BoundedAppend(dest, 260, L""));
-    EXPECT_EQ(kStringTruncated, BoundedAppend(dest, 260, L"z"));
-    EXPECT_EQ(259u, wcslen(dest));
-}
-
-TEST(BoundedString, AppendExactFit)
-{
-    wchar_t dest[8] = L"abc";
-    EXPECT_EQ(kStringOk, BoundedAppend(dest, 8, L"defg"));
-    EXPECT_STREQ(L"abcdefg", dest);
-
-    wchar_t cut[8] = L"abc";
-    EXPECT_EQ(kStringTruncated, BoundedAppend(cut, 8, L"defgh"));
-    EXPECT_STREQ(L"abcdefg", cut);
-}
-
-TEST(BoundedString, AppendWithoutTerminatorAppendsNothing)
-{
-    wchar_t dest[261];
-    FillUnterminated(dest, 260);
-    dest[260] = L'\0';  // just beyond the capacity given below
-    EXPECT_EQ(kStringInvalidArg, BoundedAppend(dest, 260, L"\\"));
-    for (int i = 0; i < 260; ++i)
-        ASSERT_EQ(L'x', dest[i]) << "unit " << i;
-    EXPECT_EQ(L'\0', dest[260]);
-
-    wchar_t small[4] = L"abc";
-    EXPECT_EQ(kStringInvalidArg, BoundedAppend(small, 3, L"d"));
-    EXPECT_STREQ(L"abc", small);
-    EXPECT_EQ(kStringInvalidArg, BoundedAppend(small, 0, L"d"));
-    EXPECT_STREQ(L"abc", small);
-}
-
-TEST(BoundedString, FormatTakesWideStringsAndCuts)
-{
-    wchar_t dest[260];
-    EXPECT_EQ(kStringOk, BoundedFormat(dest, 260, L"%s \r\n%s", L"old", L"new"));
-    EXPECT_STREQ(L"old \r\nnew", dest);
-    EXPECT_EQ(kStringOk, BoundedFormat(dest, 260, L"%d-%s", 42, L"x"));
-    EXPECT_STREQ(L"42-x", dest);
-
-    std::wstring tail = Letters(300);
-    FillUnterminated(dest, 260);
-    EXPECT_EQ(kStringTruncated, BoundedFormat(dest, 260, L"%s", tail.c_str()));
-    EXPECT_EQ(tail.substr(0, 259), std::wstring(dest));
-
-    // The capacity the log pane uses for a line it cannot measure: the
-    // separator and one unit of the line survive.
-    wchar_t joined[8];
-    EXPECT_EQ(kStringTruncated, BoundedFormat(joined, 8, L"%s \r\n%s", L"old", L"line"));
-    EXPECT_STREQ(L"old \r\nl", joined);
-}
-
-TEST(BoundedString, FormatExactFitAndBadCapacity)
-{
-    std::wstring text = Letters(259);
-    wchar_t dest[260];
-    FillUnterminated(dest, 260);
-    EXPECT_EQ(kStringOk, BoundedFormat(dest, 260, L"%s", text.c_str()));
-    EXPECT_EQ(text, std::wstring(dest));
-
-    wchar_t one[1] = {L'x'};
-    EXPECT_EQ(kStringOk, BoundedFormat(one, 1, L"%s", L""));
-    EXPECT_EQ(L'\0', one[0]);
-    one[0] = L'x';
-    EXPECT_EQ(kStringTruncated, BoundedFormat(one, 1, L"%s", L"a"));
-    EXPECT_EQ(L'\0', one[0]);
-
-    wchar_t kept[4] = L"abc";
-    EXPECT_EQ(kStringInvalidArg, BoundedFormat(kept, 0, L"%s", L"z"));
-    EXPECT_EQ(kStringInvalidArg, BoundedFormat(kept, static_cast<size_t>(INT_MAX) + 1, L"%s", L"z"));
-    EXPECT_STREQ(L"abc", kept);
+        {"format takes wide strings", nullptr, 260,
+         [](wchar_t* b, size_t c) { return BoundedFormat(b, c, L"%s \r\n%s", L"old", L"new"); }, kStringOk,
+         L"old \r\nnew"},
+        {"format takes numbers", nullptr, 260,
+         [](wchar_t* b, size_t c) { return BoundedFormat(b, c, L"%d-%s", 42, L"x"); }, kStringOk, L"42-x"},
+        {"format: a longer text is cut and terminated", nullptr, 260,
+         [](wchar_t* b, size_t c) { return BoundedFormat(b, c, L"%s", Letters(300).c_str()); },
+         kStringTruncated, full},
+        // The capacity the log pane uses for a line it cannot measure.
+        {"format: the separator and one unit of the line survive 8 units", nullptr, 8,
+         [](wchar_t* b, size_t c) { return BoundedFormat(b, c, L"%s \r\n%s", L"old", L"line"); },
+         kStringTruncated, L"old \r\nl"},
+        {"format: 259 units fit exactly", nullptr, 260,
+         [](wchar_t* b, size_t c) { return BoundedFormat(b, c, L"%s", Letters(259).c_str()); }, kStringOk,
+         full},
+        {"format: an empty text fits one unit", nullptr, 1,
+         [](wchar_t* b, size_t c) { return BoundedFormat(b, c, L"%s", L""); }, kStringOk, L""},
+        {"format: one letter does not fit one unit", nullptr, 1,
+         [](wchar_t* b, size_t c) { return BoundedFormat(b, c, L"%s", L"a"); }, kStringTruncated, L""},
+        {"format: no capacity", L"abc", 0, [](wchar_t* b, size_t c) { return BoundedFormat(b, c, L"%s", L"z"); },
+         kStringInvalidArg, L"abc"},
+        {"format: a capacity beyond INT_MAX", L"abc", kHuge,
+         [](wchar_t* b, size_t c) { return BoundedFormat(b, c, L"%s", L"z"); }, kStringInvalidArg, L"abc"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::vector<wchar_t> buffer(300, L'x');
+        buffer[260] = L'\0';
+        buffer[299] = L'\0';
+        if (row.start != nullptr)
+            std::copy(row.start, row.start + wcslen(row.start) + 1, buffer.begin());
+        EXPECT_EQ(row.status, row.act(buffer.data(), row.capacity));
+        EXPECT_EQ(row.result, std::wstring(buffer.data()));
+    }
 }
 
 TEST(BoundedString, LengthLooksNoFurtherThanTheBound)
 {
-    std::wstring text = Letters(1023);
-    size_t length = 99;
-    EXPECT_EQ(kStringOk, BoundedLength(text.c_str(), 1024, &length));
-    EXPECT_EQ(1023u, length);
-
-    // The terminator of a 1024-unit text lies outside a bound of 1024.
-    text = Letters(1024);
-    length = 99;
-    EXPECT_EQ(kStringInvalidArg, BoundedLength(text.c_str(), 1024, &length));
-    EXPECT_EQ(0u, length);
-
-    length = 99;
-    EXPECT_EQ(kStringOk, BoundedLength(L"", 1, &length));
-    EXPECT_EQ(0u, length);
-
-    length = 99;
-    EXPECT_EQ(kStringInvalidArg, BoundedLength(nullptr, 260, &length));
-    EXPECT_EQ(0u, length);
-
-    length = 99;
-    EXPECT_EQ(kStringInvalidArg, BoundedLength(L"abc", 0, &length));
-    EXPECT_EQ(0u, length);
+    const std::wstring fits = Letters(1023);
+    const std::wstring over = Letters(1024);
+    const struct {
+        const char* what;
+        const wchar_t* text;
+        size_t bound;
+        HRESULT status;
+        size_t length;
+    } rows[] = {
+        {"the terminator in the last unit of the bound", fits.c_str(), 1024, kStringOk, 1023},
+        {"the terminator beyond the bound", over.c_str(), 1024, kStringInvalidArg, 0},
+        {"an empty text", L"", 1, kStringOk, 0},
+        {"no text", nullptr, 260, kStringInvalidArg, 0},
+        {"no bound", L"abc", 0, kStringInvalidArg, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        size_t length = 99;
+        EXPECT_EQ(row.status, BoundedLength(row.text, row.bound, &length));
+        EXPECT_EQ(row.length, length);
+    }
 }

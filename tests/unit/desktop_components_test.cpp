@@ -301,6 +301,8 @@ TEST_F(DesktopComponents, AnotherDesktopUsersKeysGoToo)
     // The desktop is this process's user's: the other hive is not touched.
     Run();
     EXPECT_EQ(removed, Log());
+    EXPECT_FALSE(Registered(kHld));
+    EXPECT_FALSE(Exists(DataFolder(kHld)));
     ExpectRegistryLeftovers(true);
     EXPECT_TRUE(Has(HKEY_USERS, lowRegistry + L"Pyrewick"));
     EXPECT_TRUE(Has(HKEY_USERS, classKey, NativeView()));
@@ -312,6 +314,7 @@ TEST_F(DesktopComponents, AnotherDesktopUsersKeysGoToo)
     ClearLog();
     Run();
     EXPECT_EQ(removed, Log());
+    EXPECT_FALSE(Exists(DataFolder(kHld)));
     EXPECT_FALSE(Has(HKEY_USERS, classKey, NativeView()));
     EXPECT_FALSE(Has(HKEY_USERS, lowRegistry + L"Pyrewick"));
     EXPECT_FALSE(Has(HKEY_USERS, lowRegistry + L"tarn.exe"));
@@ -351,6 +354,7 @@ TEST_F(DesktopComponents, FullRemovalOutcomeRestsOnTheDataFolder)
     EXPECT_EQ(Lines({L"", L"Uninstalling HLD... ", L"HLD Uninstallation Successful",
                      L"Uninstalling Pyrewick... ", L"Uninstallation Failed"}),
               Log());
+    EXPECT_FALSE(Registered(kHld));
     EXPECT_FALSE(Exists(DataFolder(kHld)));
     EXPECT_TRUE(Exists(perUser_ + L"\\in-use.dat"));
     // The failed removal has made its registry changes all the same.

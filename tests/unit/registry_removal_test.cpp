@@ -201,101 +201,91 @@ protected:
     {
         ASSERT_TRUE(CreateKey(HKEY_CURRENT_USER, Under(name))) << Narrow(name);
     }
-    std::vector<std::wstring> Left() const { return Subkeys(HKEY_CURRENT_USER, kParent); }
 };
 
 typedef std::vector<std::wstring> Names;
 
-TEST_F(SubkeyRemoval, SparesActiveXProgIdsAndDeletesWholeSubtrees)
+// Every key below the parent, subtrees included, by its path there.
+Names Tree(const std::wstring& below = L"")
 {
-    Make(L"Kestrix");
-    Make(L"Kestrix.QvWinActiveX");
-    Make(L"Kestrix.QvWinActiveX.1\\CLSID");
-    Make(L"KestrixUpdate\\Child\\Grandchild");
-    ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, Under(L"KestrixUpdate\\Child"), L"Path", L"C:\\x"));
-    Make(L"Unrelated");
-
-    DeleteSubkeysContaining(HKEY_CURRENT_USER, kParent, L"Kestrix");
-    EXPECT_EQ(Names({L"Kestrix.QvWinActiveX", L"Kestrix.QvWinActiveX.1", L"Unrelated"}), Left());
-    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Under(L"Kestrix.QvWinActiveX.1\\CLSID")));
+    Names tree;
+    const std::wstring key = below.empty() ? std::wstring(kParent) : Under(below);
+    for (const std::wstring& name : Subkeys(HKEY_CURRENT_USER, key.c_str())) {
+        tree.push_back(below.empty() ? name : below + L"\\" + name);
+        for (const std::wstring& deeper : Tree(tree.back()))
+            tree.push_back(deeper);
+    }
+    return tree;
 }
 
-TEST_F(SubkeyRemoval, MatchesCaseSensitivelyAnywhereInTheName)
-{
-    Make(L"KESTRIX");
-    Make(L"kestrixupdate");
-    Make(L"AKestrixB");
-    Make(L"Legacy.Kestrix.QvWinActiveX");
-    Make(L"Kestri");
-
-    DeleteSubkeysContaining(HKEY_CURRENT_USER, kParent, L"Kestrix");
-    EXPECT_EQ(Names({L"KESTRIX", L"Kestri", L"Legacy.Kestrix.QvWinActiveX", L"kestrixupdate"}),
-              Left());
-}
-
-TEST_F(SubkeyRemoval, AdjacentMatchesGoInOnePass)
-{
-    Make(L"Alpha");
-    Make(L"Kestrix.A");
-    Make(L"Kestrix.B");
-    Make(L"Kestrix.C");
-    Make(L"Zed");
-    Make(L"Zed.Kestrix");
-
-    DeleteSubkeysContaining(HKEY_CURRENT_USER, kParent, L"Kestrix");
-    EXPECT_EQ(Names({L"Alpha", L"Zed"}), Left());
-}
-
-// One pass for several texts: a name holding two of them is deleted once
-// and its neighbour is still reached; the last text counts as much as the
-// first; the protected family is spared whichever text it holds.
-TEST_F(SubkeyRemoval, SeveralTextsInOnePass)
-{
-    Make(L"Kestrix.xpvVersion\\CurVer");
-    Make(L"Kestrix.xpvVersion.2");
-    Make(L"Other");
-    Make(L"Other.xpvVersion.Kestrix.QvWinActiveX");
-    Make(L"Zed.{EEF90444}");
-    Make(L"Zed.{eef90444}.2");
-
-    const wchar_t* const texts[] = {L"Kestrix", L"xpvVersion", L"{EEF90444}"};
-    DeleteSubkeysContainingAny(HKEY_CURRENT_USER, kParent, texts, 3);
-    EXPECT_EQ(Names({L"Other", L"Other.xpvVersion.Kestrix.QvWinActiveX", L"Zed.{eef90444}.2"}),
-              Left());
-}
-
-TEST_F(SubkeyRemoval, MissingParentChangesNothing)
-{
-    Make(L"Kestrix");
-    DeleteSubkeysContaining(HKEY_CURRENT_USER, Under(L"Missing").c_str(), L"Kestrix");
-    EXPECT_EQ(Names({L"Kestrix"}), Left());
-}
-
-TEST_F(SubkeyRemoval, NameTooLongForTheBufferIsSkipped)
+TEST_F(SubkeyRemoval, DeletesMatchingSubkeysWithTheirSubtrees)
 {
     // 255 characters do not fit 255 units with the terminator; 254 do.
-    std::wstring tooLong = L"Kestrix" + std::wstring(248, L'a');
-    std::wstring longest = L"Kestrix" + std::wstring(247, L'b');
-    Make(tooLong);
-    Make(longest);
-    Make(L"KestrixZulu");
-    ASSERT_EQ(3u, Left().size());
+    const std::wstring tooLong = L"Kestrix" + std::wstring(248, L'a');
+    const std::wstring longest = L"Kestrix" + std::wstring(247, L'b');
+    const struct {
+        const char* what;
+        Names made;  // below the parent
+        std::vector<const wchar_t*> texts;
+        Names left;  // the whole tree below the parent after
+        const wchar_t* searched = nullptr;  // below the parent, instead of it
+        const wchar_t* valued = nullptr;    // a key given a value
+        const wchar_t* sealed = nullptr;    // a key nobody may open
+    } rows[] = {
+        {"the ActiveX family is spared, whole subtrees go",
+         {L"Kestrix", L"Kestrix.QvWinActiveX", L"Kestrix.QvWinActiveX.1\\CLSID",
+          L"KestrixUpdate\\Child\\Grandchild", L"Unrelated"},
+         {L"Kestrix"},
+         {L"Kestrix.QvWinActiveX", L"Kestrix.QvWinActiveX.1", L"Kestrix.QvWinActiveX.1\\CLSID", L"Unrelated"},
+         nullptr, L"KestrixUpdate\\Child"},
+        {"matched case-sensitively anywhere in the name",
+         {L"KESTRIX", L"kestrixupdate", L"AKestrixB", L"Legacy.Kestrix.QvWinActiveX", L"Kestri"},
+         {L"Kestrix"},
+         {L"KESTRIX", L"Kestri", L"Legacy.Kestrix.QvWinActiveX", L"kestrixupdate"}},
+        {"adjacent matches go in one pass",
+         {L"Alpha", L"Kestrix.A", L"Kestrix.B", L"Kestrix.C", L"Zed", L"Zed.Kestrix"},
+         {L"Kestrix"},
+         {L"Alpha", L"Zed"}},
+        // A name holding two texts is deleted once and its neighbour still
+        // reached; the last text counts as much as the first; the ActiveX
+        // family is spared whichever text it holds.
+        {"several texts in one pass",
+         {L"Kestrix.xpvVersion\\CurVer", L"Kestrix.xpvVersion.2", L"Other",
+          L"Other.xpvVersion.Kestrix.QvWinActiveX", L"Zed.{EEF90444}", L"Zed.{eef90444}.2"},
+         {L"Kestrix", L"xpvVersion", L"{EEF90444}"},
+         {L"Other", L"Other.xpvVersion.Kestrix.QvWinActiveX", L"Zed.{eef90444}.2"}},
+        {"a missing parent changes nothing", {L"Kestrix"}, {L"Kestrix"}, {L"Kestrix"}, L"Missing"},
+        {"a name too long for the buffer is skipped", {tooLong, longest, L"KestrixZulu"}, {L"Kestrix"},
+         {tooLong}},
+        {"a key that cannot be deleted leaves the pass to end",
+         {L"Kestrix.Alpha", L"Kestrix.Locked\\Sealed", L"Kestrix.Zulu"},
+         {L"Kestrix"},
+         {L"Kestrix.Locked", L"Kestrix.Locked\\Sealed"},
+         nullptr, nullptr, L"Kestrix.Locked\\Sealed"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        for (const std::wstring& name : row.made)
+            Make(name);
+        if (row.valued != nullptr) {
+            ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, Under(row.valued), L"Path", L"C:\\x"));
+        }
+        if (row.sealed != nullptr) {
+            ASSERT_TRUE(DenyAllAccess(HKEY_CURRENT_USER, Under(row.sealed)));
+        }
 
-    DeleteSubkeysContaining(HKEY_CURRENT_USER, kParent, L"Kestrix");
-    EXPECT_EQ(Names({tooLong}), Left());
-}
+        const std::wstring parent = row.searched == nullptr ? std::wstring(kParent) : Under(row.searched);
+        if (row.texts.size() == 1)
+            DeleteSubkeysContaining(HKEY_CURRENT_USER, parent.c_str(), row.texts[0]);
+        else
+            DeleteSubkeysContainingAny(HKEY_CURRENT_USER, parent.c_str(), row.texts.data(), row.texts.size());
+        EXPECT_EQ(row.left, Tree());
 
-TEST_F(SubkeyRemoval, KeyThatCannotBeDeletedLeavesThePassToEnd)
-{
-    Make(L"Kestrix.Alpha");
-    Make(L"Kestrix.Locked\\Sealed");
-    Make(L"Kestrix.Zulu");
-    ASSERT_TRUE(DenyAllAccess(HKEY_CURRENT_USER, Under(L"Kestrix.Locked\\Sealed")));
-
-    DeleteSubkeysContaining(HKEY_CURRENT_USER, kParent, L"Kestrix");
-    EXPECT_EQ(Names({L"Kestrix.Locked"}), Left());
-    EXPECT_EQ(Names({L"Sealed"}), Subkeys(HKEY_CURRENT_USER, Under(L"Kestrix.Locked").c_str()));
-    AllowAllAccess(HKEY_CURRENT_USER, Under(L"Kestrix.Locked\\Sealed"));
+        if (row.sealed != nullptr)
+            AllowAllAccess(HKEY_CURRENT_USER, Under(row.sealed));
+        TearDown();
+        SetUp();
+    }
 }
 
 void DeleteFedTree()

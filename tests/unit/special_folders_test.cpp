@@ -113,7 +113,7 @@ TEST(SpecialFolders, InteractiveUserAppData)
 {
     // explorer.exe starts with the first window under the display.
     TestWindow window;
-    for (int i = 0; i < 200 && !IsExplorerRunning(); ++i)
+    for (DWORD waited = 0; waited < EventWaitMs() && !IsExplorerRunning(); waited += 50)
         Sleep(50);
     ASSERT_TRUE(IsExplorerRunning());
 

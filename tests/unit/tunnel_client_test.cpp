@@ -2,6 +2,8 @@
 
 #include <shlobj.h>
 
+#include <optional>
+
 #include "app/cleanup_dialog.h"
 #include "removal/product_removal.h"
 #include "removal/tunnel_client.h"
@@ -67,11 +69,17 @@ protected:
         RemoveTestTree(vendorFolder);
     }
 
-    std::vector<std::wstring> Log(std::initializer_list<const wchar_t*> lines) const
+    // A fresh window, state and seeding for the next row; no product left.
+    void NextRow()
     {
-        std::vector<std::wstring> log = {L""};
-        log.insert(log.end(), lines.begin(), lines.end());
-        return log;
+        for (const TestPackage* package : {&kTunnelService64, &kTunnelClient64, &kTunnelService32,
+                                           &kTunnelClient32})
+            Uninstall(*package);
+        TearDown();
+        window.reset();
+        window.emplace();
+        state = CleanupState{};
+        SetUp();
     }
 
     int ClientFilesLeft() const
@@ -89,42 +97,123 @@ protected:
         EXPECT_EQ(present, KeyExists(HKEY_USERS, kDefaultUserKey));
     }
 
-    TestWindow window;
+    std::optional<TestWindow> window{std::in_place};
     CleanupState state{};
     std::wstring systemFolder = ShellFolder(CSIDL_SYSTEM);
     std::wstring vendorFolder = ShellFolder(CSIDL_COMMON_APPDATA) + L"\\Kestrix";
     ProductCleanup cleanup{&kTunnelService64, &kTunnelClient64, &kTunnelService32, &kTunnelClient32};
 };
 
-TEST_F(TunnelClient, NeitherProductInstalled)
+enum class Before { kAbsent, kInstalled, kLost, kGarbage };
+enum class Which { kNeither, kService, kClient };
+
+UINT Prepare(const TestPackage& package, Before before)
 {
-    EXPECT_EQ(0, RemoveTunnelClient(state));
-    EXPECT_EQ(Log({kStarting, kCleaning, kNotInstalledLine}), window.LogLines());
-    EXPECT_TRUE(state.tunnelAbsent);
-    EXPECT_TRUE(state.tunnelRemoved);
-    ExpectKeys(false);
-    EXPECT_EQ(0, ClientFilesLeft());
-    EXPECT_FALSE(Exists(vendorFolder));
+    switch (before) {
+    case Before::kInstalled:
+        return Install(package);
+    case Before::kLost:
+        return InstallDamaged(package, Damage::kPackageLost);
+    case Before::kGarbage:
+        return InstallDamaged(package, Damage::kPackageGarbage);
+    default:
+        return 0;
+    }
 }
 
-TEST_F(TunnelClient, BothProductsRemoved)
+// The service's removal comes first; a failure or a restart request of
+// either is the phase's failure, and only a removal of both takes the
+// vendor's data folder. Skipped, the phase only looks for the products.
+TEST_F(TunnelClient, OutcomesOfTheProducts)
 {
+    using B = Before;
+    const struct {
+        const char* what;
+        Before service, client;
+        std::vector<const wchar_t*> log;
+        int result;
+        bool absent, removed;          // state.tunnelAbsent, state.tunnelRemoved
+        bool serviceLeft, clientLeft;  // still installed
+        bool keysLeft;
+        int filesLeft;
+        bool folderLeft;               // the vendor's data folder with its file
+        Which restarting = Which::kNeither;
+        bool skip = false;
+        bool others = false;           // the other Windows' products installed
+    } rows[] = {
+        {"neither product installed", B::kAbsent, B::kAbsent, {kStarting, kCleaning, kNotInstalledLine}, 0,
+         true, true, false, false, false, 0, false},
+        {"both products removed", B::kInstalled, B::kInstalled,
+         {kStarting, kServiceRemoved, kClientRemoved, kCleaning}, 0, false, true, false, false, false, 0,
+         false},
+        {"the other Windows' products are not the client", B::kAbsent, B::kAbsent,
+         {kStarting, kCleaning, kNotInstalledLine}, 0, true, true, false, false, false, 0, false,
+         Which::kNeither, false, true},
+        {"a service failure keeps the vendor folder", B::kLost, B::kInstalled,
+         {kStarting, kClientRemoved, kCleaning, kServiceFailed}, kTunnelServiceFailed, false, false, true,
+         false, false, 0, true},
+        {"a service failure with the client absent", B::kGarbage, B::kAbsent,
+         {kStarting, kCleaning, kNotInstalledLine, kServiceFailed}, kTunnelServiceFailed, true, false, true,
+         false, false, 0, true},
+        {"a client failure keeps files and folder", B::kInstalled, B::kGarbage,
+         {kStarting, kServiceRemoved, kCleaning, kClientFailed}, kTunnelClientFailed, false, false, false,
+         true, false, 10, true},
+        {"a restart request from the client is a failure", B::kAbsent, B::kInstalled,
+         {kStarting, kCleaning, kClientFailed}, kTunnelClientFailed, false, false, false, false, false, 10,
+         true, Which::kClient},
+        {"a restart request from the service is a failure", B::kInstalled, B::kInstalled,
+         {kStarting, kClientRemoved, kCleaning, kServiceFailed}, kTunnelServiceFailed, false, false, false,
+         false, false, 0, true, Which::kService},
+        {"skipped, neither installed", B::kAbsent, B::kAbsent, {}, kNotInstalled, false, false, false, false,
+         true, 10, true, Which::kNeither, true},
+        {"skipped, the service installed", B::kInstalled, B::kAbsent, {}, kSkipped, false, false, true, false,
+         true, 10, true, Which::kNeither, true},
+        {"skipped, the client installed", B::kAbsent, B::kInstalled, {}, kSkipped, false, false, false, true,
+         true, 10, true, Which::kNeither, true},
+    };
     const TestPackage& service = TunnelServicePackage();
     const TestPackage& client = TunnelClientPackage();
-    ASSERT_EQ(0u, Install(service));
-    ASSERT_EQ(0u, Install(client));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_EQ(0u, Prepare(service, row.service));
+        ASSERT_EQ(0u, Prepare(client, row.client));
+        if (row.others) {
+            ASSERT_EQ(0u, Install(OtherService()));
+            ASSERT_EQ(0u, Install(OtherClient()));
+        }
+        state.skipTunnel = row.skip;
 
-    EXPECT_EQ(0, RemoveTunnelClient(state));
-    EXPECT_EQ(Log({kStarting, kServiceRemoved, kClientRemoved, kCleaning}), window.LogLines());
-    EXPECT_TRUE(state.tunnelRemoved);
-    EXPECT_FALSE(state.tunnelAbsent);
-    EXPECT_FALSE(IsInstalled(service));
-    EXPECT_FALSE(IsInstalled(client));
-    EXPECT_FALSE(Exists(PayloadPath(service)));
-    EXPECT_FALSE(Exists(PayloadPath(client)));
-    ExpectKeys(false);
-    EXPECT_EQ(0, ClientFilesLeft());
-    EXPECT_FALSE(Exists(vendorFolder));
+        InstallerRecorder recorder;
+        {
+            std::optional<RestartOnRemoval> restart;
+            if (row.restarting != Which::kNeither)
+                restart.emplace(row.restarting == Which::kService ? service : client);
+            EXPECT_EQ(row.result, RemoveTunnelClient(state));
+        }
+        std::vector<std::wstring> log = {L""};
+        log.insert(log.end(), row.log.begin(), row.log.end());
+        EXPECT_EQ(log, window->LogLines());
+        EXPECT_EQ(row.absent, state.tunnelAbsent);
+        EXPECT_EQ(row.removed, state.tunnelRemoved);
+        EXPECT_EQ(row.serviceLeft, IsInstalled(service));
+        EXPECT_EQ(row.clientLeft, IsInstalled(client));
+        for (const TestPackage* package : {&service, &client})
+            EXPECT_EQ(IsInstalled(*package), Exists(PayloadPath(*package))) << Narrow(package->msiName);
+        if (row.others) {
+            EXPECT_TRUE(IsInstalled(OtherService()));
+            EXPECT_TRUE(IsInstalled(OtherClient()));
+        }
+        if (row.restarting != Which::kNeither) {
+            // The restart request is the package's own answer.
+            ASSERT_FALSE(recorder.removals.empty());
+            EXPECT_EQ(UINT(ERROR_SUCCESS_REBOOT_REQUIRED), recorder.removals[0].result);
+        }
+        ExpectKeys(row.keysLeft);
+        EXPECT_EQ(row.filesLeft, ClientFilesLeft());
+        EXPECT_EQ(row.folderLeft, Exists(vendorFolder + L"\\vpn.cfg"));
+        EXPECT_EQ(row.folderLeft, Exists(vendorFolder));
+        NextRow();
+    }
 }
 
 TEST_F(TunnelClient, AnotherDesktopUsersKeysGoToo)
@@ -160,118 +249,6 @@ TEST_F(TunnelClient, AnotherDesktopUsersKeysGoToo)
     EXPECT_TRUE(KeyExists(HKEY_USERS, unrelated));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Software\\Kestrix Notes"));
     DeleteKeyForTest(HKEY_CURRENT_USER, L"Software\\Kestrix Notes");
-}
-
-TEST_F(TunnelClient, ProductsOfTheOtherWindowsAreNotTheClient)
-{
-    ASSERT_EQ(0u, Install(OtherService()));
-    ASSERT_EQ(0u, Install(OtherClient()));
-
-    EXPECT_EQ(0, RemoveTunnelClient(state));
-    EXPECT_EQ(Log({kStarting, kCleaning, kNotInstalledLine}), window.LogLines());
-    EXPECT_TRUE(IsInstalled(OtherService()));
-    EXPECT_TRUE(IsInstalled(OtherClient()));
-}
-
-TEST_F(TunnelClient, ServiceFailureKeepsTheVendorFolder)
-{
-    const TestPackage& service = TunnelServicePackage();
-    const TestPackage& client = TunnelClientPackage();
-    ASSERT_EQ(0u, InstallDamaged(service, Damage::kPackageLost));
-    ASSERT_EQ(0u, Install(client));
-
-    EXPECT_EQ(kTunnelServiceFailed, RemoveTunnelClient(state));
-    EXPECT_EQ(Log({kStarting, kClientRemoved, kCleaning, kServiceFailed}), window.LogLines());
-    EXPECT_FALSE(state.tunnelRemoved);
-    EXPECT_FALSE(state.tunnelAbsent);
-    EXPECT_TRUE(IsInstalled(service));
-    EXPECT_FALSE(IsInstalled(client));
-    ExpectKeys(false);
-    EXPECT_EQ(0, ClientFilesLeft());
-    EXPECT_TRUE(Exists(vendorFolder + L"\\vpn.cfg"));
-}
-
-TEST_F(TunnelClient, ServiceFailureWithTheClientAbsent)
-{
-    ASSERT_EQ(0u, InstallDamaged(TunnelServicePackage(), Damage::kPackageGarbage));
-
-    EXPECT_EQ(kTunnelServiceFailed, RemoveTunnelClient(state));
-    EXPECT_EQ(Log({kStarting, kCleaning, kNotInstalledLine, kServiceFailed}), window.LogLines());
-    EXPECT_TRUE(state.tunnelAbsent);
-    EXPECT_FALSE(state.tunnelRemoved);
-    EXPECT_EQ(0, ClientFilesLeft());
-    EXPECT_TRUE(Exists(vendorFolder));
-}
-
-TEST_F(TunnelClient, ClientFailureKeepsFilesAndFolder)
-{
-    const TestPackage& service = TunnelServicePackage();
-    const TestPackage& client = TunnelClientPackage();
-    ASSERT_EQ(0u, Install(service));
-    ASSERT_EQ(0u, InstallDamaged(client, Damage::kPackageGarbage));
-
-    EXPECT_EQ(kTunnelClientFailed, RemoveTunnelClient(state));
-    EXPECT_EQ(Log({kStarting, kServiceRemoved, kCleaning, kClientFailed}), window.LogLines());
-    EXPECT_FALSE(state.tunnelRemoved);
-    EXPECT_FALSE(state.tunnelAbsent);
-    EXPECT_FALSE(IsInstalled(service));
-    EXPECT_TRUE(IsInstalled(client));
-    ExpectKeys(false);
-    EXPECT_EQ(10, ClientFilesLeft());
-    EXPECT_TRUE(Exists(vendorFolder + L"\\vpn.cfg"));
-}
-
-TEST_F(TunnelClient, RestartRequestFromTheClientIsAFailure)
-{
-    ASSERT_EQ(0u, Install(TunnelClientPackage()));
-
-    InstallerRecorder recorder;
-    RestartOnRemoval restart(TunnelClientPackage());
-    EXPECT_EQ(kTunnelClientFailed, RemoveTunnelClient(state));
-    ASSERT_EQ(1u, recorder.removals.size());
-    EXPECT_EQ(UINT(ERROR_SUCCESS_REBOOT_REQUIRED), recorder.removals[0].result);
-    EXPECT_EQ(Log({kStarting, kCleaning, kClientFailed}), window.LogLines());
-    EXPECT_EQ(10, ClientFilesLeft());
-    EXPECT_TRUE(Exists(vendorFolder));
-}
-
-// The service's removal comes first: the client still goes, the vendor's
-// data folder stays.
-TEST_F(TunnelClient, RestartRequestFromTheServiceIsAFailure)
-{
-    ASSERT_EQ(0u, Install(TunnelServicePackage()));
-    ASSERT_EQ(0u, Install(TunnelClientPackage()));
-
-    InstallerRecorder recorder;
-    RestartOnRemoval restart(TunnelServicePackage());
-    EXPECT_EQ(kTunnelServiceFailed, RemoveTunnelClient(state));
-    ASSERT_EQ(2u, recorder.removals.size());
-    EXPECT_EQ(UINT(ERROR_SUCCESS_REBOOT_REQUIRED), recorder.removals[0].result);
-    EXPECT_EQ(Log({kStarting, kClientRemoved, kCleaning, kServiceFailed}), window.LogLines());
-    EXPECT_FALSE(IsInstalled(TunnelClientPackage()));
-    EXPECT_EQ(0, ClientFilesLeft());
-    EXPECT_TRUE(Exists(vendorFolder + L"\\vpn.cfg"));
-}
-
-TEST_F(TunnelClient, SkipOnlyLooksForTheProducts)
-{
-    state.skipTunnel = true;
-    EXPECT_EQ(kNotInstalled, RemoveTunnelClient(state));
-
-    for (const TestPackage* package : {&TunnelServicePackage(), &TunnelClientPackage()}) {
-        SCOPED_TRACE(Narrow(package->msiName));
-        ASSERT_EQ(0u, Install(*package));
-        EXPECT_EQ(kSkipped, RemoveTunnelClient(state));
-        EXPECT_TRUE(IsInstalled(*package));
-        Uninstall(*package);
-    }
-
-    EXPECT_EQ(L"", window.LogText());
-    EXPECT_FALSE(state.tunnelAbsent);
-    EXPECT_FALSE(state.tunnelRemoved);
-    ExpectKeys(true);
-    EXPECT_EQ(10, ClientFilesLeft());
-    EXPECT_TRUE(Exists(vendorFolder + L"\\vpn.cfg"));
 }
 
 TEST_F(TunnelClient, Win64UsesTheNativeKeyAndThe32BitSystemFolder)
