@@ -3,11 +3,11 @@
 # The same, made in TEMPLATE and copied to DIR, TEMPLATE then left for
 # others to copy:                    prefix.sh DIR KIND TEMPLATE
 # Copies one that nothing runs in: prefix.sh --copy FROM DIR
-# Stops every Wine process of one: prefix.sh --stop DIR
+# Stops every Wine process of one and removes it: prefix.sh --remove DIR
 set -uo pipefail
 source "$(dirname "$0")/wine-env.sh"
-if [ "$1" = --stop ]; then
-  stop_prefix "$2"
+if [ "$1" = --remove ]; then
+  remove_prefix "$2"
   exit 0
 fi
 if [ "$1" = --copy ]; then
