@@ -78,3 +78,10 @@ HRESULT BoundedLength(const wchar_t* text, size_t bound, size_t* length)
     }
     return kStringInvalidArg;
 }
+
+void TrimTrailingBackslashes(wchar_t* path)
+{
+    size_t length = lstrlenW(path);
+    while (length > 3 && path[length - 1] == L'\\')
+        path[--length] = L'\0';
+}

@@ -16,3 +16,6 @@ HRESULT BoundedAppend(wchar_t* dest, size_t capacity, const wchar_t* source);
 HRESULT BoundedFormat(wchar_t* dest, size_t capacity, const wchar_t* format, ...);
 // Counts units before the terminator, looking no further than bound.
 HRESULT BoundedLength(const wchar_t* text, size_t bound, size_t* length);
+// Cuts the backslashes a folder path ends in, a drive root's own ("C:\")
+// excepted.
+void TrimTrailingBackslashes(wchar_t* path);

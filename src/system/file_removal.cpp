@@ -19,10 +19,7 @@ bool CopyEntryPath(const wchar_t* path, wchar_t* entry)
 {
     if (path == nullptr || BoundedCopy(entry, kPathUnits + 1, path) != kStringOk)
         return false;
-    size_t length = 0;
-    BoundedLength(entry, kPathUnits + 1, &length);
-    while (length > 3 && entry[length - 1] == L'\\')
-        entry[--length] = L'\0';
+    TrimTrailingBackslashes(entry);
     return true;
 }
 
@@ -197,37 +194,6 @@ bool TakeEntry(FolderStack& stack, const HeldEntry& entry, bool* aborted)
     return false;
 }
 
-// Deletes everything in the held folder, each folder's entries before the
-// folder itself, and the folder last. What cannot go stays, with the
-// folders above it; the rest goes.
-int DeleteHeldTree(HeldFolder& top)
-{
-    FolderStack stack(top);
-    if (stack.Depth() == 0)
-        return kShellFailed;
-    bool aborted = false;
-    bool whole = false;
-    while (stack.Depth() > 0) {
-        FolderStack::Level& level = stack.Top();
-        HeldEntry entry;
-        if (level.folder->Next(&entry)) {
-            KeepResponsive();
-            if (!TakeEntry(stack, entry, &aborted))
-                stack.Top().whole = false;
-            continue;
-        }
-        whole = level.whole && GetLastError() == ERROR_NO_MORE_FILES;
-        KeepResponsive();
-        if (whole && !level.folder->Remove(true, true))
-            whole = false;
-        stack.Pop();
-        if (stack.Depth() > 0 && !whole)
-            stack.Top().whole = false;
-    }
-    if (aborted)
-        return kShellAborted;
-    return whole ? kShellDeleted : kShellFailed;
-}
 
 // A file given by its path is deleted from its held parent folder.
 bool DeleteLoneFile(const wchar_t* entry, DWORD attributes)
@@ -264,7 +230,7 @@ int DeleteTreeViaShell(const wchar_t* path)
     HeldFolder folder;
     if (!folder.Hold(entry, true))
         return kShellFailed;
-    return DeleteHeldTree(folder);
+    return DeleteHeldFolderTree(folder);
 }
 
 void EmptyAndRemoveFolder(const wchar_t* folder)
@@ -309,7 +275,34 @@ void EmptyAndRemoveHeldFolder(HeldFolder& held, const wchar_t* folder)
     held.Remove(false, everyEntry);
 }
 
-int DeleteHeldFolderTree(HeldFolder& folder)
+// Deletes everything in the held folder, each folder's entries before the
+// folder itself, and the folder last. What cannot go stays, with the
+// folders above it; the rest goes.
+int DeleteHeldFolderTree(HeldFolder& top)
 {
-    return DeleteHeldTree(folder);
+    FolderStack stack(top);
+    if (stack.Depth() == 0)
+        return kShellFailed;
+    bool aborted = false;
+    bool whole = false;
+    while (stack.Depth() > 0) {
+        FolderStack::Level& level = stack.Top();
+        HeldEntry entry;
+        if (level.folder->Next(&entry)) {
+            KeepResponsive();
+            if (!TakeEntry(stack, entry, &aborted))
+                stack.Top().whole = false;
+            continue;
+        }
+        whole = level.whole && GetLastError() == ERROR_NO_MORE_FILES;
+        KeepResponsive();
+        if (whole && !level.folder->Remove(true, true))
+            whole = false;
+        stack.Pop();
+        if (stack.Depth() > 0 && !whole)
+            stack.Top().whole = false;
+    }
+    if (aborted)
+        return kShellAborted;
+    return whole ? kShellDeleted : kShellFailed;
 }

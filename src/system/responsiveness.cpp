@@ -6,14 +6,13 @@ namespace {
 void (*gHook)() = nullptr;
 DWORD gInterval = kTurnIntervalMs;
 DWORD gLastCall = 0;
-bool gTurnDue = false;
 }
 
 void SetResponsivenessHook(void (*hook)(), unsigned long intervalMs)
 {
     gHook = hook;
     gInterval = intervalMs;
-    gTurnDue = true;
+    gLastCall = GetTickCount() - intervalMs;  // the first call gives a turn
 }
 
 void KeepResponsive()
@@ -21,9 +20,8 @@ void KeepResponsive()
     if (gHook == nullptr)
         return;
     DWORD now = GetTickCount();
-    if (!gTurnDue && now - gLastCall < gInterval)
+    if (now - gLastCall < gInterval)
         return;
-    gTurnDue = false;
     gLastCall = now;
     gHook();
 }
@@ -32,7 +30,6 @@ void KeepResponsiveNow()
 {
     if (gHook == nullptr)
         return;
-    gTurnDue = false;
     gLastCall = GetTickCount();
     gHook();
 }

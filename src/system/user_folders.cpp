@@ -68,14 +68,6 @@ bool ReadPathValue(HKEY key, const wchar_t* name, wchar_t* stored, DWORD* type)
            (*type == REG_SZ || *type == REG_EXPAND_SZ) && stored[0] != L'\0';
 }
 
-// Cuts the backslashes a folder path ends in, a root's own excepted.
-void TrimBackslashes(wchar_t* path)
-{
-    size_t length = lstrlenW(path);
-    while (length > 3 && path[length - 1] == L'\\')
-        path[--length] = L'\0';
-}
-
 // The profile folder of the user sid as the machine's profile list names
 // it, which only an administrator can change; no trailing backslash.
 bool UserProfile(const wchar_t* sid, wchar_t* profile)
@@ -102,7 +94,7 @@ bool UserProfile(const wchar_t* sid, wchar_t* profile)
         if (units == 0 || units > kPathUnits)
             return false;
     }
-    TrimBackslashes(profile);
+    TrimTrailingBackslashes(profile);
     return IsPlainDrivePath(profile);
 }
 
@@ -135,7 +127,7 @@ bool UserTemp(const wchar_t* sid, const wchar_t* profile, wchar_t* temp)
         return false;
     if (BoundedAppend(temp, kPathUnits, rest) != kStringOk)
         return false;
-    TrimBackslashes(temp);
+    TrimTrailingBackslashes(temp);
     return true;
 }
 
