@@ -372,9 +372,7 @@ TEST(ProgramWindow, LibrariesBesideTheProgramStayUnloaded)
     HWND dialog = program.WaitForOwnWindow(L"Save Log files");
     ASSERT_NE(nullptr, dialog);
     PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
-    for (DWORD waited = 0; waited < EventWaitMs() && IsWindow(dialog); waited += 50)
-        Sleep(50);
-    ASSERT_FALSE(IsWindow(dialog));
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(dialog); }));
     program.Click(IDC_EXIT);
     ExpectEnded(program);
 

@@ -83,8 +83,7 @@ FullDrive::FullDrive()
     StartShell("umount -l " + Quoted(mountPoint_) + " 2>/dev/null; mkdir -p " + Quoted(mountPoint_) +
                " && mount -t tmpfs -o size=" + kMountSize + " hs-full-drive " + Quoted(mountPoint_) +
                " && ln -sfn " + Quoted(mountPoint_) + " " + Quoted(link_));
-    for (DWORD waited = 0; waited < EventWaitMs() && DriveSize(root) == 0; waited += 25)
-        Sleep(25);
+    WaitUntil([&] { return DriveSize(root) != 0; });
     ULONGLONG size = DriveSize(root);
     if (size != 0 && size <= 1024 * 1024 && Fill(root))
         root_ = root;
@@ -98,6 +97,5 @@ FullDrive::~FullDrive()
     std::wstring mountPoint = UnixToWindowsPath(mountPoint_);
     StartShell("rm -f " + Quoted(link_) + "; umount -l " + Quoted(mountPoint_) + "; rmdir " +
                Quoted(mountPoint_));
-    for (DWORD waited = 0; waited < EventWaitMs() && Exists(mountPoint); waited += 25)
-        Sleep(25);
+    WaitUntil([&] { return !Exists(mountPoint); });
 }

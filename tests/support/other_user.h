@@ -24,9 +24,8 @@ inline std::wstring OtherUserSoftware()
 // From Vista on the classes are a hive of their own.
 inline std::wstring OtherUserClasses()
 {
-    return PrefixKind() == L"winxp"
-               ? L"S-1-5-21-1004336348-1177238915-682003330-1001\\Software\\Classes\\"
-               : L"S-1-5-21-1004336348-1177238915-682003330-1001_Classes\\";
+    return std::wstring(kOtherUserSid) +
+           (PrefixKind() == L"winxp" ? L"\\Software\\Classes\\" : L"_Classes\\");
 }
 
 // While it lives the program takes sid for the desktop's user.

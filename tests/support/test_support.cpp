@@ -59,12 +59,10 @@ std::wstring TempPath(const std::wstring& name)
 std::wstring WaitForInteractiveAppData()
 {
     wchar_t appData[MAX_PATH] = L"";
-    for (DWORD waited = 0; waited < EventWaitMs(); waited += 50) {
+    WaitUntil([&] {
         GetInteractiveUserAppData(appData);
-        if (appData[0] != L'\0')
-            break;
-        Sleep(50);
-    }
+        return appData[0] != L'\0';
+    });
     return appData;
 }
 
@@ -179,12 +177,7 @@ bool RunUnix(const std::wstring& program, const std::wstring& commandLine,
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     // Wine cannot wait on a Unix process; poll for its effect instead.
-    for (DWORD waited = 0; waited < EventWaitMs(); waited += 25) {
-        if (check(subject))
-            return true;
-        Sleep(25);
-    }
-    return check(subject);
+    return WaitUntil([&] { return check(subject); });
 }
 
 bool IsLinkPresent(const std::wstring& link)

@@ -113,9 +113,7 @@ TEST(SpecialFolders, InteractiveUserAppData)
 {
     // explorer.exe starts with the first window under the display.
     TestWindow window;
-    for (DWORD waited = 0; waited < EventWaitMs() && !IsExplorerRunning(); waited += 50)
-        Sleep(50);
-    ASSERT_TRUE(IsExplorerRunning());
+    ASSERT_TRUE(WaitUntil(IsExplorerRunning));
 
     const struct {
         const char* sessions;
