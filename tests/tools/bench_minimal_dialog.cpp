@@ -5,17 +5,17 @@
 
 #ifdef HS_BENCH_SAME_IMPORTS
 #include <commdlg.h>
-#include <msi.h>
 #include <shellapi.h>
 #include <shlwapi.h>
-#include <wininet.h>
+
+#include "system/system_library.h"
 
 // Never called: the references alone make the loader bring in every
-// library the program imports.
+// library the program imports. The installer's and WinINet's libraries
+// the program loads from the system folder only when a run needs them.
 void* const volatile kSameImports[] = {
-    reinterpret_cast<void*>(&MsiQueryProductStateW), reinterpret_cast<void*>(&DeleteUrlCacheEntryW),
-    reinterpret_cast<void*>(&SHFileOperationW),      reinterpret_cast<void*>(&PathFileExistsW),
-    reinterpret_cast<void*>(&GetSaveFileNameW),      reinterpret_cast<void*>(&RegCloseKey),
+    reinterpret_cast<void*>(&SHFileOperationW), reinterpret_cast<void*>(&PathFileExistsW),
+    reinterpret_cast<void*>(&GetSaveFileNameW), reinterpret_cast<void*>(&RegCloseKey),
 };
 #endif
 
@@ -44,6 +44,10 @@ INT_PTR CALLBACK MinimalDialogProc(HWND window, UINT message, WPARAM wParam, LPA
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 {
+#ifdef HS_BENCH_SAME_IMPORTS
+    // The program's first step, as it takes it.
+    RestrictLibrarySearch();
+#endif
     HWND window = CreateDialogParamW(instance, MAKEINTRESOURCEW(kMinimalDialog), nullptr,
                                      MinimalDialogProc, 0);
     if (window == nullptr)

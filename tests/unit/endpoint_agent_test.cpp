@@ -153,6 +153,8 @@ TEST_F(EndpointAgent, UserKeyRemovesOnlyWhatIsTheUsersAlone)
          ERROR_ACCESS_DENIED, false, false},
         {"the desk's user's own product", {{L"XPV", kDeskUsersCode}}, true, ERROR_ACCESS_DENIED, false,
          false},
+        {"a product the desk's user surely has not", {{L"XPV", UnknownCode(51)}}, true, kNotInstalled,
+         false, false},
     };
     ProductCleanup perUserCleanup{&kPerUserTool};
     for (const auto& test : cases) {

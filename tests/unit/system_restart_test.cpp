@@ -52,36 +52,39 @@ bool SetShutdownPrivilege(bool enabled)
     return ok != 0;
 }
 
-// Stands in for ExitWindowsEx and refuses, as Wine never does (the real
-// restart is run end to end): records each request and the privilege as
-// it was at that moment.
-class ExitWindowsRefusal {
+// Stands in for ExitWindowsEx (the real restart is run end to end) and
+// accepts or, as Wine never does, refuses: records each request and the
+// privilege as it was at that moment.
+class ExitWindowsStandIn {
 public:
-    ExitWindowsRefusal()
+    explicit ExitWindowsStandIn(BOOL accept = FALSE)
     {
+        accept_ = accept;
         calls_ = 0;
         flags_ = 0;
         reason_ = 0;
         privilegeAtCall_ = -1;
         original_ = gExitWindowsEx;
-        gExitWindowsEx = Refuse;
+        gExitWindowsEx = Answer;
     }
-    ~ExitWindowsRefusal() { gExitWindowsEx = original_; }
+    ~ExitWindowsStandIn() { gExitWindowsEx = original_; }
     int Calls() const { return calls_; }
     UINT Flags() const { return flags_; }
     DWORD Reason() const { return reason_; }
     int PrivilegeAtCall() const { return privilegeAtCall_; }
 
 private:
-    static BOOL WINAPI Refuse(UINT flags, DWORD reason)
+    static BOOL WINAPI Answer(UINT flags, DWORD reason)
     {
         ++calls_;
         flags_ = flags;
         reason_ = reason;
         privilegeAtCall_ = ShutdownPrivilegeEnabled();
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
+        if (!accept_)
+            SetLastError(ERROR_ACCESS_DENIED);
+        return accept_;
     }
+    static BOOL accept_;
     static int calls_;
     static UINT flags_;
     static DWORD reason_;
@@ -89,10 +92,11 @@ private:
     BOOL(WINAPI* original_)(UINT, DWORD);
 };
 
-int ExitWindowsRefusal::calls_;
-UINT ExitWindowsRefusal::flags_;
-DWORD ExitWindowsRefusal::reason_;
-int ExitWindowsRefusal::privilegeAtCall_;
+BOOL ExitWindowsStandIn::accept_;
+int ExitWindowsStandIn::calls_;
+UINT ExitWindowsStandIn::flags_;
+DWORD ExitWindowsStandIn::reason_;
+int ExitWindowsStandIn::privilegeAtCall_;
 
 // Clicks a control of the in-process window as a user would; a click on
 // Start Cleanup returns when the run is over.
@@ -114,30 +118,41 @@ std::wstring RestartInWindow()
 }  // namespace
 
 // The request is a forced planned reboot, made with the privilege
-// enabled; its refusal is logged without a line end.
-TEST(SystemRestart, RefusedRequestIsLoggedWithoutLineEnd)
+// enabled; the answer is logged exactly as the program writes it: the
+// acceptance with a trailing blank and line feed, the refusal without.
+TEST(SystemRestart, AnswerIsLoggedExactly)
 {
+    const struct {
+        BOOL accept;
+        const wchar_t* log;
+    } rows[] = {
+        {TRUE, L" \r\nRestarting the system \n"},
+        {FALSE, L" \r\nFailed to Restart the System"},
+    };
     const int before = ShutdownPrivilegeEnabled();
     if (before < 0)
         GTEST_SKIP() << "this token does not hold the shutdown privilege";
-    ASSERT_TRUE(SetShutdownPrivilege(false));
-    ASSERT_EQ(0, ShutdownPrivilegeEnabled());
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.accept);
+        ASSERT_TRUE(SetShutdownPrivilege(false));
+        ASSERT_EQ(0, ShutdownPrivilegeEnabled());
 
-    ExitWindowsRefusal refusal;
-    std::wstring log = RestartInWindow();
+        ExitWindowsStandIn standIn(row.accept);
+        std::wstring log = RestartInWindow();
 
-    EXPECT_EQ(1, refusal.Calls());
-    EXPECT_EQ(6u, refusal.Flags());
-    EXPECT_EQ(0x80020003u, refusal.Reason());
-    EXPECT_EQ(1, refusal.PrivilegeAtCall());
-    EXPECT_EQ(1, ShutdownPrivilegeEnabled());
-    EXPECT_EQ(L" \r\nFailed to Restart the System", log);
+        EXPECT_EQ(1, standIn.Calls());
+        EXPECT_EQ(6u, standIn.Flags());
+        EXPECT_EQ(0x80020003u, standIn.Reason());
+        EXPECT_EQ(1, standIn.PrivilegeAtCall());
+        EXPECT_EQ(1, ShutdownPrivilegeEnabled());
+        EXPECT_EQ(row.log, log);
+    }
     SetShutdownPrivilege(before == 1);
 }
 
 TEST(SystemRestart, RunRequestsRestartLastOnlyWhenTicked)
 {
-    ExitWindowsRefusal refusal;
+    ExitWindowsStandIn refusal;
     TestWindow window;
 
     Click(window, IDC_START_CLEANUP);
