@@ -63,7 +63,7 @@ def parse_reg(path, hive):
 
 
 def attributes(path):
-    """A file's DOS attributes as Wine keeps them: read-only as the Unix
+    """A file's or folder's DOS attributes as Wine keeps them: read-only as the Unix
     write permission, hidden and system in the user.DOSATTRIB attribute."""
     text = "" if os.stat(path).st_mode & 0o200 else ":readonly"
     try:
@@ -90,7 +90,7 @@ def snapshot(prefix):
                 files[rel] = "link:" + os.readlink(full)
                 dirnames.remove(d)
             else:
-                files[rel] = "dir"
+                files[rel] = "dir" + attributes(full)
         for fn in filenames:
             full = os.path.join(dirpath, fn)
             rel = fn if rel_dir == "." else rel_dir + "/" + fn

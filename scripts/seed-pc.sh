@@ -221,14 +221,21 @@ put "$chrome/Local State" "must stay"
 # --- links a cleanup must not follow ------------------------------------------
 if [ "$hostile" = hostile ]; then
   scratch="$c/scratch"
-  for t in programdata-kestrix roaming-kestrix halcyra pyrewick roaming-halcyra chrome-cache ff-profile; do
+  for t in programdata-kestrix roaming-kestrix halcyra pyrewick roaming-halcyra chrome-cache ff-profile \
+           ff-cache2; do
     put "$scratch/$t/precious.txt" "must survive: reached only through a link"
     put "$scratch/$t/sub/precious.dat" "must survive: reached only through a link"
   done
   put "$scratch/ff-profile/cookies.sqlite" "must survive: reached only through a link"
   put "$scratch/chrome-cache/data_0" "must survive: reached only through a link"
+  put "$scratch/ff-cache2/entries/cache.bin" "must survive: reached only through a link"
   in_place() { rm -rf "$1"; ln -s "$2" "$1"; }
-  inside() { ln -s "$2" "$1/linked"; }
+  # The folder that holds the link stays, hidden as it was (Wine keeps a
+  # folder's hidden attribute in this extended attribute).
+  inside() {
+    ln -s "$2" "$1/linked"
+    python3 -c 'import os, sys; os.setxattr(sys.argv[1], "user.DOSATTRIB", b"0x2")' "$1"
+  }
   # Each vendor folder is a link on one kind and holds one on the other
   # (tests/pc/expectations.py knows which).
   if [ "$kind" = winxp ]; then first=inside; second=in_place; else first=in_place; second=inside; fi
@@ -241,6 +248,9 @@ if [ "$hostile" = hostile ]; then
   mkdir -p "$chrome/Profile 2"
   ln -s "$scratch/chrome-cache" "$chrome/Profile 2/Cache"
   ln -s "$scratch/ff-profile" "$ff/linked.default"
+  # A folder the cleanup holds by its name, not as the listing shows it.
+  mkdir -p "$local/Mozilla/Firefox/Profiles/k3x9.default"
+  ln -s "$scratch/ff-cache2" "$local/Mozilla/Firefox/Profiles/k3x9.default/cache2"
 fi
 
 # --- Internet Explorer cache -------------------------------------------------

@@ -54,7 +54,7 @@ public:
     {
         if (!running_)
             return;
-        DWORD now = GetTickCount();
+        DWORD now = gBusyWaitClock();
         gBusySpent += now - since_;
         since_ = now;
     }
@@ -76,10 +76,10 @@ public:
         DWORD wait = times.budgetMs - gBusySpent;
         if (wait > times.retryMs)
             wait = times.retryMs;
-        DWORD start = GetTickCount();
+        DWORD start = gBusyWaitClock();
         for (;;) {
             KeepResponsive();
-            DWORD elapsed = GetTickCount() - start;
+            DWORD elapsed = gBusyWaitClock() - start;
             if (elapsed >= wait)
                 break;
             Sleep(wait - elapsed < kTurnMs ? wait - elapsed : kTurnMs);
@@ -107,7 +107,7 @@ int UninstallBetweenTurns(const ProductQuery& query, int uiLevel)
     for (;;) {
         bool held = InstallerHeldElsewhere();
         while (held) {
-            stretch.Start(GetTickCount());
+            stretch.Start(gBusyWaitClock());
             if (!stretch.WaitOnce())
                 break;
             held = InstallerHeldElsewhere();
@@ -115,7 +115,7 @@ int UninstallBetweenTurns(const ProductQuery& query, int uiLevel)
         if (held)
             break;
         stretch.End();
-        const DWORD called = GetTickCount();
+        const DWORD called = gBusyWaitClock();
         result = UninstallProduct(query, uiLevel);
         if (result != ERROR_INSTALL_ALREADY_RUNNING)
             break;
@@ -129,6 +129,8 @@ int UninstallBetweenTurns(const ProductQuery& query, int uiLevel)
 }
 
 }  // namespace
+
+DWORD(WINAPI* gBusyWaitClock)() = GetTickCount;
 
 ProductQuery::ProductQuery(const wchar_t* code) : installed(false)
 {

@@ -44,6 +44,8 @@ struct InstallerBusyWait {
     DWORD budgetMs;
 };
 InstallerBusyWait& BusyWaitTimes();
+// The waits' clock, in ms; tests put in one they drive.
+extern DWORD(WINAPI* gBusyWaitClock)();
 // Gives a new run the whole waiting time again.
 void StartBusyWaitBudget();
 

@@ -23,13 +23,13 @@ inline DWORD EventWaitMs()
     return TestDeadlineMs() / 10;
 }
 
-// Asks done again, a short pause between, until it answers true or the
-// event bound has passed; its last answer. For an event no handle signals
-// (a window's end, what a Unix process did, as Wine shows it).
+// Asks done again, a short pause between, until it answers true or boundMs
+// (the event bound) has passed; its last answer. For an event no handle
+// signals (a window's end, what a Unix process did, as Wine shows it).
 template <typename Done>
-bool WaitUntil(Done done)
+bool WaitUntil(Done done, DWORD boundMs = EventWaitMs())
 {
-    for (DWORD waited = 0; waited < EventWaitMs(); waited += 25) {
+    for (DWORD waited = 0; waited < boundMs; waited += 25) {
         if (done())
             return true;
         Sleep(25);

@@ -271,13 +271,13 @@ bool ProgramUnderTest::PasteIntoLog(const std::wstring& text, DWORD timeoutMs) c
 
 bool ProgramUnderTest::WaitForControls(DWORD timeoutMs) const
 {
-    for (DWORD waited = 0; waited < timeoutMs && Answered(IsWindow(window_) != FALSE, "the controls");
-         waited += 50) {
-        if (IsEnabled(IDC_START_CLEANUP) && IsEnabled(IDC_EXIT))
+    bool ready = false;
+    WaitUntil([&] {
+        if (!Answered(IsWindow(window_) != FALSE, "the controls"))
             return true;
-        Sleep(50);
-    }
-    return false;
+        return ready = IsEnabled(IDC_START_CLEANUP) && IsEnabled(IDC_EXIT);
+    }, timeoutMs);
+    return ready;
 }
 
 bool ProgramUnderTest::WaitForPostedMessages(DWORD timeoutMs) const
@@ -286,22 +286,19 @@ bool ProgramUnderTest::WaitForPostedMessages(DWORD timeoutMs) const
     // shows, everything posted before it has been handled. The second round
     // covers what those posted in turn (a close request posts a command).
     HWND pane = Control(IDC_LOG_PANE);
-    DWORD started = GetTickCount();
     for (DWORD end = 1; end <= 2; ++end) {
         if (!PostMessageW(pane, EM_SETSEL, 0, end))
             return Answered(false, "a posted message");
-        for (;;) {
+        bool answered = true;
+        const bool shown = WaitUntil([&] {
             DWORD_PTR selection = 0;
-            if (!Answered(SendMessageTimeoutW(pane, EM_GETSEL, 0, 0, SMTO_NORMAL, EventWaitMs(),
-                                              &selection) != 0,
-                          "the log pane's selection"))
-                return false;
-            if (selection == static_cast<DWORD_PTR>(MAKELONG(0, end)))
-                break;
-            if (GetTickCount() - started > timeoutMs)
-                return false;
-            Sleep(20);
-        }
+            answered = Answered(SendMessageTimeoutW(pane, EM_GETSEL, 0, 0, SMTO_NORMAL, EventWaitMs(),
+                                                    &selection) != 0,
+                                "the log pane's selection");
+            return !answered || selection == static_cast<DWORD_PTR>(MAKELONG(0, end));
+        }, timeoutMs);
+        if (!shown || !answered)
+            return false;
     }
     return true;
 }
@@ -320,15 +317,12 @@ bool ProgramUnderTest::IsRunning() const
 
 HWND ProgramUnderTest::WaitForOwnWindow(const wchar_t* caption, DWORD timeoutMs) const
 {
-    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
-        HWND found = FindVisibleWindow(processId_, caption);
-        if (found != nullptr)
-            return found;
-        if (!IsRunning())
-            return nullptr;
-        Sleep(50);
-    }
-    return nullptr;
+    HWND found = nullptr;
+    WaitUntil([&] {
+        found = FindVisibleWindow(processId_, caption);
+        return found != nullptr || !IsRunning();
+    }, timeoutMs);
+    return found;
 }
 
 bool AcceptSaveDialog(HWND dialog, const std::wstring& fileName)

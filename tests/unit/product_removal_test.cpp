@@ -52,6 +52,25 @@ private:
     InstallerBusyWait saved_;
 };
 
+// A clock that moves on by a step each time the waits read it, whatever
+// the machine's load: the waits' lengths are counted in readings.
+class SteppingClock {
+public:
+    SteppingClock() : saved_(gBusyWaitClock)
+    {
+        now_ = 0;
+        gBusyWaitClock = Read;
+    }
+    ~SteppingClock() { gBusyWaitClock = saved_; }
+    static const DWORD kStepMs = 25;
+
+private:
+    static DWORD WINAPI Read() { return now_ += kStepMs; }
+    static DWORD now_;
+    DWORD(WINAPI* saved_)();
+};
+DWORD SteppingClock::now_;
+
 // When the window had its turns.
 // Each turn the window gets, as the number of removal attempts made by then.
 const InstallerRecorder* gTurnRecorder = nullptr;
@@ -312,6 +331,7 @@ TEST_F(ProductRemoval, InstallerBusyThroughoutEndsWithinTheRunsWait)
 {
     ASSERT_EQ(0u, Install(kSuiteAgent));
     ShortBusyWait wait(500, 1200);
+    SteppingClock clock;
     InstallerRecorder recorder;
     recorder.ForceResults(std::vector<UINT>(100, kBusy));
     gTurns.clear();
@@ -322,9 +342,9 @@ TEST_F(ProductRemoval, InstallerBusyThroughoutEndsWithinTheRunsWait)
 
     EXPECT_EQ(static_cast<int>(kBusy), result);
     // The silent attempt is tried again after each wait, as many times as
-    // the time allows (three waits of 500, 500 and the 200 left, unless a
-    // wait wakes late); the basic one has a single try.
-    ASSERT_GE(recorder.removals.size(), 3u);
+    // the time allows (three waits of 500, 500 and what is left); the basic
+    // one has a single try.
+    ASSERT_EQ(4u, recorder.removals.size());
     const size_t silent = recorder.removals.size() - 1;
     for (size_t i = 0; i < silent; ++i)
         EXPECT_EQ(INSTALLUILEVEL_NONE, recorder.removals[i].uiLevel) << i;
