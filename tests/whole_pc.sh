@@ -37,7 +37,12 @@ export HS_BUILD_DIR="$build"
 status=0
 wine "$build/tests/pc/hs_drive.exe" "Z:${work//\//\\}\\run.log" "${flags[@]}" \
   >"$work/drive.out" 2>"$work/drive.err" </dev/null || status=$?
-wineserver -w
+# The registry reaches the disk when the server ends: waited for as long as
+# any one event, a tenth of the test's deadline.
+if ! timeout $(( ${HS_TEST_SECONDS:-1500} / 10 )) wineserver -w; then
+  echo "the prefix's wineserver did not end within a tenth of the test's deadline"
+  exit 1
+fi
 if [ $status -ne 0 ]; then
   echo "driving the window failed ($status):"; cat "$work/drive.out"; grep -v fixme "$work/drive.err" || true
   exit 1
