@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/cleanup_dialog.h"
@@ -281,6 +282,41 @@ std::vector<std::wstring> ClearInWindow()
     return window.LogLines();
 }
 
+// A browser's files: those the clearing deletes and those it keeps, and
+// those of a scratch folder reached only through links (each a link and
+// its target), which stay untouched.
+struct BrowserFiles {
+    std::vector<std::wstring> going, staying, elsewhere;
+    std::vector<std::pair<std::wstring, std::wstring>> links;
+};
+
+void MakeBrowserFiles(const BrowserFiles& files)
+{
+    for (const auto* list : {&files.going, &files.staying, &files.elsewhere})
+        for (const std::wstring& path : *list)
+            ASSERT_TRUE(Make(path)) << Narrow(path);
+    for (const auto& link : files.links) {
+        ASSERT_TRUE(MakeFolders(link.first.substr(0, link.first.find_last_of(L'\\'))));
+        ASSERT_TRUE(MakeDirectoryLink(link.first, link.second)) << Narrow(link.first);
+    }
+}
+
+// Clears the caches and checks every file; then removes the links and the
+// scratch folder (the links first: Wine deletes through them).
+void ExpectClearedAsListed(const BrowserFiles& files, const std::wstring& scratch)
+{
+    EXPECT_EQ(std::vector<std::wstring>({L"", kOpeningLine, kClosingLine}), ClearInWindow());
+    for (const std::wstring& path : files.going)
+        EXPECT_FALSE(Exists(path)) << Narrow(path);
+    for (const std::wstring& path : files.staying)
+        EXPECT_TRUE(Exists(path)) << Narrow(path);
+    for (const std::wstring& path : files.elsewhere)
+        EXPECT_EQ("data", ReadWholeFile(path)) << Narrow(path);
+    for (const auto& link : files.links)
+        RemoveTestTree(link.first);
+    RemoveTestTree(scratch);
+}
+
 }  // namespace
 
 // Run only as the probe of FreshProcessSeesCookie, in a process of its own.
@@ -377,63 +413,38 @@ TEST(BrowserProfiles, FirefoxCookieAndCacheFilesGo)
     const std::wstring second = profiles + L"\\a7b1c0.work";
     // The disk cache lives in the local profile of the same name.
     const std::wstring local = firefoxLocal.Path() + L"\\k3x9q2.default-release";
-    const std::vector<std::wstring> going = {
-        main + L"\\cookies.sqlite", main + L"\\cookies.sqlite-journal", main + L"\\x.cache",
-        main + L"\\startupCache.cache", second + L"\\cookies.sqlite", main + L"\\Cookies",
-        main + L"\\a.b.CACHE", local + L"\\cache2\\index", local + L"\\cache2\\ce_bG9naW5z",
-        local + L"\\cache2\\entries\\0A1B2C3D4E5F", local + L"\\cache2\\entries\\1B2C3D4E5F60",
-        local + L"\\cache2\\entries\\F0E1D2C3B4A5", local + L"\\cache2\\doomed\\1234"};
-    const std::vector<std::wstring> staying = {
-        main + L"\\places.sqlite", main + L"\\prefs.js", main + L"\\cache2\\old.cache",
-        main + L"\\cache2\\entries\\cookies.bin", main + L"\\cookiejar.sqlite",
-        second + L"\\key4.db", profiles + L"\\notes.cache", profiles + L"\\cookies.txt",
-        main + L"\\x.cache.bak", main + L"\\x.cachex", main + L"\\cookies.d\\a.cache",
-        local + L"\\cookies.sqlite", local + L"\\startupCache\\startupCache.8.little",
-        local + L"\\cache2\\trash\\1", local + L"\\cache2\\entries\\sub\\1",
-        local + L"\\thumbnails\\a.png", firefoxLocal.Path() + L"\\index"};
-    for (const std::wstring& path : going)
-        ASSERT_TRUE(Make(path)) << Narrow(path);
-    for (const std::wstring& path : staying)
-        ASSERT_TRUE(Make(path)) << Narrow(path);
+    // A profile, or a cache folder, reached through a link is somebody
+    // else's; its files stay.
+    const std::wstring elsewhere = MakeScratchFolder(L"firefox-elsewhere");
+    const std::wstring linkedCache = firefoxLocal.Path() + L"\\b2c3d4.linked-cache";
+    const std::wstring linkedEntries = firefoxLocal.Path() + L"\\a7b1c0.work";
     // A running browser keeps its open files, sharing no deletion.
     const std::wstring inUse = local + L"\\cache2\\entries\\5F4E3D2C1B0A";
-    ASSERT_TRUE(Make(inUse));
+    const BrowserFiles files = {
+        {main + L"\\cookies.sqlite", main + L"\\cookies.sqlite-journal", main + L"\\x.cache",
+         main + L"\\startupCache.cache", second + L"\\cookies.sqlite", main + L"\\Cookies",
+         main + L"\\a.b.CACHE", local + L"\\cache2\\index", local + L"\\cache2\\ce_bG9naW5z",
+         local + L"\\cache2\\entries\\0A1B2C3D4E5F", local + L"\\cache2\\entries\\1B2C3D4E5F60",
+         local + L"\\cache2\\entries\\F0E1D2C3B4A5", local + L"\\cache2\\doomed\\1234"},
+        {main + L"\\places.sqlite", main + L"\\prefs.js", main + L"\\cache2\\old.cache",
+         main + L"\\cache2\\entries\\cookies.bin", main + L"\\cookiejar.sqlite",
+         second + L"\\key4.db", profiles + L"\\notes.cache", profiles + L"\\cookies.txt",
+         main + L"\\x.cache.bak", main + L"\\x.cachex", main + L"\\cookies.d\\a.cache",
+         local + L"\\cookies.sqlite", local + L"\\startupCache\\startupCache.8.little",
+         local + L"\\cache2\\trash\\1", local + L"\\cache2\\entries\\sub\\1",
+         local + L"\\thumbnails\\a.png", firefoxLocal.Path() + L"\\index", inUse},
+        {elsewhere + L"\\cookies.sqlite", elsewhere + L"\\y.cache", elsewhere + L"\\cache2\\index",
+         elsewhere + L"\\entries\\0A1B"},
+        {{profiles + L"\\linked.default", elsewhere},
+         {firefoxLocal.Path() + L"\\linked.default", elsewhere},
+         {linkedCache + L"\\cache2", elsewhere + L"\\cache2"},
+         {linkedEntries + L"\\cache2\\entries", elsewhere + L"\\entries"}}};
+    ASSERT_NO_FATAL_FAILURE(MakeBrowserFiles(files));
     UniqueHandle open(CreateFileW(inUse.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(open.IsValid());
 
-    // A profile, or a cache folder, reached through a link is somebody
-    // else's; its files stay.
-    const std::wstring elsewhere = MakeScratchFolder(L"firefox-elsewhere");
-    const std::vector<std::wstring> elsewhereFiles = {
-        elsewhere + L"\\cookies.sqlite", elsewhere + L"\\y.cache", elsewhere + L"\\cache2\\index",
-        elsewhere + L"\\entries\\0A1B"};
-    for (const std::wstring& path : elsewhereFiles)
-        ASSERT_TRUE(Make(path)) << Narrow(path);
-    ASSERT_TRUE(MakeDirectoryLink(profiles + L"\\linked.default", elsewhere));
-    ASSERT_TRUE(MakeDirectoryLink(firefoxLocal.Path() + L"\\linked.default", elsewhere));
-    const std::wstring linkedCache = firefoxLocal.Path() + L"\\b2c3d4.linked-cache";
-    const std::wstring linkedEntries = firefoxLocal.Path() + L"\\a7b1c0.work";
-    ASSERT_TRUE(MakeFolders(linkedCache));
-    ASSERT_TRUE(MakeFolders(linkedEntries + L"\\cache2"));
-    ASSERT_TRUE(MakeDirectoryLink(linkedCache + L"\\cache2", elsewhere + L"\\cache2"));
-    ASSERT_TRUE(MakeDirectoryLink(linkedEntries + L"\\cache2\\entries", elsewhere + L"\\entries"));
-
-    EXPECT_EQ(std::vector<std::wstring>({L"", kOpeningLine, kClosingLine}), ClearInWindow());
-
-    for (const std::wstring& path : going)
-        EXPECT_FALSE(Exists(path)) << Narrow(path);
-    for (const std::wstring& path : staying)
-        EXPECT_TRUE(Exists(path)) << Narrow(path);
-    for (const std::wstring& path : elsewhereFiles)
-        EXPECT_EQ("data", ReadWholeFile(path)) << Narrow(path);
-    EXPECT_TRUE(Exists(inUse));
-    open.Reset();
-    RemoveTestTree(profiles + L"\\linked.default");
-    RemoveTestTree(firefoxLocal.Path() + L"\\linked.default");
-    RemoveTestTree(linkedCache + L"\\cache2");
-    RemoveTestTree(linkedEntries + L"\\cache2\\entries");
-    RemoveTestTree(elsewhere);
+    ExpectClearedAsListed(files, elsewhere);
 }
 
 namespace {
@@ -450,52 +461,31 @@ void ExpectChromeCleared(const std::wstring& localAppData, const wchar_t* userDa
     const std::wstring second = userData + L"\\Profile 1";
     const std::wstring linkedCache = userData + L"\\Profile 2";
     const std::wstring linkedData = userData + L"\\Profile 4";
-    const std::vector<std::wstring> going = {
-        main + L"\\Cache\\data_0", main + L"\\Cache\\index", main + L"\\Cache\\f_00001a",
-        main + L"\\Cookies", second + L"\\Cache\\data_1", second + L"\\Cookies",
-        userData + L"\\Crashpad\\Cookies", linkedCache + L"\\Cookies",
-        main + L"\\Cache\\Cache_Data\\f_000002", main + L"\\Cache\\Cache_Data\\index",
-        main + L"\\Network\\Cookies", second + L"\\Cache\\Cache_Data\\data_3",
-        linkedData + L"\\Cache\\f_000004"};
-    const std::vector<std::wstring> staying = {
-        main + L"\\Cookies-journal", main + L"\\Preferences", main + L"\\Code Cache\\js\\index",
-        second + L"\\History", userData + L"\\Local State", userData + L"\\Cookies",
-        userData + L"\\Crashpad\\settings.dat", main + L"\\Network\\Cookies-journal",
-        main + L"\\Network\\TransportSecurity", main + L"\\Cache\\Cache_Data\\sub\\f_000003",
-        main + L"\\Cache\\index-dir\\the-real-index", main + L"\\Bookmarks",
-        main + L"\\Login Data", second + L"\\Network\\Cookies\\inner"};
-    for (const std::wstring& path : going)
-        ASSERT_TRUE(Make(path)) << Narrow(path);
-    for (const std::wstring& path : staying)
-        ASSERT_TRUE(Make(path)) << Narrow(path);
-
     // Neither a linked profile nor a linked Cache, Cache_Data or Network
     // folder is followed.
     const std::wstring elsewhere = MakeScratchFolder(L"chrome-elsewhere");
-    const std::vector<std::wstring> elsewhereFiles = {
-        elsewhere + L"\\profile\\Cookies", elsewhere + L"\\profile\\Cache\\data_0",
-        elsewhere + L"\\cache\\data_0", elsewhere + L"\\data\\f_000001",
-        elsewhere + L"\\network\\Cookies"};
-    for (const std::wstring& path : elsewhereFiles)
-        ASSERT_TRUE(Make(path)) << Narrow(path);
-    ASSERT_TRUE(MakeDirectoryLink(userData + L"\\Profile 3", elsewhere + L"\\profile"));
-    ASSERT_TRUE(MakeDirectoryLink(linkedCache + L"\\Cache", elsewhere + L"\\cache"));
-    ASSERT_TRUE(MakeDirectoryLink(linkedData + L"\\Cache\\Cache_Data", elsewhere + L"\\data"));
-    ASSERT_TRUE(MakeDirectoryLink(linkedCache + L"\\Network", elsewhere + L"\\network"));
-
-    EXPECT_EQ(std::vector<std::wstring>({L"", kOpeningLine, kClosingLine}), ClearInWindow());
-
-    for (const std::wstring& path : going)
-        EXPECT_FALSE(Exists(path)) << Narrow(path);
-    for (const std::wstring& path : staying)
-        EXPECT_TRUE(Exists(path)) << Narrow(path);
-    for (const std::wstring& path : elsewhereFiles)
-        EXPECT_EQ("data", ReadWholeFile(path)) << Narrow(path);
-    RemoveTestTree(userData + L"\\Profile 3");
-    RemoveTestTree(linkedCache + L"\\Cache");
-    RemoveTestTree(linkedData + L"\\Cache\\Cache_Data");
-    RemoveTestTree(linkedCache + L"\\Network");
-    RemoveTestTree(elsewhere);
+    const BrowserFiles files = {
+        {main + L"\\Cache\\data_0", main + L"\\Cache\\index", main + L"\\Cache\\f_00001a",
+         main + L"\\Cookies", second + L"\\Cache\\data_1", second + L"\\Cookies",
+         userData + L"\\Crashpad\\Cookies", linkedCache + L"\\Cookies",
+         main + L"\\Cache\\Cache_Data\\f_000002", main + L"\\Cache\\Cache_Data\\index",
+         main + L"\\Network\\Cookies", second + L"\\Cache\\Cache_Data\\data_3",
+         linkedData + L"\\Cache\\f_000004"},
+        {main + L"\\Cookies-journal", main + L"\\Preferences", main + L"\\Code Cache\\js\\index",
+         second + L"\\History", userData + L"\\Local State", userData + L"\\Cookies",
+         userData + L"\\Crashpad\\settings.dat", main + L"\\Network\\Cookies-journal",
+         main + L"\\Network\\TransportSecurity", main + L"\\Cache\\Cache_Data\\sub\\f_000003",
+         main + L"\\Cache\\index-dir\\the-real-index", main + L"\\Bookmarks",
+         main + L"\\Login Data", second + L"\\Network\\Cookies\\inner"},
+        {elsewhere + L"\\profile\\Cookies", elsewhere + L"\\profile\\Cache\\data_0",
+         elsewhere + L"\\cache\\data_0", elsewhere + L"\\data\\f_000001",
+         elsewhere + L"\\network\\Cookies"},
+        {{userData + L"\\Profile 3", elsewhere + L"\\profile"},
+         {linkedCache + L"\\Cache", elsewhere + L"\\cache"},
+         {linkedData + L"\\Cache\\Cache_Data", elsewhere + L"\\data"},
+         {linkedCache + L"\\Network", elsewhere + L"\\network"}}};
+    ASSERT_NO_FATAL_FAILURE(MakeBrowserFiles(files));
+    ExpectClearedAsListed(files, elsewhere);
 }
 
 }  // namespace

@@ -528,83 +528,83 @@ TEST_F(FileRemoval, RefusedPathsDeleteNothing)
     RemoveTestTree(server);
 }
 
-TEST_F(FileRemoval, EmptyAndRemoveDeletesFilesThenTheFolder)
+// Emptying deletes the files directly in a folder, then the folder. It
+// deletes as DeleteFileW does: a read-only file stays and is reported
+// (only the tree deletion clears the attribute first). A subfolder, a link
+// inside or the folder itself as a link, and a file whose path cannot be
+// named stay; a missing folder is no fault.
+TEST_F(FileRemoval, EmptyAndRemoveFolder)
 {
-    std::wstring folder = Path(L"vendor");
-    ASSERT_TRUE(MakeFolders(folder));
-    MakeFile(folder + L"\\a.txt");
-    MakeFile(folder + L"\\b.log", FILE_ATTRIBUTE_HIDDEN);
-    MakeFile(folder + L"\\noextension");
-    EmptyAndRemoveFolder(folder.c_str());
-    EXPECT_FALSE(Exists(folder));
+    enum Made { kFile, kHidden, kReadOnly, kFolder, kLink };
+    struct Entry {
+        std::wstring name;
+        Made made;
+        bool stays;
+    };
+    const struct {
+        const char* what;
+        const wchar_t* folder;  // below the scratch folder; null: one of nearly the longest path
+        bool made, asLink;
+        std::vector<Entry> entries;
+        bool folderStays;
+        const char* printed;  // after the folder's path
+    } rows[] = {
+        {"files of any kind", L"files", true, false,
+         {{L"a.txt", kFile, false}, {L"b.log", kHidden, false}, {L"noextension", kFile, false}}, false, ""},
+        {"empty", L"empty", true, false, {}, false, ""},
+        {"missing", L"missing", false, false, {}, false, ""},
+        {"a read-only file", L"readonly", true, false,
+         {{L"a.txt", kFile, false}, {L"readonly.txt", kReadOnly, true}}, true,
+         "\\readonly.txt \nError 5 \n"},
+        {"a path too long to name", nullptr, true, false, {{std::wstring(40, L'n') + L".txt", kFile, true}},
+         true, nullptr},
+        {"a subfolder", L"sub", true, false,
+         {{L"a.txt", kFile, false}, {L"b.txt", kFile, false}, {L"sub", kFolder, true},
+          {L"sub\\inner.txt", kFile, true}},
+         true, "\\sub \nError 5 \n"},
+        {"a link inside", L"holds-link", true, false, {{L"a.txt", kFile, false}, {L"link", kLink, true}},
+         true, ""},
+        {"the folder a link", L"linked", true, true, {}, true, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::wstring folder = row.folder != nullptr ? Path(row.folder) : FolderOfLength(kPathUnits - 20);
+        if (row.asLink) {
+            ASSERT_TRUE(LinkToTarget(folder));
+        } else if (row.made) {
+            ASSERT_TRUE(MakeFolders(folder));
+        }
+        for (const Entry& entry : row.entries) {
+            const std::wstring path = folder + L"\\" + entry.name;
+            if (entry.made == kFolder) {
+                ASSERT_TRUE(MakeFolders(path));
+            } else if (entry.made == kLink) {
+                ASSERT_TRUE(LinkToTarget(path));
+            } else {
+                MakeFile(path, entry.made == kHidden     ? FILE_ATTRIBUTE_HIDDEN
+                               : entry.made == kReadOnly ? FILE_ATTRIBUTE_READONLY
+                                                         : 0);
+            }
+        }
 
-    ASSERT_TRUE(MakeFolders(folder));
-    EmptyAndRemoveFolder(folder.c_str());
-    EXPECT_FALSE(Exists(folder));
+        testing::internal::CaptureStdout();
+        EmptyAndRemoveFolder(folder.c_str());
+        const std::string printed = testing::internal::GetCapturedStdout();
 
-    EmptyAndRemoveFolder(folder.c_str());  // missing: nothing happens
-    EXPECT_TRUE(IsFolder(scratch_));
-    ExpectTargetIntact();
-}
-
-// Emptying deletes as DeleteFileW does: a read-only file stays and is
-// reported; only the tree deletion clears the attribute first.
-TEST_F(FileRemoval, EmptyAndRemoveKeepsReadOnlyFiles)
-{
-    std::wstring folder = Path(L"vendor");
-    ASSERT_TRUE(MakeFolders(folder));
-    MakeFile(folder + L"\\a.txt");
-    MakeFile(folder + L"\\readonly.txt", FILE_ATTRIBUTE_READONLY);
-    testing::internal::CaptureStdout();
-    EmptyAndRemoveFolder(folder.c_str());
-    std::string printed = testing::internal::GetCapturedStdout();
-    EXPECT_EQ("Failed to delete " + Narrow(folder) + "\\readonly.txt \nError 5 \n", printed);
-    EXPECT_FALSE(Exists(folder + L"\\a.txt"));
-    EXPECT_TRUE(Exists(folder + L"\\readonly.txt"));
-    SetFileAttributesW((folder + L"\\readonly.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
-}
-
-TEST_F(FileRemoval, EmptyAndRemoveStopsWhenJoinedPathIsTooLong)
-{
-    // Its path cannot be named, so the file is not deleted, not even by the
-    // wait for names held open elsewhere.
-    std::wstring folder = FolderOfLength(kPathUnits - 20);
-    std::wstring longName = folder + L"\\" + std::wstring(40, L'n') + L".txt";
-    MakeFile(longName);
-    EmptyAndRemoveFolder(folder.c_str());
-    EXPECT_TRUE(Exists(longName));
-}
-
-TEST_F(FileRemoval, EmptyAndRemoveKeepsFolderWithSubfolder)
-{
-    std::wstring folder = Path(L"vendor");
-    ASSERT_TRUE(MakeFolders(folder + L"\\sub"));
-    MakeFile(folder + L"\\a.txt");
-    MakeFile(folder + L"\\b.txt");
-    MakeFile(folder + L"\\sub\\inner.txt");
-
-    EmptyAndRemoveFolder(folder.c_str());
-    EXPECT_FALSE(Exists(folder + L"\\a.txt"));
-    EXPECT_FALSE(Exists(folder + L"\\b.txt"));
-    EXPECT_TRUE(Exists(folder + L"\\sub\\inner.txt"));
-}
-
-TEST_F(FileRemoval, EmptyAndRemovePassesOverLinks)
-{
-    std::wstring folder = Path(L"vendor");
-    ASSERT_TRUE(MakeFolders(folder));
-    MakeFile(folder + L"\\a.txt");
-    ASSERT_TRUE(LinkToTarget(folder + L"\\link"));
-    EmptyAndRemoveFolder(folder.c_str());
-    EXPECT_FALSE(Exists(folder + L"\\a.txt"));
-    EXPECT_TRUE(IsLinkEntry(folder + L"\\link"));
-    ExpectTargetIntact();
-
-    std::wstring linked = Path(L"linked");
-    ASSERT_TRUE(LinkToTarget(linked));
-    EmptyAndRemoveFolder(linked.c_str());
-    EXPECT_TRUE(IsLinkEntry(linked));
-    ExpectTargetIntact();
+        if (row.printed != nullptr) {
+            EXPECT_EQ(row.printed[0] == '\0' ? "" : "Failed to delete " + Narrow(folder) + row.printed,
+                      printed);
+        }
+        for (const Entry& entry : row.entries) {
+            const std::wstring path = folder + L"\\" + entry.name;
+            EXPECT_EQ(entry.stays, entry.made == kLink ? IsLinkEntry(path) : Exists(path)) << Narrow(path);
+            if (entry.made == kReadOnly)
+                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        }
+        EXPECT_EQ(row.folderStays, row.asLink ? IsLinkEntry(folder) : Exists(folder));
+        EXPECT_TRUE(IsFolder(scratch_));
+        ExpectTargetIntact();
+    }
 }
 
 }  // namespace
