@@ -2,6 +2,8 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
+
 #include "app/resource_ids.h"
 #include "removal/tunnel_client.h"
 #include "support/packages.h"
@@ -25,7 +27,7 @@ const wchar_t kClientKey[] = L"Software\\Kestrix VPN Client";
 
 // The lines of one run of an administrator with the browser cache option
 // on, around the product phases' own lines.
-std::vector<std::wstring> RunLog(std::initializer_list<const wchar_t*> productLines)
+std::vector<std::wstring> RunLog(const std::vector<const wchar_t*>& productLines)
 {
     std::vector<std::wstring> log = {L"", kManagerStarting};
     log.insert(log.end(), productLines.begin(), productLines.end());
@@ -123,50 +125,49 @@ protected:
                            &kTunnelClient64,  &kTunnelService32, &kTunnelClient32};
 };
 
-TEST_F(CleanupRun, FailingSuiteProductKeepsTheUserFolder)
+// A product phase that fails keeps the user's vendor folder; skipped, yet
+// with no tunnel product to keep it, the folder goes.
+TEST_F(CleanupRun, UserFolderGoesOnlyWhenEveryProductDid)
 {
-    SeedSuite(&kSuiteAgent);
-    SeedUserFolder(true);
+    const struct {
+        const char* what;
+        bool suite;
+        const TestPackage* broken;  // of the suite
+        bool skipTunnel;
+        std::vector<const wchar_t*> productLines;
+        std::vector<const TestPackage*> kept;
+    } rows[] = {
+        {"a suite product fails", true, &kSuiteAgent, false,
+         {kManagerFailed, kTunnelStarting, kTunnelCleaning, kTunnelAbsent},
+         {&kSuiteAgent, &kSuiteMonitor, &kSuitePrimary}},
+        {"the endpoint-control product fails", true, &kEndpointControlPackage, false,
+         {kManagerRemoved, kTunnelStarting, kTunnelCleaning, kTunnelAbsent}, {&kEndpointControlPackage}},
+        {"the tunnel skipped, with no tunnel product", false, nullptr, true, {kManagerAbsent}, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        ProductCleanup rowCleanup{&kSuiteAgent, &kSuiteMonitor, &kSuitePrimary, &kEndpointControlPackage};
+        if (row.suite) {
+            ASSERT_NO_FATAL_FAILURE(SeedSuite(row.broken));
+        }
+        ASSERT_NO_FATAL_FAILURE(SeedUserFolder(true));
 
-    ProgramUnderTest program;
-    ASSERT_TRUE(program.Start());
-    RunCleanup(program);
-    EXPECT_EQ(RunLog({kManagerFailed, kTunnelStarting, kTunnelCleaning, kTunnelAbsent}),
-              program.LogLines());
-    EXPECT_TRUE(IsInstalled(kSuiteAgent));
-    EXPECT_TRUE(IsInstalled(kSuiteMonitor));
-    EXPECT_TRUE(IsInstalled(kSuitePrimary));
-    EXPECT_FALSE(IsInstalled(kEndpointControlPackage));
-    EXPECT_FALSE(Exists(msiLeftover));
-    EXPECT_TRUE(Exists(userFolder + L"\\Profiles\\default.ini"));
-}
-
-TEST_F(CleanupRun, FailingEndpointControlKeepsTheUserFolder)
-{
-    SeedSuite(&kEndpointControlPackage);
-    SeedUserFolder(true);
-
-    ProgramUnderTest program;
-    ASSERT_TRUE(program.Start());
-    RunCleanup(program);
-    EXPECT_EQ(RunLog({kManagerRemoved, kTunnelStarting, kTunnelCleaning, kTunnelAbsent}),
-              program.LogLines());
-    EXPECT_TRUE(IsInstalled(kEndpointControlPackage));
-    EXPECT_FALSE(IsInstalled(kSuiteAgent));
-    EXPECT_TRUE(Exists(userFolder + L"\\Profiles\\default.ini"));
-}
-
-// Skipped, yet with no tunnel product to keep it, the user's vendor folder
-// goes.
-TEST_F(CleanupRun, SkipWithNoTunnelProductRemovesTheUserFolder)
-{
-    SeedUserFolder(true);
-    ProgramUnderTest program;
-    ASSERT_TRUE(program.Start());
-    program.Click(IDC_SKIP_TUNNEL);
-    RunCleanup(program);
-    EXPECT_EQ(RunLog({kManagerAbsent}), program.LogLines());
-    EXPECT_FALSE(Exists(userFolder));
+        ProgramUnderTest program;
+        ASSERT_TRUE(program.Start());
+        if (row.skipTunnel)
+            program.Click(IDC_SKIP_TUNNEL);
+        RunCleanup(program);
+        EXPECT_EQ(RunLog(row.productLines), program.LogLines());
+        for (const TestPackage* package :
+             {&kSuiteAgent, &kSuiteMonitor, &kSuitePrimary, &kEndpointControlPackage}) {
+            const bool kept = std::find(row.kept.begin(), row.kept.end(), package) != row.kept.end();
+            EXPECT_EQ(kept, IsInstalled(*package)) << Narrow(package->productCode);
+        }
+        EXPECT_FALSE(Exists(msiLeftover));
+        EXPECT_EQ(row.suite, Exists(userFolder + L"\\Profiles\\default.ini"));
+        EXPECT_EQ(row.suite, Exists(userFolder));
+        TearDown();
+    }
 }
 
 TEST_F(CleanupRun, ClientFailingInASecondRunKeepsTheUserFolderTree)

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "removal/endpoint_agent.h"
@@ -249,47 +250,97 @@ TEST_F(EndpointAgent, KeyBeyondTheLimitsRemovesNothing)
     }
 }
 
-TEST_F(EndpointAgent, LowerCaseXpvIsThePrimaryProduct)
+// The listed products go in the order listed, silently, the primary one
+// ("XPV" in any case) last with the basic interface wherever it is
+// listed; a product that fails, or asks for a restart, stops the list and
+// keeps the primary one.
+TEST_F(EndpointAgent, ListedProductsGoPrimaryLast)
 {
-    ASSERT_EQ(0u, Install(kSuiteAgent));
-    ASSERT_EQ(0u, Install(kSuitePrimary));
-    ASSERT_TRUE(WriteMachineList({{L"xpv", kSuitePrimary.productCode},
-                                  {L"Zeta Agent", kSuiteAgent.productCode}}));
+    const TestPackage* const kNone = nullptr;
+    const struct {
+        const char* what;
+        std::vector<const TestPackage*> installed;
+        const TestPackage* broken;  // installed without what its removal needs
+        ListValues list;            // in the order the registry enumerates it
+        int result;
+        bool recorded;  // the removals are checked, in order, at these levels
+        std::vector<std::pair<const TestPackage*, int>> removals;
+        std::vector<const TestPackage*> kept;
+    } rows[] = {
+        {"lower-case xpv",
+         {&kSuiteAgent, &kSuitePrimary},
+         kNone,
+         {{L"xpv", kSuitePrimary.productCode}, {L"Zeta Agent", kSuiteAgent.productCode}},
+         0,
+         true,
+         {{&kSuiteAgent, INSTALLUILEVEL_NONE}, {&kSuitePrimary, INSTALLUILEVEL_BASIC}},
+         {}},
+        {"the primary listed first",
+         {&kSuitePrimary, &kSuiteAgent, &kSuiteMonitor},
+         kNone,
+         {{L"XPV", kSuitePrimary.productCode},
+          {L"Zeta Agent", kSuiteAgent.productCode},
+          {L"Zeta Monitor", kSuiteMonitor.productCode}},
+         0,
+         true,
+         {{&kSuiteAgent, INSTALLUILEVEL_NONE},
+          {&kSuiteMonitor, INSTALLUILEVEL_NONE},
+          {&kSuitePrimary, INSTALLUILEVEL_BASIC}},
+         {}},
+        {"a failing product",
+         {&kSuitePrimary, &kSuiteMonitor},
+         &kSuiteAgent,
+         {{L"XPV", kSuitePrimary.productCode},
+          {L"Zeta Agent", kSuiteAgent.productCode},
+          {L"Zeta Monitor", kSuiteMonitor.productCode}},
+         ERROR_INSTALL_SOURCE_ABSENT,
+         false,
+         {},
+         {&kSuitePrimary, &kSuiteAgent, &kSuiteMonitor}},
+        {"a restart request",
+         {&kSuitePrimary, &kRestartingTool},
+         kNone,
+         {{L"XPV", kSuitePrimary.productCode}, {L"Zeta Agent", kRestartingTool.productCode}},
+         kRebootRequired,
+         true,
+         {{&kRestartingTool, INSTALLUILEVEL_NONE}},
+         {&kSuitePrimary}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        ProductCleanup rowCleanup{&kSuiteAgent, &kSuiteMonitor, &kSuitePrimary, &kRestartingTool};
+        for (const TestPackage* package : row.installed)
+            ASSERT_EQ(0u, Install(*package)) << Narrow(package->productCode);
+        if (row.broken != nullptr) {
+            ASSERT_EQ(0u, InstallDamaged(*row.broken, Damage::kPackageLost));
+        }
+        ASSERT_TRUE(WriteTextFile(msiLeftover, "leftover"));
+        ASSERT_TRUE(WriteTextFile(bootstrapLeftover, "leftover"));
+        ASSERT_TRUE(WriteMachineList(row.list));
+        std::vector<std::wstring> names;
+        for (const auto& value : row.list)
+            names.push_back(value.first);
+        ASSERT_EQ(names, EnumeratedValueNames(HKEY_LOCAL_MACHINE, kListKey, NativeView()));
 
-    InstallerRecorder recorder;
-    EXPECT_EQ(0, RemoveEndpointManager(state));
-    ASSERT_EQ(2u, recorder.removals.size());
-    EXPECT_EQ(kSuiteAgent.productCode, recorder.removals[0].productCode);
-    EXPECT_EQ(INSTALLUILEVEL_NONE, recorder.removals[0].uiLevel);
-    EXPECT_EQ(kSuitePrimary.productCode, recorder.removals[1].productCode);
-    EXPECT_EQ(INSTALLUILEVEL_BASIC, recorder.removals[1].uiLevel);
-    EXPECT_FALSE(IsInstalled(kSuitePrimary));
-}
-
-TEST_F(EndpointAgent, PrimaryGoesLastEvenWhenListedFirst)
-{
-    ASSERT_EQ(0u, Install(kSuitePrimary));
-    ASSERT_EQ(0u, Install(kSuiteAgent));
-    ASSERT_EQ(0u, Install(kSuiteMonitor));
-    ASSERT_TRUE(WriteMachineList({{L"XPV", kSuitePrimary.productCode},
-                                  {L"Zeta Agent", kSuiteAgent.productCode},
-                                  {L"Zeta Monitor", kSuiteMonitor.productCode}}));
-    std::vector<std::wstring> order = EnumeratedValueNames(HKEY_LOCAL_MACHINE, kListKey, NativeView());
-    ASSERT_EQ(3u, order.size());
-    ASSERT_EQ(L"XPV", order[0]);
-
-    InstallerRecorder recorder;
-    EXPECT_EQ(0, RemoveEndpointManager(state));
-    ASSERT_EQ(3u, recorder.removals.size());
-    EXPECT_EQ(kSuiteAgent.productCode, recorder.removals[0].productCode);
-    EXPECT_EQ(kSuiteMonitor.productCode, recorder.removals[1].productCode);
-    EXPECT_EQ(kSuitePrimary.productCode, recorder.removals[2].productCode);
-    EXPECT_EQ(INSTALLUILEVEL_NONE, recorder.removals[0].uiLevel);
-    EXPECT_EQ(INSTALLUILEVEL_NONE, recorder.removals[1].uiLevel);
-    EXPECT_EQ(INSTALLUILEVEL_BASIC, recorder.removals[2].uiLevel);
-    for (const TestPackage* package : {&kSuiteAgent, &kSuiteMonitor, &kSuitePrimary}) {
-        EXPECT_FALSE(IsInstalled(*package));
-        EXPECT_FALSE(Exists(PayloadPath(*package)));
+        InstallerRecorder recorder;
+        EXPECT_EQ(row.result, RemoveEndpointManager(state));
+        if (row.recorded) {
+            ASSERT_EQ(row.removals.size(), recorder.removals.size());
+            for (size_t i = 0; i < row.removals.size(); ++i) {
+                EXPECT_EQ(row.removals[i].first->productCode, recorder.removals[i].productCode) << i;
+                EXPECT_EQ(row.removals[i].second, recorder.removals[i].uiLevel) << i;
+            }
+        }
+        std::vector<const TestPackage*> all = row.installed;
+        if (row.broken != nullptr)
+            all.push_back(row.broken);
+        for (const TestPackage* package : all) {
+            const bool kept = std::find(row.kept.begin(), row.kept.end(), package) != row.kept.end();
+            EXPECT_EQ(kept, IsInstalled(*package)) << Narrow(package->productCode);
+            EXPECT_EQ(kept, Exists(PayloadPath(*package))) << Narrow(package->productCode);
+        }
+        ExpectLeftoversDeleted();
+        DeleteUninstallLists();
     }
 }
 
@@ -394,42 +445,6 @@ TEST_F(EndpointAgent, UnreadableValueKeepsThePrimaryWhereverItStands)
         Uninstall(kSuiteAgent);
         DeleteUninstallLists();
     }
-}
-
-TEST_F(EndpointAgent, FailingProductStopsTheListAndKeepsThePrimary)
-{
-    ASSERT_EQ(0u, Install(kSuitePrimary));
-    ASSERT_EQ(0u, InstallDamaged(kSuiteAgent, Damage::kPackageLost));
-    ASSERT_EQ(0u, Install(kSuiteMonitor));
-    ASSERT_TRUE(WriteMachineList({{L"XPV", kSuitePrimary.productCode},
-                                  {L"Zeta Agent", kSuiteAgent.productCode},
-                                  {L"Zeta Monitor", kSuiteMonitor.productCode}}));
-    std::vector<std::wstring> order = EnumeratedValueNames(HKEY_LOCAL_MACHINE, kListKey, NativeView());
-    ASSERT_EQ(3u, order.size());
-    ASSERT_EQ(L"Zeta Agent", order[1]);
-
-    EXPECT_EQ(ERROR_INSTALL_SOURCE_ABSENT, RemoveEndpointManager(state));
-    EXPECT_TRUE(IsInstalled(kSuiteAgent));
-    EXPECT_TRUE(IsInstalled(kSuiteMonitor));
-    EXPECT_TRUE(IsInstalled(kSuitePrimary));
-    EXPECT_TRUE(Exists(PayloadPath(kSuitePrimary)));
-    ExpectLeftoversDeleted();
-}
-
-TEST_F(EndpointAgent, RestartRequestStopsTheList)
-{
-    ASSERT_EQ(0u, Install(kSuitePrimary));
-    ProductCleanup restarting{&kRestartingTool};
-    ASSERT_EQ(0u, Install(kRestartingTool));
-    ASSERT_TRUE(WriteMachineList({{L"XPV", kSuitePrimary.productCode},
-                                  {L"Zeta Agent", kRestartingTool.productCode}}));
-
-    InstallerRecorder recorder;
-    EXPECT_EQ(kRebootRequired, RemoveEndpointManager(state));
-    ASSERT_EQ(1u, recorder.removals.size());
-    EXPECT_EQ(kRestartingTool.productCode, recorder.removals[0].productCode);
-    EXPECT_FALSE(IsInstalled(kRestartingTool));
-    EXPECT_TRUE(IsInstalled(kSuitePrimary));
 }
 
 TEST_F(EndpointAgent, EndpointControlProduct)
