@@ -154,100 +154,69 @@ TEST_F(ProductRemoval, ProductNotInstalledIsTwoWhateverTheSkipFlag)
     EXPECT_TRUE(recorder.removals.empty());
 }
 
-TEST_F(ProductRemoval, SkipFlagLeavesAnInstalledProductAlone)
+// An ordinary product goes silently in one attempt, a per-user one too; a
+// failed silent attempt is tried once more with the basic interface, whose
+// result counts; the primary product gets that one attempt alone. A
+// removal that asks for a restart, or an installer that restarts all the
+// same (Wine's never does), is not tried again; the installer is told never
+// to restart Windows itself. The skip flag leaves the product alone.
+TEST_F(ProductRemoval, AttemptsFollowTheInstallersAnswers)
 {
-    ASSERT_EQ(0u, Install(kSuiteAgent));
-    state.skipTunnel = true;
-
-    InstallerRecorder recorder;
-    EXPECT_EQ(kSkipped, RemoveProductEntry(EntryFor(kSuiteAgent), state));
-    EXPECT_TRUE(recorder.removals.empty());
-    EXPECT_TRUE(IsInstalled(kSuiteAgent));
-    EXPECT_TRUE(Exists(PayloadPath(kSuiteAgent)));
-}
-
-TEST_F(ProductRemoval, OrdinaryProductGoesSilentlyInOneAttempt)
-{
-    ASSERT_EQ(0u, Install(kSuiteAgent));
-    ASSERT_TRUE(Exists(PayloadPath(kSuiteAgent)));
-
-    InstallerRecorder recorder;
-    EXPECT_EQ(0, RemoveProductEntry(EntryFor(kSuiteAgent), state));
-    ASSERT_EQ(1u, recorder.removals.size());
-    ExpectRemovalCall(recorder.removals[0], kSuiteAgent, INSTALLUILEVEL_NONE);
-    EXPECT_FALSE(IsInstalled(kSuiteAgent));
-    EXPECT_FALSE(Exists(PayloadPath(kSuiteAgent)));
-}
-
-TEST_F(ProductRemoval, PerUserProductIsRemovedToo)
-{
-    ASSERT_EQ(0u, Install(kPerUserTool));
-    ASSERT_TRUE(IsInstalled(kPerUserTool));
-
-    EXPECT_EQ(0, RemoveProductEntry(EntryFor(kPerUserTool), state));
-    EXPECT_FALSE(IsInstalled(kPerUserTool));
-    EXPECT_FALSE(Exists(PayloadPath(kPerUserTool)));
-}
-
-TEST_F(ProductRemoval, FailedSilentRemovalIsRetriedWithBasicUi)
-{
+    enum class Made { kInstalled, kPackageLost, kPackageGarbage };
     const struct {
-        Damage damage;
-        int error;
-    } cases[] = {{Damage::kPackageLost, ERROR_INSTALL_SOURCE_ABSENT},
-                 {Damage::kPackageGarbage, ERROR_FUNCTION_FAILED}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.error);
-        ASSERT_EQ(0u, InstallDamaged(kSuiteAgent, c.damage));
-
-        InstallerRecorder recorder;
-        EXPECT_EQ(c.error, RemoveProductEntry(EntryFor(kSuiteAgent), state));
-        ASSERT_EQ(2u, recorder.removals.size());
-        ExpectRemovalCall(recorder.removals[0], kSuiteAgent, INSTALLUILEVEL_NONE);
-        ExpectRemovalCall(recorder.removals[1], kSuiteAgent, INSTALLUILEVEL_BASIC);
-        EXPECT_EQ(static_cast<UINT>(c.error), recorder.removals[0].result);
-        EXPECT_TRUE(IsInstalled(kSuiteAgent));
-        EXPECT_TRUE(Exists(PayloadPath(kSuiteAgent)));
-
-        Uninstall(kSuiteAgent);
-        ASSERT_FALSE(IsInstalled(kSuiteAgent));
+        const char* what;
+        const TestPackage& package;
+        Made made;
+        bool primary, skip;
+        std::vector<UINT> forced;  // the installer's first answers
+        int result;
+        std::vector<int> levels;  // of the attempts, in order
+        bool kept;
+    } rows[] = {
+        {"skipped", kSuiteAgent, Made::kInstalled, false, true, {}, kSkipped, {}, true},
+        {"ordinary", kSuiteAgent, Made::kInstalled, false, false, {}, 0, {INSTALLUILEVEL_NONE}, false},
+        {"per-user", kPerUserTool, Made::kInstalled, false, false, {}, 0, {INSTALLUILEVEL_NONE}, false},
+        {"package lost", kSuiteAgent, Made::kPackageLost, false, false, {}, ERROR_INSTALL_SOURCE_ABSENT,
+         {INSTALLUILEVEL_NONE, INSTALLUILEVEL_BASIC}, true},
+        {"package garbled", kSuiteAgent, Made::kPackageGarbage, false, false, {}, ERROR_FUNCTION_FAILED,
+         {INSTALLUILEVEL_NONE, INSTALLUILEVEL_BASIC}, true},
+        {"silent attempt fails", kSuiteAgent, Made::kInstalled, false, false, {ERROR_INSTALL_FAILURE}, 0,
+         {INSTALLUILEVEL_NONE, INSTALLUILEVEL_BASIC}, false},
+        {"asks for a restart", kRestartingTool, Made::kInstalled, false, false, {}, kRebootRequired,
+         {INSTALLUILEVEL_NONE}, false},
+        {"restarts all the same", kSuiteAgent, Made::kInstalled, false, false,
+         {ERROR_SUCCESS_REBOOT_INITIATED, ERROR_INSTALL_FAILURE}, ERROR_SUCCESS_REBOOT_INITIATED,
+         {INSTALLUILEVEL_NONE}, true},
+        {"primary", kSuitePrimary, Made::kInstalled, true, false, {}, 0, {INSTALLUILEVEL_BASIC}, false},
+        {"primary, package garbled", kSuitePrimary, Made::kPackageGarbage, true, false, {},
+         ERROR_FUNCTION_FAILED, {INSTALLUILEVEL_BASIC}, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        ASSERT_EQ(0u, row.made == Made::kInstalled     ? Install(row.package)
+                      : row.made == Made::kPackageLost ? InstallDamaged(row.package, Damage::kPackageLost)
+                                                       : InstallDamaged(row.package, Damage::kPackageGarbage));
+        ASSERT_TRUE(Exists(PayloadPath(row.package)));
+        state.skipTunnel = row.skip;
+        {
+            InstallerRecorder recorder;
+            recorder.ForceResults(row.forced);
+            EXPECT_EQ(row.result, RemoveProductEntry(EntryFor(row.package, row.primary), state));
+            ASSERT_EQ(row.levels.size(), recorder.removals.size());
+            for (size_t i = 0; i < row.levels.size(); ++i)
+                ExpectRemovalCall(recorder.removals[i], row.package, row.levels[i]);
+            if (row.made != Made::kInstalled && !row.primary) {
+                EXPECT_EQ(static_cast<UINT>(row.result), recorder.removals[0].result);
+            }
+        }
+        EXPECT_EQ(row.kept, IsInstalled(row.package));
+        if (row.forced.empty()) {
+            EXPECT_EQ(row.kept, Exists(PayloadPath(row.package)));
+        }
+        state.skipTunnel = false;
+        Uninstall(row.package);
+        ASSERT_FALSE(IsInstalled(row.package));
     }
-}
-
-TEST_F(ProductRemoval, BasicUiResultIsReturnedAfterASilentFailure)
-{
-    ASSERT_EQ(0u, Install(kSuiteAgent));
-
-    InstallerRecorder recorder;
-    recorder.ForceResults({ERROR_INSTALL_FAILURE});  // the silent attempt only
-    EXPECT_EQ(0, RemoveProductEntry(EntryFor(kSuiteAgent), state));
-    ASSERT_EQ(2u, recorder.removals.size());
-    EXPECT_EQ(INSTALLUILEVEL_BASIC, recorder.removals[1].uiLevel);
-    EXPECT_FALSE(IsInstalled(kSuiteAgent));
-}
-
-// A product whose removal asks for a restart is gone: it is not removed a
-// second time, and the installer is told never to restart Windows itself.
-TEST_F(ProductRemoval, RestartRequestIsNotRetried)
-{
-    ASSERT_EQ(0u, Install(kRestartingTool));
-    {
-        InstallerRecorder recorder;
-        EXPECT_EQ(kRebootRequired, RemoveProductEntry(EntryFor(kRestartingTool), state));
-        ASSERT_EQ(1u, recorder.removals.size());
-        ExpectRemovalCall(recorder.removals[0], kRestartingTool, INSTALLUILEVEL_NONE);
-        EXPECT_FALSE(IsInstalled(kRestartingTool));
-        EXPECT_FALSE(Exists(PayloadPath(kRestartingTool)));
-    }
-
-    // An installer that restarts all the same (Wine's never does) is taken
-    // at its word like one that asks.
-    ASSERT_EQ(0u, Install(kSuiteAgent));
-    InstallerRecorder recorder;
-    recorder.ForceResults({ERROR_SUCCESS_REBOOT_INITIATED, ERROR_INSTALL_FAILURE});
-    EXPECT_EQ(ERROR_SUCCESS_REBOOT_INITIATED, RemoveProductEntry(EntryFor(kSuiteAgent), state));
-    ASSERT_EQ(1u, recorder.removals.size());
-    EXPECT_EQ(INSTALLUILEVEL_NONE, recorder.removals[0].uiLevel);
 }
 
 // While another installation runs, the removal is tried again after each
@@ -384,26 +353,6 @@ TEST_F(ProductRemoval, EachRunWaitsAfresh)
         ExpectRemovalCall(recorder.removals[i], kSuiteAgent, INSTALLUILEVEL_NONE);
     EXPECT_EQ(0u, recorder.removals[1].result);
     EXPECT_FALSE(IsInstalled(kSuiteAgent));
-}
-
-TEST_F(ProductRemoval, PrimaryProductGetsOneAttemptWithBasicUi)
-{
-    ASSERT_EQ(0u, Install(kSuitePrimary));
-    {
-        InstallerRecorder recorder;
-        EXPECT_EQ(0, RemoveProductEntry(EntryFor(kSuitePrimary, true), state));
-        ASSERT_EQ(1u, recorder.removals.size());
-        ExpectRemovalCall(recorder.removals[0], kSuitePrimary, INSTALLUILEVEL_BASIC);
-        EXPECT_FALSE(IsInstalled(kSuitePrimary));
-        EXPECT_FALSE(Exists(PayloadPath(kSuitePrimary)));
-    }
-
-    ASSERT_EQ(0u, InstallDamaged(kSuitePrimary, Damage::kPackageGarbage));
-    InstallerRecorder recorder;
-    EXPECT_EQ(ERROR_FUNCTION_FAILED, RemoveProductEntry(EntryFor(kSuitePrimary, true), state));
-    ASSERT_EQ(1u, recorder.removals.size());
-    EXPECT_EQ(INSTALLUILEVEL_BASIC, recorder.removals[0].uiLevel);
-    EXPECT_TRUE(IsInstalled(kSuitePrimary));
 }
 
 TEST_F(ProductRemoval, CodeWithoutTerminatorIsCutToTheField)
