@@ -127,49 +127,54 @@ UINT Prepare(const TestPackage& package, Before before)
 TEST_F(TunnelClient, OutcomesOfTheProducts)
 {
     using B = Before;
+    // What a row gives beside the products, and what it finds after.
+    enum : unsigned {
+        kSkip = 1,    // the phase is skipped
+        kOthers = 2,  // the other Windows' products are installed
+    };
+    enum : unsigned {
+        kAbsent = 1,       // state.tunnelAbsent
+        kRemoved = 2,      // state.tunnelRemoved
+        kServiceLeft = 4,  // still installed
+        kClientLeft = 8,
+        kKeysLeft = 16,
+        kFolderLeft = 32,  // the vendor's data folder with its file
+    };
     const struct {
         const char* what;
         Before service, client;
+        Which restarting;
+        unsigned given;
         std::vector<const wchar_t*> log;
         int result;
-        bool absent, removed;          // state.tunnelAbsent, state.tunnelRemoved
-        bool serviceLeft, clientLeft;  // still installed
-        bool keysLeft;
+        unsigned after;
         int filesLeft;
-        bool folderLeft;               // the vendor's data folder with its file
-        Which restarting = Which::kNeither;
-        bool skip = false;
-        bool others = false;           // the other Windows' products installed
     } rows[] = {
-        {"neither product installed", B::kAbsent, B::kAbsent, {kStarting, kCleaning, kNotInstalledLine}, 0,
-         true, true, false, false, false, 0, false},
-        {"both products removed", B::kInstalled, B::kInstalled,
-         {kStarting, kServiceRemoved, kClientRemoved, kCleaning}, 0, false, true, false, false, false, 0,
-         false},
-        {"the other Windows' products are not the client", B::kAbsent, B::kAbsent,
-         {kStarting, kCleaning, kNotInstalledLine}, 0, true, true, false, false, false, 0, false,
-         Which::kNeither, false, true},
-        {"a service failure keeps the vendor folder", B::kLost, B::kInstalled,
-         {kStarting, kClientRemoved, kCleaning, kServiceFailed}, kTunnelServiceFailed, false, false, true,
-         false, false, 0, true},
-        {"a service failure with the client absent", B::kGarbage, B::kAbsent,
-         {kStarting, kCleaning, kNotInstalledLine, kServiceFailed}, kTunnelServiceFailed, true, false, true,
-         false, false, 0, true},
-        {"a client failure keeps files and folder", B::kInstalled, B::kGarbage,
-         {kStarting, kServiceRemoved, kCleaning, kClientFailed}, kTunnelClientFailed, false, false, false,
-         true, false, 10, true},
-        {"a restart request from the client is a failure", B::kAbsent, B::kInstalled,
-         {kStarting, kCleaning, kClientFailed}, kTunnelClientFailed, false, false, false, false, false, 10,
-         true, Which::kClient},
-        {"a restart request from the service is a failure", B::kInstalled, B::kInstalled,
-         {kStarting, kClientRemoved, kCleaning, kServiceFailed}, kTunnelServiceFailed, false, false, false,
-         false, false, 0, true, Which::kService},
-        {"skipped, neither installed", B::kAbsent, B::kAbsent, {}, kNotInstalled, false, false, false, false,
-         true, 10, true, Which::kNeither, true},
-        {"skipped, the service installed", B::kInstalled, B::kAbsent, {}, kSkipped, false, false, true, false,
-         true, 10, true, Which::kNeither, true},
-        {"skipped, the client installed", B::kAbsent, B::kInstalled, {}, kSkipped, false, false, false, true,
-         true, 10, true, Which::kNeither, true},
+        {"neither product installed", B::kAbsent, B::kAbsent, Which::kNeither, 0,
+         {kStarting, kCleaning, kNotInstalledLine}, 0, kAbsent | kRemoved, 0},
+        {"both products removed", B::kInstalled, B::kInstalled, Which::kNeither, 0,
+         {kStarting, kServiceRemoved, kClientRemoved, kCleaning}, 0, kRemoved, 0},
+        {"the other Windows' products are not the client", B::kAbsent, B::kAbsent, Which::kNeither,
+         kOthers, {kStarting, kCleaning, kNotInstalledLine}, 0, kAbsent | kRemoved, 0},
+        {"a service failure keeps the vendor folder", B::kLost, B::kInstalled, Which::kNeither, 0,
+         {kStarting, kClientRemoved, kCleaning, kServiceFailed}, kTunnelServiceFailed,
+         kServiceLeft | kFolderLeft, 0},
+        {"a service failure with the client absent", B::kGarbage, B::kAbsent, Which::kNeither, 0,
+         {kStarting, kCleaning, kNotInstalledLine, kServiceFailed}, kTunnelServiceFailed,
+         kAbsent | kServiceLeft | kFolderLeft, 0},
+        {"a client failure keeps files and folder", B::kInstalled, B::kGarbage, Which::kNeither, 0,
+         {kStarting, kServiceRemoved, kCleaning, kClientFailed}, kTunnelClientFailed,
+         kClientLeft | kFolderLeft, 10},
+        {"a restart request from the client is a failure", B::kAbsent, B::kInstalled, Which::kClient, 0,
+         {kStarting, kCleaning, kClientFailed}, kTunnelClientFailed, kFolderLeft, 10},
+        {"a restart request from the service is a failure", B::kInstalled, B::kInstalled, Which::kService, 0,
+         {kStarting, kClientRemoved, kCleaning, kServiceFailed}, kTunnelServiceFailed, kFolderLeft, 0},
+        {"skipped, neither installed", B::kAbsent, B::kAbsent, Which::kNeither, kSkip, {}, kNotInstalled,
+         kKeysLeft | kFolderLeft, 10},
+        {"skipped, the service installed", B::kInstalled, B::kAbsent, Which::kNeither, kSkip, {}, kSkipped,
+         kServiceLeft | kKeysLeft | kFolderLeft, 10},
+        {"skipped, the client installed", B::kAbsent, B::kInstalled, Which::kNeither, kSkip, {}, kSkipped,
+         kClientLeft | kKeysLeft | kFolderLeft, 10},
     };
     const TestPackage& service = TunnelServicePackage();
     const TestPackage& client = TunnelClientPackage();
@@ -177,11 +182,11 @@ TEST_F(TunnelClient, OutcomesOfTheProducts)
         SCOPED_TRACE(row.what);
         ASSERT_EQ(0u, Prepare(service, row.service));
         ASSERT_EQ(0u, Prepare(client, row.client));
-        if (row.others) {
+        if ((row.given & kOthers) != 0) {
             ASSERT_EQ(0u, Install(OtherService()));
             ASSERT_EQ(0u, Install(OtherClient()));
         }
-        state.skipTunnel = row.skip;
+        state.skipTunnel = (row.given & kSkip) != 0;
 
         InstallerRecorder recorder;
         {
@@ -193,13 +198,13 @@ TEST_F(TunnelClient, OutcomesOfTheProducts)
         std::vector<std::wstring> log = {L""};
         log.insert(log.end(), row.log.begin(), row.log.end());
         EXPECT_EQ(log, window->LogLines());
-        EXPECT_EQ(row.absent, state.tunnelAbsent);
-        EXPECT_EQ(row.removed, state.tunnelRemoved);
-        EXPECT_EQ(row.serviceLeft, IsInstalled(service));
-        EXPECT_EQ(row.clientLeft, IsInstalled(client));
+        EXPECT_EQ((row.after & kAbsent) != 0, state.tunnelAbsent);
+        EXPECT_EQ((row.after & kRemoved) != 0, state.tunnelRemoved);
+        EXPECT_EQ((row.after & kServiceLeft) != 0, IsInstalled(service));
+        EXPECT_EQ((row.after & kClientLeft) != 0, IsInstalled(client));
         for (const TestPackage* package : {&service, &client})
             EXPECT_EQ(IsInstalled(*package), Exists(PayloadPath(*package))) << Narrow(package->msiName);
-        if (row.others) {
+        if ((row.given & kOthers) != 0) {
             EXPECT_TRUE(IsInstalled(OtherService()));
             EXPECT_TRUE(IsInstalled(OtherClient()));
         }
@@ -208,10 +213,10 @@ TEST_F(TunnelClient, OutcomesOfTheProducts)
             ASSERT_FALSE(recorder.removals.empty());
             EXPECT_EQ(UINT(ERROR_SUCCESS_REBOOT_REQUIRED), recorder.removals[0].result);
         }
-        ExpectKeys(row.keysLeft);
+        ExpectKeys((row.after & kKeysLeft) != 0);
         EXPECT_EQ(row.filesLeft, ClientFilesLeft());
-        EXPECT_EQ(row.folderLeft, Exists(vendorFolder + L"\\vpn.cfg"));
-        EXPECT_EQ(row.folderLeft, Exists(vendorFolder));
+        EXPECT_EQ((row.after & kFolderLeft) != 0, Exists(vendorFolder + L"\\vpn.cfg"));
+        EXPECT_EQ((row.after & kFolderLeft) != 0, Exists(vendorFolder));
         NextRow();
     }
 }
