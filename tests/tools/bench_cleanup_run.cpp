@@ -173,13 +173,10 @@ void ReportRuns(const char* name, const std::vector<RunSample>& runs)
         workingSet.push_back(run.peakWorkingSetKiB);
         pagefile.push_back(run.peakPagefileKiB);
     }
-    char key[96];
-    snprintf(key, sizeof(key), "run.%s.ms", name);
-    ReportSamples(key, ms);
-    snprintf(key, sizeof(key), "run.%s.peak_working_set_kib", name);
-    Report(key, Largest(workingSet));
-    snprintf(key, sizeof(key), "run.%s.peak_pagefile_kib", name);
-    Report(key, Largest(pagefile));
+    const Figures figures(std::string("run.") + name);
+    figures.Samples("ms", ms);
+    figures.Value("peak_working_set_kib", Largest(workingSet));
+    figures.Value("peak_pagefile_kib", Largest(pagefile));
 }
 
 int BenchClean(int repeats)
@@ -282,9 +279,7 @@ int BenchPhases(int repeats)
             samples[p].push_back(lap[p + 1] - lap[p]);
     }
     for (int p = 0; p < kPhases; ++p) {
-        char key[96];
-        snprintf(key, sizeof(key), "phase.%s.ms", names[p]);
-        ReportSamples(key, samples[p]);
+        Figures(std::string("phase.") + names[p]).Samples("ms", samples[p]);
     }
     Report("phase.class_registrations.subkeys_read", ClassPhaseSubkeys());
     return 0;

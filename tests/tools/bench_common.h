@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "system/platform_probes.h"
@@ -74,6 +75,20 @@ inline void ReportSamples(const char* name, const std::vector<double>& samples)
     snprintf(key, sizeof(key), "%s.count", name);
     Report(key, static_cast<double>(samples.size()));
 }
+
+// The figures of one subject, each reported as "PREFIX.NAME VALUE".
+class Figures {
+public:
+    explicit Figures(const std::string& prefix) : prefix_(prefix + ".") {}
+    void Value(const std::string& name, double value) const { Report((prefix_ + name).c_str(), value); }
+    void Samples(const std::string& name, const std::vector<double>& samples) const
+    {
+        ReportSamples((prefix_ + name).c_str(), samples);
+    }
+
+private:
+    std::string prefix_;
+};
 
 // The peaks of another process, in KiB; false if they could not be read.
 inline bool ReadPeakMemory(DWORD processId, double* peakWorkingSetKiB, double* peakPagefileKiB)

@@ -181,25 +181,17 @@ int Fail(const char* what, DWORD size)
 
 void ReportParent(const Parent& parent)
 {
-    char key[96];
-    snprintf(key, sizeof(key), "registry.%lu.search_ms", parent.size);
-    ReportSamples(key, parent.search);
-    snprintf(key, sizeof(key), "registry.%lu.bare_ms", parent.size);
-    ReportSamples(key, parent.bare);
-    snprintf(key, sizeof(key), "registry.%lu.delete%lu_ms", parent.size, kMatchingKeys);
-    ReportSamples(key, parent.deleting);
+    const Figures figures("registry." + std::to_string(parent.size));
+    figures.Samples("search_ms", parent.search);
+    figures.Samples("bare_ms", parent.bare);
+    figures.Samples("delete" + std::to_string(kMatchingKeys) + "_ms", parent.deleting);
     double searchMs = Median(parent.search);
     double bareMs = Median(parent.bare);
-    snprintf(key, sizeof(key), "registry.%lu.ratio", parent.size);
-    Report(key, bareMs > 0 ? searchMs / bareMs : 0.0);
-    snprintf(key, sizeof(key), "registry.%lu.paired_ratio", parent.size);
-    Report(key, Median(parent.pairRatios));
-    snprintf(key, sizeof(key), "registry.%lu.search_us_per_key", parent.size);
-    Report(key, searchMs * 1000.0 / parent.size);
-    snprintf(key, sizeof(key), "registry.%lu.bare_us_per_key", parent.size);
-    Report(key, bareMs * 1000.0 / parent.size);
-    snprintf(key, sizeof(key), "registry.%lu.fastest_search_us_per_key", parent.size);
-    Report(key, Smallest(parent.search) * 1000.0 / parent.size);
+    figures.Value("ratio", bareMs > 0 ? searchMs / bareMs : 0.0);
+    figures.Value("paired_ratio", Median(parent.pairRatios));
+    figures.Value("search_us_per_key", searchMs * 1000.0 / parent.size);
+    figures.Value("bare_us_per_key", bareMs * 1000.0 / parent.size);
+    figures.Value("fastest_search_us_per_key", Smallest(parent.search) * 1000.0 / parent.size);
 }
 
 int BenchSearch(int argc, wchar_t** argv)
@@ -532,40 +524,29 @@ bool MeasureClassStage(ClassStage* stage, std::vector<ClassParent>* parents, int
 
 void ReportClassStage(const ClassStage& stage, const std::vector<ClassParent>& parents)
 {
-    char key[96];
-    snprintf(key, sizeof(key), "classes.%s.phase_ms", stage.name);
-    ReportSamples(key, stage.phase);
-    snprintf(key, sizeof(key), "classes.%s.bare_ms", stage.name);
-    ReportSamples(key, stage.bare);
+    const Figures figures(std::string("classes.") + stage.name);
+    figures.Samples("phase_ms", stage.phase);
+    figures.Samples("bare_ms", stage.bare);
     double phaseMs = Median(stage.phase);
     double bareMs = Median(stage.bare);
-    snprintf(key, sizeof(key), "classes.%s.ratio", stage.name);
-    Report(key, bareMs > 0 ? phaseMs / bareMs : 0.0);
-    snprintf(key, sizeof(key), "classes.%s.paired_ratio", stage.name);
-    Report(key, Median(stage.pairRatios));
-    snprintf(key, sizeof(key), "classes.%s.fastest_ratio", stage.name);
-    Report(key, Smallest(stage.phase) / Smallest(stage.bare));
+    figures.Value("ratio", bareMs > 0 ? phaseMs / bareMs : 0.0);
+    figures.Value("paired_ratio", Median(stage.pairRatios));
+    figures.Value("fastest_ratio", Smallest(stage.phase) / Smallest(stage.bare));
 
     // Names per parent, and those the phase would read with a pass of its
     // own for each text it looks for.
     double names = 0;
     double ownPasses = 0;
     for (size_t p = 0; p < parents.size(); ++p) {
-        snprintf(key, sizeof(key), "classes.%s.names.%s", stage.name, parents[p].label);
-        Report(key, stage.names[p]);
+        figures.Value(std::string("names.") + parents[p].label, stage.names[p]);
         names += stage.names[p];
         ownPasses += static_cast<double>(parents[p].texts) * stage.names[p];
     }
-    snprintf(key, sizeof(key), "classes.%s.names", stage.name);
-    Report(key, names);
-    snprintf(key, sizeof(key), "classes.%s.names_one_pass_per_text", stage.name);
-    Report(key, ownPasses);
-    snprintf(key, sizeof(key), "classes.%s.phase_us_per_name", stage.name);
-    Report(key, phaseMs * 1000.0 / names);
-    snprintf(key, sizeof(key), "classes.%s.bare_us_per_name", stage.name);
-    Report(key, bareMs * 1000.0 / names);
-    snprintf(key, sizeof(key), "classes.%s.fastest_phase_us_per_name", stage.name);
-    Report(key, Smallest(stage.phase) * 1000.0 / names);
+    figures.Value("names", names);
+    figures.Value("names_one_pass_per_text", ownPasses);
+    figures.Value("phase_us_per_name", phaseMs * 1000.0 / names);
+    figures.Value("bare_us_per_name", bareMs * 1000.0 / names);
+    figures.Value("fastest_phase_us_per_name", Smallest(stage.phase) * 1000.0 / names);
 }
 
 void RemoveClassBenchKeys(std::vector<ClassParent>* parents, const std::vector<VendorKey>& vendor,

@@ -74,15 +74,11 @@ bool StartOnce(Subject& subject, double* ms, double* workingSetKiB, double* page
 
 void ReportSubject(const Subject& subject)
 {
-    char key[96];
-    snprintf(key, sizeof(key), "startup.%s.ms", subject.name);
-    ReportSamples(key, subject.ms);
-    snprintf(key, sizeof(key), "startup.%s.first_ms", subject.name);
-    Report(key, subject.firstMs);
-    snprintf(key, sizeof(key), "startup.%s.peak_working_set_kib", subject.name);
-    Report(key, Median(subject.peakWorkingSetKiB));
-    snprintf(key, sizeof(key), "startup.%s.peak_pagefile_kib", subject.name);
-    Report(key, Median(subject.peakPagefileKiB));
+    const Figures figures(std::string("startup.") + subject.name);
+    figures.Samples("ms", subject.ms);
+    figures.Value("first_ms", subject.firstMs);
+    figures.Value("peak_working_set_kib", Median(subject.peakWorkingSetKiB));
+    figures.Value("peak_pagefile_kib", Median(subject.peakPagefileKiB));
 }
 
 }  // namespace
