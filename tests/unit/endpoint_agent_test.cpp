@@ -257,6 +257,9 @@ TEST_F(EndpointAgent, KeyBeyondTheLimitsRemovesNothing)
 TEST_F(EndpointAgent, ListedProductsGoPrimaryLast)
 {
     const TestPackage* const kNone = nullptr;
+    const ListValues kThree = {{L"XPV", kSuitePrimary.productCode},
+                               {L"Zeta Agent", kSuiteAgent.productCode},
+                               {L"Zeta Monitor", kSuiteMonitor.productCode}};
     const struct {
         const char* what;
         std::vector<const TestPackage*> installed;
@@ -267,44 +270,18 @@ TEST_F(EndpointAgent, ListedProductsGoPrimaryLast)
         std::vector<std::pair<const TestPackage*, int>> removals;
         std::vector<const TestPackage*> kept;
     } rows[] = {
-        {"lower-case xpv",
-         {&kSuiteAgent, &kSuitePrimary},
-         kNone,
-         {{L"xpv", kSuitePrimary.productCode}, {L"Zeta Agent", kSuiteAgent.productCode}},
-         0,
-         true,
-         {{&kSuiteAgent, INSTALLUILEVEL_NONE}, {&kSuitePrimary, INSTALLUILEVEL_BASIC}},
-         {}},
-        {"the primary listed first",
-         {&kSuitePrimary, &kSuiteAgent, &kSuiteMonitor},
-         kNone,
-         {{L"XPV", kSuitePrimary.productCode},
-          {L"Zeta Agent", kSuiteAgent.productCode},
-          {L"Zeta Monitor", kSuiteMonitor.productCode}},
-         0,
-         true,
-         {{&kSuiteAgent, INSTALLUILEVEL_NONE},
-          {&kSuiteMonitor, INSTALLUILEVEL_NONE},
+        {"lower-case xpv", {&kSuiteAgent, &kSuitePrimary}, kNone,
+         {{L"xpv", kSuitePrimary.productCode}, {L"Zeta Agent", kSuiteAgent.productCode}}, 0, true,
+         {{&kSuiteAgent, INSTALLUILEVEL_NONE}, {&kSuitePrimary, INSTALLUILEVEL_BASIC}}, {}},
+        {"the primary listed first", {&kSuitePrimary, &kSuiteAgent, &kSuiteMonitor}, kNone, kThree, 0, true,
+         {{&kSuiteAgent, INSTALLUILEVEL_NONE}, {&kSuiteMonitor, INSTALLUILEVEL_NONE},
           {&kSuitePrimary, INSTALLUILEVEL_BASIC}},
          {}},
-        {"a failing product",
-         {&kSuitePrimary, &kSuiteMonitor},
-         &kSuiteAgent,
-         {{L"XPV", kSuitePrimary.productCode},
-          {L"Zeta Agent", kSuiteAgent.productCode},
-          {L"Zeta Monitor", kSuiteMonitor.productCode}},
-         ERROR_INSTALL_SOURCE_ABSENT,
-         false,
-         {},
-         {&kSuitePrimary, &kSuiteAgent, &kSuiteMonitor}},
-        {"a restart request",
-         {&kSuitePrimary, &kRestartingTool},
-         kNone,
-         {{L"XPV", kSuitePrimary.productCode}, {L"Zeta Agent", kRestartingTool.productCode}},
-         kRebootRequired,
-         true,
-         {{&kRestartingTool, INSTALLUILEVEL_NONE}},
-         {&kSuitePrimary}},
+        {"a failing product", {&kSuitePrimary, &kSuiteMonitor}, &kSuiteAgent, kThree, ERROR_INSTALL_SOURCE_ABSENT,
+         false, {}, {&kSuitePrimary, &kSuiteAgent, &kSuiteMonitor}},
+        {"a restart request", {&kSuitePrimary, &kRestartingTool}, kNone,
+         {{L"XPV", kSuitePrimary.productCode}, {L"Zeta Agent", kRestartingTool.productCode}}, kRebootRequired,
+         true, {{&kRestartingTool, INSTALLUILEVEL_NONE}}, {&kSuitePrimary}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
