@@ -490,19 +490,15 @@ void ExpectChromeCleared(const std::wstring& localAppData, const wchar_t* userDa
 
 }  // namespace
 
-TEST(BrowserProfiles, ChromeCacheAndCookiesGoInEveryProfile)
-{
-    const std::wstring localAppData = InteractiveLocalAppData();
-    ASSERT_FALSE(localAppData.empty()) << "no interactive user (is explorer.exe running?)";
-    ExpectChromeCleared(localAppData, L"\\Google\\Chrome\\User Data");
-}
-
 // Edge keeps its profiles as Chrome does.
-TEST(BrowserProfiles, EdgeCacheAndCookiesGoInEveryProfile)
+TEST(BrowserProfiles, ChromeAndEdgeCacheAndCookiesGoInEveryProfile)
 {
     const std::wstring localAppData = InteractiveLocalAppData();
     ASSERT_FALSE(localAppData.empty()) << "no interactive user (is explorer.exe running?)";
-    ExpectChromeCleared(localAppData, L"\\Microsoft\\Edge\\User Data");
+    for (const wchar_t* userData : {L"\\Google\\Chrome\\User Data", L"\\Microsoft\\Edge\\User Data"}) {
+        SCOPED_TRACE(Narrow(userData));
+        ExpectChromeCleared(localAppData, userData);
+    }
 }
 
 // Windows XP keeps the local folder apart from the roaming one, and neither

@@ -413,30 +413,24 @@ TEST(HostileInput, TemporaryFolderPathsAtTheLimit)
     RemoveTestTree(base);
 }
 
-// A temporary folder that is a link: the leftovers' names where it leads
-// are not the installer's leftovers, and stay.
-TEST(HostileInput, TemporaryFolderThatIsALink)
+// A temporary folder that is a link, or that is missing: the leftovers'
+// names where a link leads are not the installer's leftovers, and stay,
+// and no folder is made.
+TEST(HostileInput, TemporaryFolderThatIsALinkOrMissing)
 {
-    std::wstring base = MakeScratchFolder(L"linked-temp");
+    std::wstring base = MakeScratchFolder(L"odd-temp");
     ASSERT_TRUE(MakeFolders(base + L"\\elsewhere"));
     ASSERT_TRUE(WriteTextFile(base + L"\\elsewhere\\xpv.msi", "someone else's"));
-    ASSERT_TRUE(MakeDirectoryLink(base + L"\\temp", base + L"\\elsewhere"));
-    {
-        TemporaryFolderOverride override(base + L"\\temp");
+    ASSERT_TRUE(MakeDirectoryLink(base + L"\\linked", base + L"\\elsewhere"));
+    for (const wchar_t* temp : {L"\\linked", L"\\gone"}) {
+        SCOPED_TRACE(Narrow(temp));
+        TemporaryFolderOverride override(base + temp);
         CleanupState state{};
         EXPECT_EQ(kNotInstalled, RemoveEndpointManager(state));
     }
     EXPECT_EQ("someone else's", ReadWholeFile(base + L"\\elsewhere\\xpv.msi"));
-    RemoveTestTree(base);
-}
-
-TEST(HostileInput, TemporaryFolderThatDoesNotExist)
-{
-    std::wstring base = MakeScratchFolder(L"missing-temp");
-    TemporaryFolderOverride override(base + L"\\gone");
-    CleanupState state{};
-    EXPECT_EQ(kNotInstalled, RemoveEndpointManager(state));
     EXPECT_FALSE(Exists(base + L"\\gone"));
+    RemoveLink(base + L"\\linked");
     RemoveTestTree(base);
 }
 
