@@ -82,59 +82,40 @@ TEST(LogPane, AppendShowsAndPaintsTheNewestLine)
     EXPECT_GT(SendMessageW(pane, EM_GETFIRSTVISIBLELINE, 0, 0), 0);
 }
 
+// The pane is written as bytes, in place of whatever file was there, and
+// the pane gains nothing. Units up to 0xFF keep their value as one byte;
+// each unit above becomes one '?' and the rest of the text is kept.
 TEST(LogPane, SaveWritesThePaneAsBytes)
 {
+    const struct {
+        const char* what;
+        std::wstring pane;
+        const char* before;  // the file's content before; null: no file
+        std::string saved;
+    } rows[] = {
+        {"lines", L" \r\nCleaning Registry...  \r\nRegistry Cleanup Successful", nullptr,
+         " \r\nCleaning Registry...  \r\nRegistry Cleanup Successful"},
+        {"over a longer file", L" \r\nshort", "zzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzzz",
+         " \r\nshort"},
+        {"an empty pane", L"", nullptr, ""},
+        {"an empty pane over a file", L"", "previous content", ""},
+        {"units without a byte", std::wstring(L" \r\ncaf\x00E9 \x20AC 5 ") + L"\xD83D\xDE00" + L" \x0001" L"end",
+         nullptr, " \r\ncaf\xE9 ? 5 ?? \x01" "end"},
+    };
     TestWindow window;
     std::wstring folder = MakeScratchFolder(L"log-save");
-    std::wstring path = folder + L"\\log.txt";
-
-    AppendLog(*gCleanupDialog, L"Cleaning Registry... ");
-    AppendLog(*gCleanupDialog, L"Registry Cleanup Successful");
-    SaveLogToFile(path.c_str(), *gCleanupDialog);
-    EXPECT_EQ(std::string(" \r\nCleaning Registry...  \r\nRegistry Cleanup Successful"),
-              ReadWholeFile(path));
-    // A successful save adds nothing to the pane.
-    EXPECT_EQ(L" \r\nCleaning Registry...  \r\nRegistry Cleanup Successful", window.LogText());
-
-    // Saving over a longer file replaces it.
-    ASSERT_TRUE(WriteTextFile(path, std::string(500, 'z')));
-    SetPaneText(window, L" \r\nshort");
-    SaveLogToFile(path.c_str(), *gCleanupDialog);
-    EXPECT_EQ(std::string(" \r\nshort"), ReadWholeFile(path));
-
-    RemoveTestTree(folder);
-}
-
-TEST(LogPane, SaveEmptyPaneGivesEmptyFile)
-{
-    TestWindow window;
-    std::wstring folder = MakeScratchFolder(L"log-empty");
-    std::wstring fresh = folder + L"\\fresh.txt";
-    std::wstring old = folder + L"\\old.txt";
-    ASSERT_TRUE(WriteTextFile(old, "previous content"));
-
-    SaveLogToFile(fresh.c_str(), *gCleanupDialog);
-    SaveLogToFile(old.c_str(), *gCleanupDialog);
-    EXPECT_TRUE(Exists(fresh));
-    EXPECT_EQ(std::string(), ReadWholeFile(fresh));
-    EXPECT_EQ(std::string(), ReadWholeFile(old));
-    EXPECT_EQ(L"", window.LogText());
-
-    RemoveTestTree(folder);
-}
-
-// Units up to 0xFF keep their value as one byte; each unit above becomes
-// one '?' and the rest of the text is kept.
-TEST(LogPane, SaveReplacesUnitsWithoutAByte)
-{
-    TestWindow window;
-    std::wstring folder = MakeScratchFolder(L"log-wide");
-    std::wstring path = folder + L"\\wide.txt";
-
-    SetPaneText(window, std::wstring(L" \r\ncaf\x00E9 \x20AC 5 ") + L"\xD83D\xDE00" + L" \x0001" L"end");
-    SaveLogToFile(path.c_str(), *gCleanupDialog);
-    EXPECT_EQ(std::string(" \r\ncaf\xE9 ? 5 ?? \x01" "end"), ReadWholeFile(path));
-
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::wstring path = folder + L"\\" + Widen(row.what) + L".txt";
+        if (row.before != nullptr) {
+            ASSERT_TRUE(WriteTextFile(path, row.before));
+        }
+        SetPaneText(window, row.pane);
+        SaveLogToFile(path.c_str(), *gCleanupDialog);
+        EXPECT_TRUE(Exists(path));
+        EXPECT_EQ(row.saved, ReadWholeFile(path));
+        EXPECT_EQ(row.pane, window.LogText());
+    }
     RemoveTestTree(folder);
 }
 
