@@ -9,6 +9,7 @@
 #include "system/file_removal.h"
 #include "system/handles.h"
 #include "system/held_folder.h"
+#include "system/native_files.h"
 #include "system/responsiveness.h"
 #include "system/system_exports.h"
 
