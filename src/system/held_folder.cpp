@@ -78,6 +78,27 @@ bool ListedAsRealFolder(HANDLE folder, const wchar_t* name)
     return false;
 }
 
+// Opens the folder name of parent to hold it. Someone else's oplock on
+// the folder answers at once while it is broken (742); the open is tried
+// again, the window answering meanwhile, for what is left of the run's
+// waiting time, as a file held so is waited for, and the folder then stays.
+NTSTATUS OpenToHold(HANDLE parent, const wchar_t* name, DWORD access, HANDLE* opened)
+{
+    NTSTATUS status = OpenRelative(parent, name, access, kHoldSharing, FILE_DIRECTORY_FILE, opened);
+    if (status != kStatusOplockBreakInProgress)
+        return status;
+    const DWORD started = GetTickCount();
+    const DWORD allowed = kPendingWaitMs - gPendingWaited;
+    while (status == kStatusOplockBreakInProgress && GetTickCount() - started < allowed) {
+        Sleep(kPendingPollMs);
+        KeepResponsive();
+        status = OpenRelative(parent, name, access, kHoldSharing, FILE_DIRECTORY_FILE, opened);
+    }
+    const DWORD elapsed = GetTickCount() - started;
+    gPendingWaited += elapsed < allowed ? elapsed : allowed;
+    return status;
+}
+
 }  // namespace
 
 bool HeldFolder::Hold(const wchar_t* path, bool removable)
@@ -133,12 +154,10 @@ bool HeldFolder::HoldChild(const HeldFolder& parent, const wchar_t* name)
         !ListedAsRealFolder(listing.Get(), name))
         return false;
     DWORD access = kHoldAccess | kRemoveAccess;
-    NTSTATUS status = OpenRelative(parent.handle_.Get(), name, access, kHoldSharing,
-                                   FILE_DIRECTORY_FILE, handle_.Receive());
+    NTSTATUS status = OpenToHold(parent.handle_.Get(), name, access, handle_.Receive());
     if (status == kStatusAccessDenied || status == kStatusSharingViolation) {
         access = kHoldAccess;
-        status = OpenRelative(parent.handle_.Get(), name, access, kHoldSharing, FILE_DIRECTORY_FILE,
-                              handle_.Receive());
+        status = OpenToHold(parent.handle_.Get(), name, access, handle_.Receive());
     }
     if (status == kStatusDeletePending) {
         SetLastError(ERROR_DELETE_PENDING);
@@ -163,12 +182,10 @@ bool HeldFolder::HoldComponent(HANDLE parent, const wchar_t* name, bool removabl
     if (!ListedAsRealFolder(parent, name))
         return false;
     DWORD access = kHoldAccess | (removable ? kRemoveAccess : 0);
-    NTSTATUS status = OpenRelative(parent, name, access, kHoldSharing, FILE_DIRECTORY_FILE,
-                                   handle_.Receive());
+    NTSTATUS status = OpenToHold(parent, name, access, handle_.Receive());
     if (removable && (status == kStatusAccessDenied || status == kStatusSharingViolation)) {
         access = kHoldAccess;
-        status = OpenRelative(parent, name, access, kHoldSharing, FILE_DIRECTORY_FILE,
-                              handle_.Receive());
+        status = OpenToHold(parent, name, access, handle_.Receive());
     }
     FILE_BASIC_INFORMATION basic;
     IO_STATUS_BLOCK io;

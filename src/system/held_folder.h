@@ -32,7 +32,9 @@ public:
     // False, with the last error set, when the folder cannot be held or is
     // no real folder (a link, a file, another reparse point: ERROR_DIRECTORY
     // for a subfolder); a subfolder already marked for deletion elsewhere
-    // gives ERROR_DELETE_PENDING.
+    // gives ERROR_DELETE_PENDING, and one that someone else's oplock holds
+    // kErrorOplockBreakInProgress, once tried again for what is left of the
+    // run's waiting time (StartPendingWaitBudget).
     bool Hold(const wchar_t* path, bool removable);
     bool HoldChild(const HeldFolder& parent, const wchar_t* name);
 

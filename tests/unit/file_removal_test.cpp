@@ -454,8 +454,9 @@ TEST_F(FileRemoval, EntriesOpenElsewhereStayAndTheRestGoes)
     EXPECT_TRUE(IsFolder(folder));
 }
 
-// Wine has no oplocks: the open of one file answers as Windows does while
+// Wine has no oplocks: the open of one entry answers as Windows does while
 // someone else's oplock on it is broken.
+const wchar_t* gOplocked = L"";
 int gOplockedOpens = 0;
 bool gOplockWaitedFor = false;  // an open that would have waited for the holder
 
@@ -464,7 +465,7 @@ NTSTATUS NTAPI FakeOpenFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUT
 {
     OpenFileCall real = LookUpExport<OpenFileCall>(L"ntdll", "NtOpenFile");
     const UNICODE_STRING* name = attributes->ObjectName;
-    if (std::wstring(name->Buffer, name->Length / sizeof(wchar_t)) != L"oplocked.dat")
+    if (std::wstring(name->Buffer, name->Length / sizeof(wchar_t)) != gOplocked)
         return real(handle, access, attributes, io, sharing, options);
     if ((options & FILE_COMPLETE_IF_OPLOCKED) == 0)
         gOplockWaitedFor = true;
@@ -473,22 +474,52 @@ NTSTATUS NTAPI FakeOpenFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUT
     return status < 0 ? status : static_cast<NTSTATUS>(0x00000108L);  // STATUS_OPLOCK_BREAK_IN_PROGRESS
 }
 
-TEST_F(FileRemoval, AnOplockedFileIsHeldElsewhere)
+// A file or a folder so held is waited for as a name held elsewhere, then
+// stays; once the run's waiting time is spent, it says so at once.
+TEST_F(FileRemoval, AnOplockedEntryIsHeldElsewhere)
 {
-    std::wstring tree = Path(L"tree");
-    ASSERT_TRUE(MakeFolders(tree + L"\\sub"));
-    MakeFile(tree + L"\\oplocked.dat");
-    MakeFile(tree + L"\\sub\\b.txt");
+    const struct {
+        const char* what;
+        const wchar_t* name;
+        bool folder;
+    } cases[] = {
+        {"a file", L"oplocked.dat", false},
+        {"a folder", L"oplocked", true},
+    };
     struct Restore {
         ~Restore() { ReplaceFileCallsForTest(nullptr, nullptr); }
     } restore;
     ReplaceFileCallsForTest(nullptr, nullptr, FakeOpenFile);
-    StartPendingWaitBudget();
-    EXPECT_EQ(kShellFailed, DeleteTreeViaShell(tree.c_str()));
-    EXPECT_FALSE(gOplockWaitedFor);
-    EXPECT_GE(gOplockedOpens, 2) << "not waited for as a name held elsewhere";
-    EXPECT_TRUE(Exists(tree + L"\\oplocked.dat"));
-    EXPECT_FALSE(Exists(tree + L"\\sub"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::wstring tree = Path(L"tree");
+        const std::wstring held = tree + L"\\" + c.name;
+        ASSERT_TRUE(MakeFolders(tree + L"\\sub"));
+        MakeFile(tree + L"\\sub\\b.txt");
+        if (c.folder) {
+            ASSERT_TRUE(MakeFolders(held));
+        }
+        MakeFile(c.folder ? held + L"\\inner.txt" : held);
+        gOplocked = c.name;
+        gOplockedOpens = 0;
+        gOplockWaitedFor = false;
+        StartPendingWaitBudget();
+
+        EXPECT_EQ(kShellFailed, DeleteTreeViaShell(tree.c_str()));
+        EXPECT_FALSE(gOplockWaitedFor);
+        EXPECT_GE(gOplockedOpens, 2) << "not waited for as a name held elsewhere";
+        EXPECT_TRUE(Exists(c.folder ? held + L"\\inner.txt" : held));
+        EXPECT_FALSE(Exists(tree + L"\\sub"));
+
+        {
+            HeldFolder parent;
+            HeldFolder child;
+            ASSERT_TRUE(parent.Hold(tree.c_str(), false));
+            EXPECT_FALSE(c.folder ? child.HoldChild(parent, c.name) : parent.DeleteFile(c.name, 0, true));
+            EXPECT_EQ(kErrorOplockBreakInProgress, GetLastError());
+        }
+        RemoveTestTree(tree);
+    }
     StartPendingWaitBudget();
 }
 
