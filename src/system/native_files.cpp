@@ -141,11 +141,22 @@ NTSTATUS MarkForDeletion(HANDLE handle, bool ignoreReadOnly, VolumeAnswer* volum
         // The image check, as DeleteFileW asks it: Windows refuses a running
         // program's file (STATUS_CANNOT_DELETE) rather than unlink it.
         ULONG flags = kDispositionDelete | kDispositionPosixSemantics |
-                      kDispositionForceImageSectionCheck |
-                      (ignoreReadOnly ? kDispositionIgnoreReadOnly : 0);
+                      kDispositionForceImageSectionCheck;
+        if (ignoreReadOnly && volume->disposition != Disposition::kPosixKeepingReadOnly)
+            flags |= kDispositionIgnoreReadOnly;
         NTSTATUS status = SetInformation(handle, &flags, sizeof(flags), kFileDispositionInformationEx);
+        // A flag it does not know is an invalid parameter: asked once more
+        // without it, and from then on never with it, before the volume
+        // counts as lacking the new class.
+        if (status == kStatusInvalidParameter && (flags & kDispositionIgnoreReadOnly) != 0) {
+            flags &= ~kDispositionIgnoreReadOnly;
+            status = SetInformation(handle, &flags, sizeof(flags), kFileDispositionInformationEx);
+            if (!LacksPosixDisposition(status))
+                volume->disposition = Disposition::kPosixKeepingReadOnly;
+        }
         if (!LacksPosixDisposition(status)) {
-            volume->disposition = Disposition::kPosix;
+            if (volume->disposition == Disposition::kUntried)
+                volume->disposition = Disposition::kPosix;
             return status;
         }
         volume->disposition = Disposition::kLegacy;

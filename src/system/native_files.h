@@ -85,7 +85,9 @@ NTSTATUS SetInformation(HANDLE handle, void* information, ULONG size, FILE_INFOR
 // Which disposition a volume takes. The answer is the file system's (and
 // the system's), so each volume is asked once per run: a run works on
 // several, the system drive, a redirected folder on a server, another disk.
-enum class Disposition { kUntried, kPosix, kLegacy };
+// kPosixKeepingReadOnly: the POSIX one, without the flag that ignores
+// read-only (Windows 10 1607 to 1803).
+enum class Disposition { kUntried, kPosix, kPosixKeepingReadOnly, kLegacy };
 
 struct VolumeAnswer {
     ULONG serial;

@@ -18,16 +18,20 @@ namespace {
 // Volumes as Wine cannot have them. Each answers the POSIX disposition
 // with posixAnswer, or where that is 0 as Windows does, deleting with the
 // old mark, which Wine has; refuse makes every mark that is tried fail as
-// a running program's image does. The volume serial number is volume's.
+// a running program's image does; keepsReadOnly makes the flag that
+// ignores read-only an invalid parameter, as Windows 10 1607 to 1803 do.
+// The volume serial number is volume's.
 struct FakeVolume {
     ULONG volume;
     NTSTATUS posixAnswer;
     bool refuse;
+    bool keepsReadOnly = false;
 };
 FakeVolume gFake;
 std::vector<ULONG> gPosixFlags;  // each POSIX mark asked, its flags
 const FILE_INFORMATION_CLASS kDispositionEx = static_cast<FILE_INFORMATION_CLASS>(64);
 const NTSTATUS kCannotDelete = static_cast<NTSTATUS>(0xC0000121L);
+const ULONG kIgnoreReadOnly = 0x10;
 
 SetFileInformationCall RealSetInformation()
 {
@@ -38,9 +42,12 @@ NTSTATUS NTAPI FakeSetInformation(HANDLE file, PIO_STATUS_BLOCK io, PVOID inform
                                   FILE_INFORMATION_CLASS kind)
 {
     if (kind == kDispositionEx) {
-        gPosixFlags.push_back(*static_cast<ULONG*>(information));
+        const ULONG flags = *static_cast<ULONG*>(information);
+        gPosixFlags.push_back(flags);
         if (gFake.posixAnswer != 0)
             return gFake.posixAnswer;
+        if (gFake.keepsReadOnly && (flags & kIgnoreReadOnly) != 0)
+            return static_cast<NTSTATUS>(0xC000000DL);  // STATUS_INVALID_PARAMETER
     }
     if ((kind == kDispositionEx || kind == FileDispositionInformation) && gFake.refuse)
         return kCannotDelete;
@@ -212,7 +219,8 @@ TEST_F(FileRemoval, ShellDeleteRemovesTreeWithReadOnlyAndHiddenFiles)
 
 // Every volume gets the POSIX mark, with the image check, until it
 // answers that it lacks it; from then on that volume alone gets the old
-// one. A file whose mark is refused keeps its read-only attribute.
+// one. One that lacks only the flag to ignore read-only is asked it once.
+// A file whose mark is refused keeps its read-only attribute.
 TEST_F(FileRemoval, ShellDeleteMarksAsEachVolumeAnswers)
 {
     const struct {
@@ -229,6 +237,8 @@ TEST_F(FileRemoval, ShellDeleteMarksAsEachVolumeAnswers)
         {"POSIX, refused", {6, 0, true}, true},
         {"old, refused", {7, static_cast<NTSTATUS>(0xC0000002L), true}, false},
         {"old, read-only with a second name", {8, static_cast<NTSTATUS>(0xC0000002L), false}, false, true},
+        {"POSIX keeping read-only", {9, 0, false, true}, true},
+        {"POSIX keeping read-only, a second name", {10, 0, false, true}, true, true},
     };
     struct Restore {
         ~Restore() { ReplaceFileCallsForTest(nullptr, nullptr); }
@@ -256,6 +266,10 @@ TEST_F(FileRemoval, ShellDeleteMarksAsEachVolumeAnswers)
             EXPECT_LE(3u, gPosixFlags.size());  // one for each file at least
         } else {
             EXPECT_EQ(1u, gPosixFlags.size());
+        }
+        if (c.fake.keepsReadOnly) {
+            EXPECT_EQ(1, std::count_if(gPosixFlags.begin(), gPosixFlags.end(),
+                                       [](ULONG flags) { return (flags & kIgnoreReadOnly) != 0; }));
         }
         if (!c.fake.refuse && !c.secondName) {
             EXPECT_EQ(kShellDeleted, result);
