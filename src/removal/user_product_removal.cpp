@@ -120,7 +120,9 @@ int AsFailure(DWORD code)
     return result;
 }
 
-// Starts msiexec with the account's token; false with the error set.
+// Starts msiexec with the account's token; false with the error set. It
+// runs in this process's session (as documented), the desktop's own but
+// for a service's run.
 bool StartMsiexec(HANDLE token, wchar_t* commandLine, const wchar_t* program, const wchar_t* folder,
                   PROCESS_INFORMATION& started)
 {
@@ -159,8 +161,13 @@ bool WaitForChild(HANDLE process)
 
 UserTokenCalls& UserTokens()
 {
-    static UserTokenCalls calls = {
-        AdminMember, LookUpExport<StartWithTokenFn>(L"advapi32", "CreateProcessWithTokenW")};
+    // Filled on first use, without a guarded static (no C++ runtime).
+    static UserTokenCalls calls = {AdminMember, nullptr};
+    static bool lookedUp = false;
+    if (!lookedUp) {
+        calls.startWithToken = LookUpExport<StartWithTokenFn>(L"advapi32", "CreateProcessWithTokenW");
+        lookedUp = true;
+    }
     return calls;
 }
 
