@@ -200,7 +200,8 @@ int ComparedWithOwnAccount(const InteractiveUser& user)
 {
     UniqueHandle ownToken;
     wchar_t own[kSidUnits];
-    if (user.sid[0] == L'\0' || !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, ownToken.Receive()) ||
+    if (user.sid[0] == L'\0' ||
+        !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, ownToken.Receive()) ||
         !TokenUserSid(ownToken.Get(), own))
         return -1;
     return lstrcmpiW(user.sid, own) != 0 ? 1 : 0;

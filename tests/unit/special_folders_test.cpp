@@ -132,7 +132,8 @@ TEST(SpecialFolders, InteractiveUserAppData)
         {"the shell in another session only", true, 1, 2, 1, false},
         // Before Vista session 0 is also the first user's, who may have
         // switched away: only the console's counts then.
-        {"a shell in a shared session 0 away from the console", true, 0, 0, 1, PrefixKind() != L"winxp"},
+        {"a shell in a shared session 0 away from the console", true, 0, 0, 1,
+         PrefixKind() != L"winxp"},
     };
     const struct {
         DWORD (*lookUp)(wchar_t*);
