@@ -41,3 +41,6 @@ void OverrideInteractiveUserSid(const wchar_t* sid);
 // Whether user is another account than this process's; false when they
 // are the same, or either cannot be told.
 bool IsAnotherAccount(const InteractiveUser& user);
+// Whether user is surely this process's account; false when either
+// cannot be told.
+bool IsThisAccount(const InteractiveUser& user);

@@ -155,6 +155,9 @@ TEST_F(EndpointAgent, UserKeyRemovesOnlyWhatIsTheUsersAlone)
          false},
     };
     ProductCleanup perUserCleanup{&kPerUserTool};
+    // An elevated run removes the per-user product with its desktop's token.
+    TestWindow window;
+    ASSERT_FALSE(WaitForInteractiveAppData().empty());
     for (const auto& test : cases) {
         SCOPED_TRACE(test.what);
         ASSERT_EQ(0u, Install(kPerUserTool));
