@@ -181,7 +181,13 @@ OwnRemoval ChooseOwnRemoval(UniqueHandle& token)
     // elevated token's linked one is not used: without the TCB privilege
     // it is given for identification only, and no process starts with it.
     InteractiveUser user;
-    if (!OpenInteractiveUser(user) || !user.token.IsValid() || !IsThisAccount(user))
+    if (!OpenInteractiveUser(user) || !user.token.IsValid())
+        return OwnRemoval::kRefused;
+    // Another account at the desk: this one is a technician's who typed an
+    // administrator's name, and only that account installs for itself.
+    if (IsAnotherAccount(user))
+        return OwnRemoval::kInProcess;
+    if (!IsThisAccount(user))
         return OwnRemoval::kRefused;
     if (UserTokens().startWithToken != nullptr) {
         *token.Receive() = user.token.Release();
