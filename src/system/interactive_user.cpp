@@ -178,11 +178,16 @@ void OverrideInteractiveUserSid(const wchar_t* sid)
     BoundedCopy(gSidOverride, kSidUnits, sid != nullptr ? sid : L"");
 }
 
+bool OwnUserSid(wchar_t* sid)
+{
+    sid[0] = L'\0';
+    UniqueHandle ownToken;
+    return OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, ownToken.Receive()) &&
+           TokenUserSid(ownToken.Get(), sid);
+}
+
 bool IsAnotherAccount(const InteractiveUser& user)
 {
-    UniqueHandle ownToken;
     wchar_t own[kSidUnits];
-    return user.sid[0] != L'\0' &&
-           OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, ownToken.Receive()) &&
-           TokenUserSid(ownToken.Get(), own) && lstrcmpiW(user.sid, own) != 0;
+    return user.sid[0] != L'\0' && OwnUserSid(own) && lstrcmpiW(user.sid, own) != 0;
 }
