@@ -486,8 +486,9 @@ std::wstring Leaf(const std::wstring& path)
 
 // Makes root\path, in the native view, a registry link to a scratch key of
 // the machine holding the keys targets, each with a string value (which
-// an uninstall list read through the link would name). A key already at
-// path is moved aside while it lives, a missing parent made.
+// an uninstall list read through the link would name), and a temporary
+// folder in the user's profile as their environment names it. A key
+// already at path is moved aside while it lives, a missing parent made.
 class LinkOnThePath {
 public:
     LinkOnThePath(HKEY root, const std::wstring& path, const Names& targets)
@@ -495,6 +496,8 @@ public:
     {
         const REGSAM view = NativeView();
         DeleteKeyForTest(HKEY_LOCAL_MACHINE, kLinkTarget, view);
+        if (!SetPathValue(HKEY_LOCAL_MACHINE, kLinkTarget, L"TMP", REG_EXPAND_SZ, L"%USERPROFILE%\\Temp"))
+            return;
         for (const std::wstring& target : targets) {
             if (!SetStringValue(HKEY_LOCAL_MACHINE, std::wstring(kLinkTarget) + L"\\" + target, L"Kept",
                                 L"yes", view))
@@ -532,6 +535,7 @@ private:
 DWORD RunKeyPhases()
 {
     CleanupState state{};
+    RemoveEndpointManager(state);
     RemoveTunnelClient(state);
     RemoveDesktopComponent(state, kPw);
     CleanClassRegistrations(state);
@@ -590,25 +594,33 @@ TEST(SubkeyRemovalLinks, NoLinkOnTheWayBelowAUsersRootIsFollowed)
         {HKEY_USERS, desk + L"\\Software\\Classes", classes},
         {HKEY_USERS, desk + L"_Classes", classes},
         {HKEY_USERS, desk + L"\\Software\\Kestrix\\XPV", {L"Uninstall"}},
+        {HKEY_USERS, desk + L"\\Environment", {}},
     };
     const REGSAM view = NativeView();
     const std::wstring machineClass =
         std::wstring(L"Software\\Classes\\") + (IsNative64Bit() ? L"Wow6432Node\\" : L"") + L"CLSID\\" + kPwClassId;
     OtherUserHive hive;
     DesktopUserOverride deskUser;
+    const std::wstring profile = MakeScratchFolder(L"desk-profile");
+    OtherUserProfile listed(profile, REG_SZ);
+    ASSERT_TRUE(listed.listed);
     for (const auto& row : rows) {
         SCOPED_TRACE(Narrow(row.link));
-        if (row.targets.empty())
+        if (row.link.find(L"Wow6432Node") != std::wstring::npos && !IsNative64Bit())
             continue;  // a 32-bit Windows has no other view on the way
         // Registered for the machine, the cache cleaner's keys are removed.
         ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, machineClass, view));
+        ASSERT_TRUE(MakeFolders(profile + L"\\Temp"));
+        ASSERT_TRUE(WriteTextFile(profile + L"\\Temp\\xpv.msi", "someone else's"));
         {
             LinkOnThePath link(row.root, row.link, row.targets);
             ASSERT_TRUE(link.made);
-            // Followed, the link leads to the targets.
-            ASSERT_TRUE(KeyExists(row.root, row.link + L"\\" + row.targets[0], view));
+            // Followed, the link leads to its target.
+            std::wstring temp;
+            ASSERT_TRUE(ReadStringValue(row.root, row.link, L"TMP", &temp, view));
 
             EXPECT_EQ(0u, RunKeyPhases()) << "an uninstall list was read through the link";
+            EXPECT_TRUE(Exists(profile + L"\\Temp\\xpv.msi")) << "a temporary folder named through the link";
             for (const std::wstring& target : row.targets)
                 EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kLinkTarget) + L"\\" + target, view))
                     << Narrow(target);
@@ -617,6 +629,7 @@ TEST(SubkeyRemovalLinks, NoLinkOnTheWayBelowAUsersRootIsFollowed)
         DeleteKeyForTest(HKEY_USERS, desk, view);
         DeleteKeyForTest(HKEY_LOCAL_MACHINE, machineClass, view);
     }
+    RemoveTestTree(profile);
 }
 
 TEST(SubkeyRemovalRoots, ClassesRootItselfIsSearched)
