@@ -590,15 +590,16 @@ TEST(SubkeyRemovalLinks, NoLinkOnTheWayBelowAUsersRootIsFollowed)
         {HKEY_USERS, OwnSid() + L"_Classes", classes},
         {HKEY_USERS, L".DEFAULT\\Software", {L"Kestrix VPN Client"}},
         {HKEY_USERS, desk + L"\\Software",
-         {L"Kestrix VPN Client", L"LowRegistry\\tarn.exe", L"Kestrix\\XPV\\Uninstall", L"Classes\\Kestrix.Widget"}},
+         {L"Kestrix VPN Client", L"LowRegistry\\tarn.exe", L"Kestrix\\XPV\\Uninstall",
+          L"Classes\\Kestrix.Widget"}},
         {HKEY_USERS, desk + L"\\Software\\Classes", classes},
         {HKEY_USERS, desk + L"_Classes", classes},
         {HKEY_USERS, desk + L"\\Software\\Kestrix\\XPV", {L"Uninstall"}},
         {HKEY_USERS, desk + L"\\Environment", {}},
     };
     const REGSAM view = NativeView();
-    const std::wstring machineClass =
-        std::wstring(L"Software\\Classes\\") + (IsNative64Bit() ? L"Wow6432Node\\" : L"") + L"CLSID\\" + kPwClassId;
+    const std::wstring machineClass = std::wstring(L"Software\\Classes\\") +
+                                      (IsNative64Bit() ? L"Wow6432Node\\" : L"") + L"CLSID\\" + kPwClassId;
     OtherUserHive hive;
     DesktopUserOverride deskUser;
     const std::wstring profile = MakeScratchFolder(L"desk-profile");
