@@ -12,6 +12,7 @@
 #include "system/held_folder.h"
 #include "system/phase_log.h"
 #include "system/platform_probes.h"
+#include "system/registry_path.h"
 #include "system/registry_removal.h"
 #include "system/registry_roots.h"
 #include "system/responsiveness.h"
@@ -83,8 +84,7 @@ bool HasClassKey(HKEY classes, DesktopComponent component)
     const ComponentInfo& info = Info(component);
     RegKey key;
     const wchar_t* path = IsNative64Bit() ? info.classKey64 : info.classKey32;
-    return classes != nullptr &&
-           RegOpenKeyExW(classes, path, 0, FullAccessMask(), key.Receive()) == ERROR_SUCCESS;
+    return classes != nullptr && OpenKeyWithoutLinks(classes, path, FullAccessMask(), key) == ERROR_SUCCESS;
 }
 
 // Registered for the machine (machine, its classes root) or for one of the
@@ -101,14 +101,13 @@ bool IsRegistered(HKEY machine, const UserRegistries& users, DesktopComponent co
 }
 
 // One user's keys of the component: its class key among the user's
-// classes, and the LowRegistry entries.
+// classes, and the LowRegistry entries; no link on the way is followed.
 void RemoveUserKeys(HKEY software, HKEY classes, DesktopComponent component)
 {
     DeleteComponentClassKey(classes, component);
     RegKey lowRegistry;
     if (software != nullptr &&
-        RegOpenKeyExW(software, kLowRegistryKey, 0, kLowRegistryAccess, lowRegistry.Receive()) ==
-            ERROR_SUCCESS)
+        OpenKeyWithoutLinks(software, kLowRegistryKey, kLowRegistryAccess, lowRegistry) == ERROR_SUCCESS)
         CleanLowRegistry(lowRegistry.Get());
 }
 
@@ -225,7 +224,7 @@ void DeleteComponentClassKey(HKEY classes, DesktopComponent component)
     RegKey parent;
     const wchar_t* path = IsNative64Bit() ? L"Wow6432Node\\CLSID" : L"CLSID";
     REGSAM access = FullAccessMask();
-    if (classes == nullptr || RegOpenKeyExW(classes, path, 0, access, parent.Receive()) != ERROR_SUCCESS)
+    if (classes == nullptr || OpenKeyWithoutLinks(classes, path, access, parent) != ERROR_SUCCESS)
         return;
     DeleteKeyTree(parent.Get(), Info(component).classId, ViewOf(access));
 }

@@ -5,6 +5,7 @@
 #include "system/handles.h"
 #include "system/held_folder.h"
 #include "system/platform_probes.h"
+#include "system/registry_path.h"
 #include "system/registry_roots.h"
 #include "system/responsiveness.h"
 #include "system/user_folders.h"
@@ -27,17 +28,18 @@ LONG OpenUninstallList(RegKey& key, UninstallList& list)
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallListKey, 0, ReadAccessMask(), key.Receive()) ==
         ERROR_SUCCESS)
         return ERROR_SUCCESS;
-    // The hive the run removes the desk's user's keys from.
+    // The hive the run removes the desk's user's keys from. A user's list
+    // steers what is removed: no link on the way to it is followed.
     UserRegistries users;
     if (users.Count() == 2 && users.Software(1) != nullptr &&
-        RegOpenKeyExW(users.Software(1), kListBelowSoftware, 0, ReadAccessMask(), key.Receive()) ==
+        OpenKeyWithoutLinks(users.Software(1), kListBelowSoftware, ReadAccessMask(), key) ==
             ERROR_SUCCESS) {
         list.owner = ListOwner::kDeskUser;
         BoundedCopy(list.ownerSid, kSidUnits, users.OtherSid());
         return ERROR_SUCCESS;
     }
     list.owner = ListOwner::kThisUser;
-    return RegOpenKeyExW(HKEY_CURRENT_USER, kUninstallListKey, 0, ReadAccessMask(), key.Receive());
+    return OpenKeyWithoutLinks(HKEY_CURRENT_USER, kUninstallListKey, ReadAccessMask(), key);
 }
 
 // Whether the installer has the product installed in a context of user

@@ -192,17 +192,22 @@ void OverrideInteractiveUserSid(const wchar_t* sid)
     BoundedCopy(gSidOverride, kSidUnits, sid != nullptr ? sid : L"");
 }
 
+bool OwnUserSid(wchar_t* sid)
+{
+    sid[0] = L'\0';
+    UniqueHandle ownToken;
+    return OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, ownToken.Receive()) &&
+           TokenUserSid(ownToken.Get(), sid);
+}
+
 namespace {
 
 // Compares user with this process's account: -1 when either cannot be
 // told, else whether they differ.
 int ComparedWithOwnAccount(const InteractiveUser& user)
 {
-    UniqueHandle ownToken;
     wchar_t own[kSidUnits];
-    if (user.sid[0] == L'\0' ||
-        !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, ownToken.Receive()) ||
-        !TokenUserSid(ownToken.Get(), own))
+    if (user.sid[0] == L'\0' || !OwnUserSid(own))
         return -1;
     return lstrcmpiW(user.sid, own) != 0 ? 1 : 0;
 }

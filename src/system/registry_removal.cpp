@@ -4,6 +4,7 @@
 
 #include "system/handles.h"
 #include "system/platform_probes.h"
+#include "system/registry_path.h"
 #include "system/responsiveness.h"
 #include "system/system_exports.h"
 
@@ -28,15 +29,6 @@ struct TreeBudget {
 
 typedef LONG(WINAPI* NtDeleteKeyFn)(HANDLE);
 typedef ULONG(WINAPI* RtlNtStatusToDosErrorFn)(LONG);
-
-// A key opened with REG_OPTION_OPEN_LINK is the link itself when it holds
-// the link's target as a REG_LINK "SymbolicLinkValue".
-bool IsRegistryLink(HKEY key)
-{
-    DWORD type = REG_NONE;
-    LONG status = RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr);
-    return (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) && type == REG_LINK;
-}
 
 // Deletes the key the handle names; it must have no subkeys left. Opened
 // with REG_OPTION_OPEN_LINK, the handle names a link itself, and the key
@@ -124,9 +116,11 @@ int DeleteSubkeysContaining(HKEY root, const wchar_t* subkeyPath, const wchar_t*
 int DeleteSubkeysContainingAny(HKEY root, const wchar_t* subkeyPath, const wchar_t* const* texts,
                                size_t textCount)
 {
+    // The parents lie below roots a user can write: no link on the way is
+    // followed.
     RegKey parent;
     REGSAM access = FullAccessMask();
-    if (RegOpenKeyExW(root, subkeyPath, 0, access, parent.Receive()) != ERROR_SUCCESS)
+    if (OpenKeyWithoutLinks(root, subkeyPath, access, parent) != ERROR_SUCCESS)
         return 0;
     DWORD subkeyCount = 0;
     if (RegQueryInfoKeyW(parent.Get(), nullptr, nullptr, nullptr, &subkeyCount, nullptr, nullptr,

@@ -7,7 +7,9 @@
 extern const wchar_t kProtectedProgId[];
 
 // Deletes, with their subtrees, the subkeys of root\subkeyPath (or of root
-// itself when subkeyPath is null) whose names contain text. Returns 0.
+// itself when subkeyPath is null) whose names contain text. No link on
+// the way to the parent is followed: one there is as a missing parent.
+// Returns 0.
 int DeleteSubkeysContaining(HKEY root, const wchar_t* subkeyPath, const wchar_t* text);
 
 // The same in one pass over the parent for several texts: a subkey whose
