@@ -17,6 +17,7 @@
 #include "system/responsiveness.h"
 #include "system/special_folders.h"
 #include "system/user_folders.h"
+#include "system/what_stays.h"
 
 namespace {
 
@@ -115,13 +116,29 @@ void RemoveUserKeys(HKEY software, HKEY classes, DesktopComponent component)
 // Deletes the interactive user's "\Halcyra" folder; a folder that is not
 // there, or may not be used (see HoldInteractiveUserFolder), counts as
 // removed.
-bool RemovePerUserFolder()
+bool RemovePerUserFolder(WhatStays* account)
 {
     wchar_t folder[kPathUnits];
     HeldFolder held;
     if (!HoldInteractiveUserFolder(CSIDL_APPDATA, L"\\Halcyra", true, held, folder))
         return true;
-    return DeleteHeldFolderTree(held) == kShellDeleted;
+    StayReason why = StayReason::kNone;
+    if (DeleteHeldFolderTree(held, &why) == kShellDeleted)
+        return true;
+    if (account != nullptr)
+        account->NotePath(folder, why);
+    return false;
+}
+
+// Deletes a component's data folder tree; what stays is noted.
+bool DeleteDataTree(const wchar_t* folder, WhatStays* account)
+{
+    StayReason why = StayReason::kNone;
+    if (DeleteTreeViaShell(folder, &why) == kShellDeleted)
+        return true;
+    if (account != nullptr)
+        account->NotePath(folder, why);
+    return false;
 }
 
 void DeleteElevationPolicyKeys()
@@ -136,17 +153,17 @@ void DeleteElevationPolicyKeys()
     }
 }
 
-void RemoveHldFolderOnly(CleanupDialog* window, const wchar_t* dataFolder)
+void RemoveHldFolderOnly(CleanupDialog* window, const wchar_t* dataFolder, WhatStays* account)
 {
-    bool perUserRemoved = RemovePerUserFolder();
-    bool dataRemoved = DeleteTreeViaShell(dataFolder) == kShellDeleted;
+    bool perUserRemoved = RemovePerUserFolder(account);
+    bool dataRemoved = DeleteDataTree(dataFolder, account);
     LogLine(window, perUserRemoved && dataRemoved ? Info(kHld).folderOnlySuccessLine
                                                  : Info(kHld).folderOnlyFailureLine);
 }
 
-void RemovePwFolderOnly(CleanupDialog* window, const wchar_t* dataFolder)
+void RemovePwFolderOnly(CleanupDialog* window, const wchar_t* dataFolder, WhatStays* account)
 {
-    bool dataRemoved = DeleteTreeViaShell(dataFolder) == kShellDeleted;
+    bool dataRemoved = DeleteDataTree(dataFolder, account);
     LogLine(window, dataRemoved ? Info(kPw).folderOnlySuccessLine : Info(kPw).folderOnlyFailureLine);
 }
 
@@ -180,7 +197,7 @@ void RemoveDesktopComponents(CleanupDialog& dialog, CleanupState& state)
         if (hldRegistered)
             RemoveDesktopComponent(state, kHld);
         else
-            RemoveHldFolderOnly(&dialog, hldFolder);
+            RemoveHldFolderOnly(&dialog, hldFolder, state.whatStays);
     }
 
     if (!pwPresent) {
@@ -190,7 +207,7 @@ void RemoveDesktopComponents(CleanupDialog& dialog, CleanupState& state)
         if (pwRegistered)
             RemoveDesktopComponent(state, kPw);
         else
-            RemovePwFolderOnly(&dialog, pwFolder);
+            RemovePwFolderOnly(&dialog, pwFolder, state.whatStays);
     }
 }
 
@@ -209,14 +226,14 @@ void RemoveDesktopComponent(CleanupState& state, DesktopComponent component)
 
     DeleteElevationPolicyKeys();
 
-    if (RemoveDataFolder(folder) != 0) {
+    if (PathFileExistsW(folder) && !DeleteDataTree(folder, state.whatStays)) {
         LogLine(state, kFullRemovalFailedLine);
         return;
     }
     // The component is gone with its data folder; a per-user folder that
     // resists does not turn that into a failure.
     if (component == kHld)
-        RemovePerUserFolder();
+        RemovePerUserFolder(state.whatStays);
     LogLine(state, Info(component).fullSuccessLine);
 }
 

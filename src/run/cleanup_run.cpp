@@ -19,11 +19,14 @@
 #include "system/held_folder.h"
 #include "system/responsiveness.h"
 #include "system/user_folders.h"
+#include "system/what_stays.h"
 
 namespace {
 
 CleanupState gStateStorage;  // all fields zero
 CleanupState* gCleanupState = nullptr;
+WhatStays gWhatStays;
+bool gKeepAccount = true;
 
 CleanupState& StateFor(CleanupDialog& dialog)
 {
@@ -34,13 +37,39 @@ CleanupState& StateFor(CleanupDialog& dialog)
     return *gCleanupState;
 }
 
-void DeleteUserVendorFolder()
+void DeleteUserVendorFolder(WhatStays* account)
 {
     wchar_t folder[kPathUnits];
     HeldFolder held;
+    StayReason why = StayReason::kNone;
     if (HoldInteractiveUserFolder(CSIDL_APPDATA, L"\\Kestrix", true, held, folder) &&
-        DeleteHeldFolderTree(held) != kShellDeleted)
+        DeleteHeldFolderTree(held, &why) != kShellDeleted) {
         PrintOutput("Folder Deletion failed\n");
+        if (account != nullptr)
+            account->NotePath(folder, why);
+    }
+}
+
+// The user's vendor folder, left because an earlier removal failed.
+void KeepUserVendorFolder(WhatStays* account)
+{
+    wchar_t folder[kPathUnits];
+    HeldFolder held;
+    if (account != nullptr &&
+        HoldInteractiveUserFolder(CSIDL_APPDATA, L"\\Kestrix", false, held, folder))
+        account->NotePath(folder, StayReason::kEarlierFailure);
+}
+
+// One line for each noted trace that is still there.
+void ReportWhatStays(CleanupDialog& dialog, const WhatStays* account)
+{
+    if (account == nullptr)
+        return;
+    for (size_t i = 0; i < account->Count(); ++i) {
+        wchar_t line[WhatStays::kLineUnits];
+        if (account->LineIfStill(i, line, WhatStays::kLineUnits))
+            AppendLog(dialog, line);
+    }
 }
 
 // Returns the tunnel phase's result; failed is set when the endpoint-control
@@ -70,6 +99,11 @@ CleanupState* CurrentCleanupState()
     return gCleanupState;
 }
 
+void KeepAccountOfWhatStays(bool keep)
+{
+    gKeepAccount = keep;
+}
+
 void ForgetCleanupState()
 {
     gStateStorage = CleanupState();
@@ -82,6 +116,8 @@ void RunCleanup(CleanupDialog& dialog)
     RunOptions options = ReadRunOptions(dialog);
     EnableControls(dialog, false);
     CleanupState& state = StateFor(dialog);
+    gWhatStays.Clear();
+    state.whatStays = gKeepAccount ? &gWhatStays : nullptr;
     ClearLog(dialog);
     StartBusyWaitBudget();
     StartPendingWaitBudget();
@@ -107,7 +143,9 @@ void RunCleanup(CleanupDialog& dialog)
     bool tunnelGone = skipTunnel ? tunnel != kSkipped : (tunnel == 0 || tunnel == kSkipped);
     KeepResponsiveNow();
     if (tunnelGone && !failed)
-        DeleteUserVendorFolder();
+        DeleteUserVendorFolder(state.whatStays);
+    else if (!(skipTunnel && tunnel == kSkipped))  // Skip leaves it on purpose
+        KeepUserVendorFolder(state.whatStays);
     KeepResponsiveNow();
 
     AppendLog(dialog, L"Cleaning Registry... ");
@@ -120,6 +158,8 @@ void RunCleanup(CleanupDialog& dialog)
     KeepResponsiveNow();
     if (options.clearCache)
         ClearBrowserCaches(state);
+    KeepResponsiveNow();
+    ReportWhatStays(dialog, state.whatStays);
     KeepResponsiveNow();
     if (options.restart)
         RestartSystem(state);

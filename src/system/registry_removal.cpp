@@ -6,6 +6,7 @@
 #include "system/platform_probes.h"
 #include "system/responsiveness.h"
 #include "system/system_exports.h"
+#include "system/what_stays.h"
 
 const wchar_t kProtectedProgId[] = L"Kestrix.QvWinActiveX";
 
@@ -24,7 +25,18 @@ const int kTreeDepthLimit = 64;
 
 struct TreeBudget {
     DWORD visitsLeft = kTreeVisitLimit;
+    bool tooDeep = false;  // a key below the depth limit stayed
 };
+
+// Why a found key's deletion failed with status.
+StayReason WhyKeyStays(const TreeBudget& budget, LONG status)
+{
+    if (budget.visitsLeft == 0)
+        return StayReason::kTooManySubkeys;
+    if (budget.tooDeep)
+        return StayReason::kTooDeep;
+    return StayReasonOfError(static_cast<DWORD>(status));
+}
 
 typedef LONG(WINAPI* NtDeleteKeyFn)(HANDLE);
 typedef ULONG(WINAPI* RtlNtStatusToDosErrorFn)(LONG);
@@ -79,8 +91,10 @@ void DeleteSubtrees(HKEY key, REGSAM view, TreeBudget& budget, int depth)
 // x64 do not carry a handle's view over to opens relative to it.
 LONG DeleteTreeWithin(HKEY parent, const wchar_t* name, REGSAM view, TreeBudget& budget, int depth)
 {
-    if (depth > kTreeDepthLimit)
+    if (depth > kTreeDepthLimit) {
+        budget.tooDeep = true;
         return ERROR_CANTOPEN;
+    }
     RegKey key;
     LONG status = RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, kTreeAccess | view, key.Receive());
     if (status != ERROR_SUCCESS)
@@ -116,13 +130,14 @@ LONG DeleteKeyTree(HKEY parent, const wchar_t* name, REGSAM view)
     return DeleteTreeWithin(parent, name, view, budget, 0);
 }
 
-int DeleteSubkeysContaining(HKEY root, const wchar_t* subkeyPath, const wchar_t* text)
+int DeleteSubkeysContaining(HKEY root, const wchar_t* subkeyPath, const wchar_t* text,
+                            WhatStays* account)
 {
-    return DeleteSubkeysContainingAny(root, subkeyPath, &text, 1);
+    return DeleteSubkeysContainingAny(root, subkeyPath, &text, 1, account);
 }
 
 int DeleteSubkeysContainingAny(HKEY root, const wchar_t* subkeyPath, const wchar_t* const* texts,
-                               size_t textCount)
+                               size_t textCount, WhatStays* account)
 {
     RegKey parent;
     REGSAM access = FullAccessMask();
@@ -147,9 +162,13 @@ int DeleteSubkeysContainingAny(HKEY root, const wchar_t* subkeyPath, const wchar
             continue;
         if (!IsWanted(name, texts, textCount))
             continue;
-        if (DeleteTreeWithin(parent.Get(), name, ViewOf(access), budget, 0) == ERROR_SUCCESS &&
-            ++deleted <= subkeyCount)
+        LONG status = DeleteTreeWithin(parent.Get(), name, ViewOf(access), budget, 0);
+        if (status != ERROR_SUCCESS) {
+            if (account != nullptr)
+                account->NoteKey(parent.Get(), name, WhyKeyStays(budget, status));
+        } else if (++deleted <= subkeyCount) {
             --i;
+        }
     }
     return 0;
 }

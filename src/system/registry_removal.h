@@ -3,18 +3,22 @@
 
 #include <windows.h>
 
+class WhatStays;
+
 // The vendor's ActiveX ProgID family, which is never deleted by name.
 extern const wchar_t kProtectedProgId[];
 
 // Deletes, with their subtrees, the subkeys of root\subkeyPath (or of root
 // itself when subkeyPath is null) whose names contain text. Returns 0.
-int DeleteSubkeysContaining(HKEY root, const wchar_t* subkeyPath, const wchar_t* text);
+// A found key that stays is noted, with why, in account where one is given.
+int DeleteSubkeysContaining(HKEY root, const wchar_t* subkeyPath, const wchar_t* text,
+                            WhatStays* account = nullptr);
 
 // The same in one pass over the parent for several texts: a subkey whose
 // name contains any of the textCount texts is deleted; ten thousand keys
 // visited in all the trees at most. Returns 0.
 int DeleteSubkeysContainingAny(HKEY root, const wchar_t* subkeyPath, const wchar_t* const* texts,
-                               size_t textCount);
+                               size_t textCount, WhatStays* account = nullptr);
 
 // The registry view an access mask asks for: KEY_WOW64_64KEY,
 // KEY_WOW64_32KEY or 0.
