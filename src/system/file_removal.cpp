@@ -310,9 +310,10 @@ void EmptyAndRemoveHeldFolder(HeldFolder& held, const wchar_t* folder, StayReaso
                 PrintOutput("Error %d \n", static_cast<int>(error));
             }
         }
+        // Left as it is, as the tree deletion leaves such a folder.
         if (everyEntry && GetLastError() == ERROR_MORE_DATA) {
             KeepFirstReason(why, StayReason::kKeptFilling);
-            everyEntry = false;
+            return;
         }
     }
     KeepResponsive();
