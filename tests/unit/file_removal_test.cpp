@@ -513,8 +513,11 @@ TEST_F(FileRemoval, AnOplockedFileIsHeldElsewhere)
 
 // A program that keeps adding files to a folder being listed, which NTFS
 // lists on from the last name it gave: Wine reads a whole listing at once,
-// so the listing here never ends, each call giving one more file.
+// so the listing here goes on, each call giving one more file, as long as
+// the program asks (to a cap far past the bound, so that a program without
+// the bound fails rather than hangs).
 ULONG gFedEntries = 0;
+const ULONG kFeedCap = 10000;
 
 NTSTATUS NTAPI FeedingQueryDirectory(HANDLE folder, HANDLE event, PIO_APC_ROUTINE routine,
                                      PVOID context, PIO_STATUS_BLOCK io, PVOID buffer, ULONG size,
@@ -524,7 +527,8 @@ NTSTATUS NTAPI FeedingQueryDirectory(HANDLE folder, HANDLE event, PIO_APC_ROUTIN
     QueryDirectoryCall real = LookUpExport<QueryDirectoryCall>(L"ntdll", "NtQueryDirectoryFile");
     NTSTATUS status = real(folder, event, routine, context, io, buffer, size, kind, single, pattern, restart);
     const NTSTATUS kNoMoreFiles = static_cast<NTSTATUS>(0x80000006L);
-    if (status != kNoMoreFiles || pattern != nullptr || kind != FileFullDirectoryInformation)
+    if (status != kNoMoreFiles || pattern != nullptr || kind != FileFullDirectoryInformation ||
+        gFedEntries == kFeedCap)
         return status;
     FILE_FULL_DIR_INFORMATION* entry = static_cast<FILE_FULL_DIR_INFORMATION*>(buffer);
     ZeroMemory(entry, sizeof(*entry));
