@@ -68,6 +68,16 @@ const ComponentInfo& Info(DesktopComponent component)
     return kComponents[component == kHld ? 0 : 1];
 }
 
+// Deletes parent\\name with its tree; a key that stays is noted.
+LONG DeleteNamedKey(HKEY parent, const wchar_t* name, REGSAM view, WhatStays* account)
+{
+    StayReason why = StayReason::kNone;
+    LONG status = DeleteKeyTree(parent, name, view, &why);
+    if (account != nullptr && status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+        account->NoteKey(parent, name, why);
+    return status;
+}
+
 // The component's folder in the all-users application data, wherever
 // Windows keeps that and whatever its language names it; empty (no
 // folder, so nothing installed) when the shell cannot tell.
@@ -103,14 +113,14 @@ bool IsRegistered(HKEY machine, const UserRegistries& users, DesktopComponent co
 
 // One user's keys of the component: its class key among the user's
 // classes, and the LowRegistry entries.
-void RemoveUserKeys(HKEY software, HKEY classes, DesktopComponent component)
+void RemoveUserKeys(HKEY software, HKEY classes, DesktopComponent component, WhatStays* account)
 {
-    DeleteComponentClassKey(classes, component);
+    DeleteComponentClassKey(classes, component, account);
     RegKey lowRegistry;
     if (software != nullptr &&
         RegOpenKeyExW(software, kLowRegistryKey, 0, kLowRegistryAccess, lowRegistry.Receive()) ==
             ERROR_SUCCESS)
-        CleanLowRegistry(lowRegistry.Get());
+        CleanLowRegistry(lowRegistry.Get(), account);
 }
 
 // Deletes the interactive user's "\Halcyra" folder; a folder that is not
@@ -141,7 +151,7 @@ bool DeleteDataTree(const wchar_t* folder, WhatStays* account)
     return false;
 }
 
-void DeleteElevationPolicyKeys()
+void DeleteElevationPolicyKeys(WhatStays* account)
 {
     const wchar_t* path = IsNative64Bit() ? kElevationPolicy64 : kElevationPolicy32;
     for (const wchar_t* id : kElevationPolicyIds) {
@@ -149,7 +159,7 @@ void DeleteElevationPolicyKeys()
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, kElevationPolicyAccess, policy.Receive()) !=
             ERROR_SUCCESS)
             continue;
-        DeleteKeyTree(policy.Get(), id, ViewOf(kElevationPolicyAccess));
+        DeleteNamedKey(policy.Get(), id, ViewOf(kElevationPolicyAccess), account);
     }
 }
 
@@ -220,11 +230,11 @@ void RemoveDesktopComponent(CleanupState& state, DesktopComponent component)
     UserRegistries users;
     if (!IsRegistered(machine.Get(), users, component))
         return;
-    DeleteComponentClassKey(machine.Get(), component);
+    DeleteComponentClassKey(machine.Get(), component, state.whatStays);
     for (size_t user = 0; user < users.Count(); ++user)
-        RemoveUserKeys(users.Software(user), users.Classes(user), component);
+        RemoveUserKeys(users.Software(user), users.Classes(user), component, state.whatStays);
 
-    DeleteElevationPolicyKeys();
+    DeleteElevationPolicyKeys(state.whatStays);
 
     if (PathFileExistsW(folder) && !DeleteDataTree(folder, state.whatStays)) {
         LogLine(state, kFullRemovalFailedLine);
@@ -237,17 +247,17 @@ void RemoveDesktopComponent(CleanupState& state, DesktopComponent component)
     LogLine(state, Info(component).fullSuccessLine);
 }
 
-void DeleteComponentClassKey(HKEY classes, DesktopComponent component)
+void DeleteComponentClassKey(HKEY classes, DesktopComponent component, WhatStays* account)
 {
     RegKey parent;
     const wchar_t* path = IsNative64Bit() ? L"Wow6432Node\\CLSID" : L"CLSID";
     REGSAM access = FullAccessMask();
     if (classes == nullptr || RegOpenKeyExW(classes, path, 0, access, parent.Receive()) != ERROR_SUCCESS)
         return;
-    DeleteKeyTree(parent.Get(), Info(component).classId, ViewOf(access));
+    DeleteNamedKey(parent.Get(), Info(component).classId, ViewOf(access), account);
 }
 
-void CleanLowRegistry(HKEY key)
+void CleanLowRegistry(HKEY key, WhatStays* account)
 {
     DWORD subkeyCount = 0;
     if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeyCount, nullptr, nullptr, nullptr,
@@ -262,7 +272,7 @@ void CleanLowRegistry(HKEY key)
             continue;
         for (const wchar_t* vendorName : kLowRegistryNames) {
             if (wcscmp(name, vendorName) == 0 &&
-                DeleteKeyTree(key, name, ViewOf(kLowRegistryAccess)) == ERROR_SUCCESS) {
+                DeleteNamedKey(key, name, ViewOf(kLowRegistryAccess), account) == ERROR_SUCCESS) {
                 // The next subkey moved into this index; more deletions
                 // than there were keys mean someone is adding them.
                 if (++deleted <= subkeyCount)

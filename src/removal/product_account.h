@@ -7,8 +7,10 @@
 
 struct CleanupState;
 
-// Whether a product result leaves the product to be looked at again: any
-// but a removal, a product not there, or one left by the Skip option.
+// Whether a product result leaves the product to be looked at again at
+// the run's end: any answer of the installer, since only a look tells
+// whether the product went; not a product that was not there, or one left
+// by the Skip option.
 bool MayLeaveProduct(int result);
 
 // Notes entry ("name {code}") in the run's account, if it keeps one.

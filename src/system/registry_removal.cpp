@@ -124,10 +124,13 @@ REGSAM ViewOf(REGSAM access)
     return access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY);
 }
 
-LONG DeleteKeyTree(HKEY parent, const wchar_t* name, REGSAM view)
+LONG DeleteKeyTree(HKEY parent, const wchar_t* name, REGSAM view, StayReason* why)
 {
     TreeBudget budget;
-    return DeleteTreeWithin(parent, name, view, budget, 0);
+    LONG status = DeleteTreeWithin(parent, name, view, budget, 0);
+    if (why != nullptr && status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+        *why = WhyKeyStays(budget, status);
+    return status;
 }
 
 int DeleteSubkeysContaining(HKEY root, const wchar_t* subkeyPath, const wchar_t* text,

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 class WhatStays;
+enum class StayReason;
 
 // The vendor's ActiveX ProgID family, which is never deleted by name.
 extern const wchar_t kProtectedProgId[];
@@ -30,5 +31,6 @@ REGSAM ViewOf(REGSAM access);
 // target untouched, and each key through the handle it was emptied with,
 // never by name. Lists ten thousand subkeys at most, 64 levels deep, which
 // no vendor tree comes near: a tree that someone keeps feeding stays.
-// Returns the registry error code.
-LONG DeleteKeyTree(HKEY parent, const wchar_t* name, REGSAM view);
+// Returns the registry error code; where why is given, a key that stays
+// (not one that was not there) has why it stays kept in it.
+LONG DeleteKeyTree(HKEY parent, const wchar_t* name, REGSAM view, StayReason* why = nullptr);
