@@ -7,6 +7,7 @@
 #include "system/folder_listing.h"
 #include "system/heap_buffer.h"
 #include "system/held_folder.h"
+#include "system/native_files.h"
 #include "system/responsiveness.h"
 #include "system/what_stays.h"
 

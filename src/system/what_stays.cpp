@@ -3,7 +3,7 @@
 #include <cwchar>
 
 #include "system/handles.h"
-#include "system/held_folder.h"
+#include "system/native_files.h"
 #include "system/system_exports.h"
 
 namespace {

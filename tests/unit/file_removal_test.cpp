@@ -9,6 +9,7 @@
 #include "system/file_removal.h"
 #include "system/handles.h"
 #include "system/held_folder.h"
+#include "system/native_files.h"
 #include "system/responsiveness.h"
 #include "system/system_exports.h"
 #include "system/what_stays.h"
@@ -18,16 +19,20 @@ namespace {
 // Volumes as Wine cannot have them. Each answers the POSIX disposition
 // with posixAnswer, or where that is 0 as Windows does, deleting with the
 // old mark, which Wine has; refuse makes every mark that is tried fail as
-// a running program's image does. The volume serial number is volume's.
+// a running program's image does; keepsReadOnly makes the flag that
+// ignores read-only an invalid parameter, as Windows 10 1607 to 1803 do.
+// The volume serial number is volume's.
 struct FakeVolume {
     ULONG volume;
     NTSTATUS posixAnswer;
     bool refuse;
+    bool keepsReadOnly = false;
 };
 FakeVolume gFake;
 std::vector<ULONG> gPosixFlags;  // each POSIX mark asked, its flags
 const FILE_INFORMATION_CLASS kDispositionEx = static_cast<FILE_INFORMATION_CLASS>(64);
 const NTSTATUS kCannotDelete = static_cast<NTSTATUS>(0xC0000121L);
+const ULONG kIgnoreReadOnly = 0x10;
 
 SetFileInformationCall RealSetInformation()
 {
@@ -38,9 +43,12 @@ NTSTATUS NTAPI FakeSetInformation(HANDLE file, PIO_STATUS_BLOCK io, PVOID inform
                                   FILE_INFORMATION_CLASS kind)
 {
     if (kind == kDispositionEx) {
-        gPosixFlags.push_back(*static_cast<ULONG*>(information));
+        const ULONG flags = *static_cast<ULONG*>(information);
+        gPosixFlags.push_back(flags);
         if (gFake.posixAnswer != 0)
             return gFake.posixAnswer;
+        if (gFake.keepsReadOnly && (flags & kIgnoreReadOnly) != 0)
+            return static_cast<NTSTATUS>(0xC000000DL);  // STATUS_INVALID_PARAMETER
     }
     if ((kind == kDispositionEx || kind == FileDispositionInformation) && gFake.refuse)
         return kCannotDelete;
@@ -212,7 +220,8 @@ TEST_F(FileRemoval, ShellDeleteRemovesTreeWithReadOnlyAndHiddenFiles)
 
 // Every volume gets the POSIX mark, with the image check, until it
 // answers that it lacks it; from then on that volume alone gets the old
-// one. A file whose mark is refused keeps its read-only attribute.
+// one. One that lacks only the flag to ignore read-only is asked it once.
+// A file whose mark is refused keeps its read-only attribute.
 TEST_F(FileRemoval, ShellDeleteMarksAsEachVolumeAnswers)
 {
     const struct {
@@ -229,6 +238,8 @@ TEST_F(FileRemoval, ShellDeleteMarksAsEachVolumeAnswers)
         {"POSIX, refused", {6, 0, true}, true},
         {"old, refused", {7, static_cast<NTSTATUS>(0xC0000002L), true}, false},
         {"old, read-only with a second name", {8, static_cast<NTSTATUS>(0xC0000002L), false}, false, true},
+        {"POSIX keeping read-only", {9, 0, false, true}, true},
+        {"POSIX keeping read-only, a second name", {10, 0, false, true}, true, true},
     };
     struct Restore {
         ~Restore() { ReplaceFileCallsForTest(nullptr, nullptr); }
@@ -256,6 +267,10 @@ TEST_F(FileRemoval, ShellDeleteMarksAsEachVolumeAnswers)
             EXPECT_LE(3u, gPosixFlags.size());  // one for each file at least
         } else {
             EXPECT_EQ(1u, gPosixFlags.size());
+        }
+        if (c.fake.keepsReadOnly) {
+            EXPECT_EQ(1, std::count_if(gPosixFlags.begin(), gPosixFlags.end(),
+                                       [](ULONG flags) { return (flags & kIgnoreReadOnly) != 0; }));
         }
         if (!c.fake.refuse && !c.secondName) {
             EXPECT_EQ(kShellDeleted, result);
@@ -473,8 +488,9 @@ TEST_F(FileRemoval, EntriesOpenElsewhereStayAndTheRestGoes)
     EXPECT_TRUE(IsFolder(folder));
 }
 
-// Wine has no oplocks: the open of one file answers as Windows does while
+// Wine has no oplocks: the open of one entry answers as Windows does while
 // someone else's oplock on it is broken.
+const wchar_t* gOplocked = L"";
 int gOplockedOpens = 0;
 bool gOplockWaitedFor = false;  // an open that would have waited for the holder
 
@@ -483,7 +499,7 @@ NTSTATUS NTAPI FakeOpenFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUT
 {
     OpenFileCall real = LookUpExport<OpenFileCall>(L"ntdll", "NtOpenFile");
     const UNICODE_STRING* name = attributes->ObjectName;
-    if (std::wstring(name->Buffer, name->Length / sizeof(wchar_t)) != L"oplocked.dat")
+    if (std::wstring(name->Buffer, name->Length / sizeof(wchar_t)) != gOplocked)
         return real(handle, access, attributes, io, sharing, options);
     if ((options & FILE_COMPLETE_IF_OPLOCKED) == 0)
         gOplockWaitedFor = true;
@@ -492,22 +508,52 @@ NTSTATUS NTAPI FakeOpenFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUT
     return status < 0 ? status : static_cast<NTSTATUS>(0x00000108L);  // STATUS_OPLOCK_BREAK_IN_PROGRESS
 }
 
-TEST_F(FileRemoval, AnOplockedFileIsHeldElsewhere)
+// A file or a folder so held is waited for as a name held elsewhere, then
+// stays; once the run's waiting time is spent, it says so at once.
+TEST_F(FileRemoval, AnOplockedEntryIsHeldElsewhere)
 {
-    std::wstring tree = Path(L"tree");
-    ASSERT_TRUE(MakeFolders(tree + L"\\sub"));
-    MakeFile(tree + L"\\oplocked.dat");
-    MakeFile(tree + L"\\sub\\b.txt");
+    const struct {
+        const char* what;
+        const wchar_t* name;
+        bool folder;
+    } cases[] = {
+        {"a file", L"oplocked.dat", false},
+        {"a folder", L"oplocked", true},
+    };
     struct Restore {
         ~Restore() { ReplaceFileCallsForTest(nullptr, nullptr); }
     } restore;
     ReplaceFileCallsForTest(nullptr, nullptr, FakeOpenFile);
-    StartPendingWaitBudget();
-    EXPECT_EQ(kShellFailed, DeleteTreeViaShell(tree.c_str()));
-    EXPECT_FALSE(gOplockWaitedFor);
-    EXPECT_GE(gOplockedOpens, 2) << "not waited for as a name held elsewhere";
-    EXPECT_TRUE(Exists(tree + L"\\oplocked.dat"));
-    EXPECT_FALSE(Exists(tree + L"\\sub"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::wstring tree = Path(L"tree");
+        const std::wstring held = tree + L"\\" + c.name;
+        ASSERT_TRUE(MakeFolders(tree + L"\\sub"));
+        MakeFile(tree + L"\\sub\\b.txt");
+        if (c.folder) {
+            ASSERT_TRUE(MakeFolders(held));
+        }
+        MakeFile(c.folder ? held + L"\\inner.txt" : held);
+        gOplocked = c.name;
+        gOplockedOpens = 0;
+        gOplockWaitedFor = false;
+        StartPendingWaitBudget();
+
+        EXPECT_EQ(kShellFailed, DeleteTreeViaShell(tree.c_str()));
+        EXPECT_FALSE(gOplockWaitedFor);
+        EXPECT_GE(gOplockedOpens, 2) << "not waited for as a name held elsewhere";
+        EXPECT_TRUE(Exists(c.folder ? held + L"\\inner.txt" : held));
+        EXPECT_FALSE(Exists(tree + L"\\sub"));
+
+        {
+            HeldFolder parent;
+            HeldFolder child;
+            ASSERT_TRUE(parent.Hold(tree.c_str(), false));
+            EXPECT_FALSE(c.folder ? child.HoldChild(parent, c.name) : parent.DeleteFile(c.name, 0, true));
+            EXPECT_EQ(kErrorOplockBreakInProgress, GetLastError());
+        }
+        RemoveTestTree(tree);
+    }
     StartPendingWaitBudget();
 }
 
