@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include <cstdio>
+#include <new>
 
 #include "maintenance/browser_cache.h"
 #include "maintenance/system_restart.h"
@@ -25,8 +26,20 @@ namespace {
 
 CleanupState gStateStorage;  // all fields zero
 CleanupState* gCleanupState = nullptr;
-WhatStays gWhatStays;
+WhatStays* gWhatStays = nullptr;  // made at the first run that keeps it
 bool gKeepAccount = true;
+
+// The account, on the heap: it is over a hundred kilobytes, which in the
+// program's image would be as many bytes more to load. Null when no memory.
+WhatStays* Account()
+{
+    if (gWhatStays == nullptr) {
+        void* memory = HeapAlloc(GetProcessHeap(), 0, sizeof(WhatStays));
+        if (memory != nullptr)
+            gWhatStays = new (memory) WhatStays();
+    }
+    return gWhatStays;
+}
 
 CleanupState& StateFor(CleanupDialog& dialog)
 {
@@ -116,8 +129,9 @@ void RunCleanup(CleanupDialog& dialog)
     RunOptions options = ReadRunOptions(dialog);
     EnableControls(dialog, false);
     CleanupState& state = StateFor(dialog);
-    gWhatStays.Clear();
-    state.whatStays = gKeepAccount ? &gWhatStays : nullptr;
+    state.whatStays = gKeepAccount ? Account() : nullptr;
+    if (state.whatStays != nullptr)
+        state.whatStays->Clear();
     ClearLog(dialog);
     StartBusyWaitBudget();
     StartPendingWaitBudget();
