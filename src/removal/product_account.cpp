@@ -37,7 +37,7 @@ bool ProductStillThere(const wchar_t* code, const wchar_t* userSid)
 
 bool MayLeaveProduct(int result)
 {
-    return result != kNotInstalled && result != kSkipped;
+    return result != 0 && result != kNotInstalled && result != kSkipped;
 }
 
 void NoteProductStays(const CleanupState& state, const ProductEntry& entry, StayReason why,
