@@ -10,7 +10,7 @@ struct CleanupState;
 // Whether a product result leaves the product to be looked at again at
 // the run's end: any but a removal, a product not there, or one left by
 // the Skip option. A removal the installer answers as done is taken at its
-// word: asking again costs each product as much as a tenth of a typical
+// word: asking again costs each product a few percent of a typical
 // run under Wine.
 bool MayLeaveProduct(int result);
 
