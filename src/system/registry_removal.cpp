@@ -7,6 +7,7 @@
 #include "system/registry_path.h"
 #include "system/responsiveness.h"
 #include "system/system_exports.h"
+#include "system/what_stays.h"
 
 const wchar_t kProtectedProgId[] = L"Kestrix.QvWinActiveX";
 
@@ -25,7 +26,18 @@ const int kTreeDepthLimit = 64;
 
 struct TreeBudget {
     DWORD visitsLeft = kTreeVisitLimit;
+    bool tooDeep = false;  // a key below the depth limit stayed
 };
+
+// Why a found key's deletion failed with status.
+StayReason WhyKeyStays(const TreeBudget& budget, LONG status)
+{
+    if (budget.visitsLeft == 0)
+        return StayReason::kTooManySubkeys;
+    if (budget.tooDeep)
+        return StayReason::kTooDeep;
+    return StayReasonOfError(static_cast<DWORD>(status));
+}
 
 typedef LONG(WINAPI* NtDeleteKeyFn)(HANDLE);
 typedef ULONG(WINAPI* RtlNtStatusToDosErrorFn)(LONG);
@@ -71,8 +83,10 @@ void DeleteSubtrees(HKEY key, REGSAM view, TreeBudget& budget, int depth)
 // x64 do not carry a handle's view over to opens relative to it.
 LONG DeleteTreeWithin(HKEY parent, const wchar_t* name, REGSAM view, TreeBudget& budget, int depth)
 {
-    if (depth > kTreeDepthLimit)
+    if (depth > kTreeDepthLimit) {
+        budget.tooDeep = true;
         return ERROR_CANTOPEN;
+    }
     RegKey key;
     LONG status = RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, kTreeAccess | view, key.Receive());
     if (status != ERROR_SUCCESS)
@@ -102,19 +116,23 @@ REGSAM ViewOf(REGSAM access)
     return access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY);
 }
 
-LONG DeleteKeyTree(HKEY parent, const wchar_t* name, REGSAM view)
+LONG DeleteKeyTree(HKEY parent, const wchar_t* name, REGSAM view, StayReason* why)
 {
     TreeBudget budget;
-    return DeleteTreeWithin(parent, name, view, budget, 0);
+    LONG status = DeleteTreeWithin(parent, name, view, budget, 0);
+    if (why != nullptr && status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+        *why = WhyKeyStays(budget, status);
+    return status;
 }
 
-int DeleteSubkeysContaining(HKEY root, const wchar_t* subkeyPath, const wchar_t* text)
+int DeleteSubkeysContaining(HKEY root, const wchar_t* subkeyPath, const wchar_t* text,
+                            WhatStays* account)
 {
-    return DeleteSubkeysContainingAny(root, subkeyPath, &text, 1);
+    return DeleteSubkeysContainingAny(root, subkeyPath, &text, 1, account);
 }
 
 int DeleteSubkeysContainingAny(HKEY root, const wchar_t* subkeyPath, const wchar_t* const* texts,
-                               size_t textCount)
+                               size_t textCount, WhatStays* account)
 {
     // The parents lie below roots a user can write: no link on the way is
     // followed.
@@ -141,9 +159,13 @@ int DeleteSubkeysContainingAny(HKEY root, const wchar_t* subkeyPath, const wchar
             continue;
         if (!IsWanted(name, texts, textCount))
             continue;
-        if (DeleteTreeWithin(parent.Get(), name, ViewOf(access), budget, 0) == ERROR_SUCCESS &&
-            ++deleted <= subkeyCount)
+        LONG status = DeleteTreeWithin(parent.Get(), name, ViewOf(access), budget, 0);
+        if (status != ERROR_SUCCESS) {
+            if (account != nullptr)
+                account->NoteKey(parent.Get(), name, WhyKeyStays(budget, status));
+        } else if (++deleted <= subkeyCount) {
             --i;
+        }
     }
     return 0;
 }

@@ -24,8 +24,10 @@ const wchar_t kClientFailed[] = L"Brisolt Link uninstallation Failed";
 const wchar_t kClientKey[] = L"Software\\Kestrix VPN Client";
 
 // The lines of one run of an administrator with the browser cache option
-// on, around the product phases' own lines.
-std::vector<std::wstring> RunLog(std::initializer_list<const wchar_t*> productLines)
+// on, around the product phases' own lines, and the account of what stays
+// at its end.
+std::vector<std::wstring> RunLog(std::initializer_list<const wchar_t*> productLines,
+                                 const std::vector<std::wstring>& stays = {})
 {
     std::vector<std::wstring> log = {L"", kManagerStarting};
     log.insert(log.end(), productLines.begin(), productLines.end());
@@ -34,7 +36,17 @@ std::vector<std::wstring> RunLog(std::initializer_list<const wchar_t*> productLi
           L"Pyrewick not installed", L"Clearing the Browser(IE/FireFox/Chrome) Cache ....",
           L"The Browsers Cache is Cleared"})
         log.push_back(line);
+    for (const std::wstring& stay : stays)
+        log.push_back(L"Not removed: " + stay);
     return log;
+}
+
+const wchar_t kEarlierFailure[] = L" (kept because an earlier removal failed)";
+const wchar_t kStillInstalled[] = L" (still installed after the installer's answer)";
+
+std::wstring Named(const wchar_t* name, const TestPackage& package)
+{
+    return std::wstring(name) + L" " + package.productCode;
 }
 
 class CleanupRun : public testing::Test {
@@ -131,7 +143,10 @@ TEST_F(CleanupRun, FailingSuiteProductKeepsTheUserFolder)
     ProgramUnderTest program;
     ASSERT_TRUE(program.Start());
     RunCleanup(program);
-    EXPECT_EQ(RunLog({kManagerFailed, kTunnelStarting, kTunnelCleaning, kTunnelAbsent}),
+    EXPECT_EQ(RunLog({kManagerFailed, kTunnelStarting, kTunnelCleaning, kTunnelAbsent},
+                     {Named(L"Zeta Agent", kSuiteAgent) + kStillInstalled,
+                      Named(L"Zeta Monitor", kSuiteMonitor) + kEarlierFailure,
+                      Named(L"XPV", kSuitePrimary) + kEarlierFailure, userFolder + kEarlierFailure}),
               program.LogLines());
     EXPECT_TRUE(IsInstalled(kSuiteAgent));
     EXPECT_TRUE(IsInstalled(kSuiteMonitor));
@@ -149,7 +164,10 @@ TEST_F(CleanupRun, FailingEndpointControlKeepsTheUserFolder)
     ProgramUnderTest program;
     ASSERT_TRUE(program.Start());
     RunCleanup(program);
-    EXPECT_EQ(RunLog({kManagerRemoved, kTunnelStarting, kTunnelCleaning, kTunnelAbsent}),
+    EXPECT_EQ(RunLog({kManagerRemoved, kTunnelStarting, kTunnelCleaning, kTunnelAbsent},
+                     {Named(L"Kestrix QUORVANE End Point Control", kEndpointControlPackage) +
+                          kStillInstalled,
+                      userFolder + kEarlierFailure}),
               program.LogLines());
     EXPECT_TRUE(IsInstalled(kEndpointControlPackage));
     EXPECT_FALSE(IsInstalled(kSuiteAgent));
@@ -167,6 +185,22 @@ TEST_F(CleanupRun, SkipWithNoTunnelProductRemovesTheUserFolder)
     RunCleanup(program);
     EXPECT_EQ(RunLog({kManagerAbsent}), program.LogLines());
     EXPECT_FALSE(Exists(userFolder));
+}
+
+// What Skip leaves on purpose is no trace the run could not remove.
+TEST_F(CleanupRun, SkippedTunnelClientIsNotInTheAccount)
+{
+    ASSERT_EQ(0u, Install(TunnelServicePackage()));
+    ASSERT_EQ(0u, Install(TunnelClientPackage()));
+    SeedTunnelLeftovers();
+    SeedUserFolder(true);
+    ProgramUnderTest program;
+    ASSERT_TRUE(program.Start());
+    program.Click(IDC_SKIP_TUNNEL);
+    RunCleanup(program);
+    EXPECT_EQ(RunLog({kManagerAbsent}), program.LogLines());
+    EXPECT_TRUE(IsInstalled(TunnelClientPackage()));
+    EXPECT_TRUE(Exists(userFolder + L"\\Profiles\\default.ini"));
 }
 
 TEST_F(CleanupRun, ClientFailingInASecondRunKeepsTheUserFolderTree)
@@ -193,7 +227,9 @@ TEST_F(CleanupRun, ClientFailingInASecondRunKeepsTheUserFolderTree)
     ASSERT_EQ(0u, InstallDamaged(client, Damage::kPackageGarbage));
     SeedUserFolder(true);
     RunCleanup(program);
-    EXPECT_EQ(RunLog({kManagerAbsent, kTunnelStarting, kTunnelCleaning, kClientFailed}),
+    EXPECT_EQ(RunLog({kManagerAbsent, kTunnelStarting, kTunnelCleaning, kClientFailed},
+                     {Named(L"Kestrix Access Client", client) + kStillInstalled,
+                      userFolder + kEarlierFailure}),
               program.LogLines());
     EXPECT_TRUE(IsInstalled(client));
     EXPECT_FALSE(Exists(userFolder + L"\\agent.log"));

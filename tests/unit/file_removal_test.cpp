@@ -12,6 +12,7 @@
 #include "system/native_files.h"
 #include "system/responsiveness.h"
 #include "system/system_exports.h"
+#include "system/what_stays.h"
 
 namespace {
 
@@ -329,22 +330,29 @@ TEST_F(FileRemoval, ShellDeleteTakesEveryEntryOfATree)
     std::wstring deep;
     for (int level = 0; level < 12; ++level)
         deep += std::wstring(50, static_cast<wchar_t>(L'a' + level)) + L"\\";
+    std::wstring tooDeep;  // a thousand folders below the tree, and a file
+    for (int level = 0; level < 1000; ++level)
+        tooDeep += L"d\\";
     const struct {
         const char* what;
         std::vector<std::wstring> files;  // below the tree, made with their folders
         std::wstring link;                // below the tree, to the target; "" for none
         std::vector<std::wstring> staying;
+        StayReason why;
     } cases[] = {
-        {"past 600 units, twelve levels", {deep + L"log.txt", L"top.txt"}, L"", {}},
+        {"past 600 units, twelve levels", {deep + L"log.txt", L"top.txt"}, L"", {}, StayReason::kNone},
         {"names Win32 paths cannot say",
          {L"CON", L"AUX", L"nul.txt", L"com1.log", L"trailing.", L"blank ", L"sub.\\inner.txt"},
          L"",
-         {}},
+         {},
+         StayReason::kNone},
         // Wine opens only a link's target, so the link stays there.
         {"a link inside", {L"top.txt", L"cache\\a.cache", L"cache\\sub\\b.txt"}, L"cache\\link",
-         {L"cache\\link"}},
+         {L"cache\\link"}, StayReason::kLinkInside},
         {"a folder of another reparse point", {L"top.txt", L"data\\sub\\c.txt", L"data\\cloud\\kept.txt"},
-         L"", {L"data\\cloud\\kept.txt"}},
+         L"", {L"data\\cloud\\kept.txt"}, StayReason::kNone},
+        {"past the depth a deletion goes", {L"top.txt", tooDeep + L"bottom.txt"}, L"",
+         {tooDeep + L"bottom.txt"}, StayReason::kTooDeep},
     };
     struct Restore {
         ~Restore() { ReplaceFileCallsForTest(nullptr, nullptr); }
@@ -352,6 +360,10 @@ TEST_F(FileRemoval, ShellDeleteTakesEveryEntryOfATree)
     ReplaceFileCallsForTest(nullptr, nullptr, nullptr, FakeQueryDirectory);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
+        // A thousand levels take Wine most of a minute; the bound is the
+        // same in every prefix.
+        if (c.why == StayReason::kTooDeep && PrefixKind() != L"win64")
+            continue;
         // The long form takes every name as it is, at any length.
         const std::wstring tree = L"\\\\?\\" + Path(L"tree") + L"\\";
         for (const std::wstring& file : c.files) {
@@ -362,7 +374,10 @@ TEST_F(FileRemoval, ShellDeleteTakesEveryEntryOfATree)
             ASSERT_TRUE(LinkToTarget(Path(L"tree\\") + c.link));
         }
 
-        EXPECT_EQ(c.staying.empty() ? kShellDeleted : kShellFailed, DeleteTreeViaShell(Path(L"tree").c_str()));
+        StayReason why = StayReason::kNone;
+        EXPECT_EQ(c.staying.empty() ? kShellDeleted : kShellFailed,
+                  DeleteTreeViaShell(Path(L"tree").c_str(), &why));
+        EXPECT_EQ(c.why, why);
         for (const std::wstring& file : c.files)
             EXPECT_EQ(std::count(c.staying.begin(), c.staying.end(), file) != 0, Exists(tree + file))
                 << Narrow(file);
@@ -433,16 +448,21 @@ TEST_F(FileRemoval, EntriesOpenElsewhereStayAndTheRestGoes)
                                       OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(inTree.IsValid() && inFolder.IsValid());
 
-    // Everything else goes; the run learns of the failure and goes on.
-    EXPECT_EQ(kShellFailed, DeleteTreeViaShell(tree.c_str()));
+    // Everything else goes; the run learns of the failure, and why, and
+    // goes on.
+    StayReason why = StayReason::kNone;
+    EXPECT_EQ(kShellFailed, DeleteTreeViaShell(tree.c_str(), &why));
+    EXPECT_EQ(StayReason::kInUse, why);
     EXPECT_FALSE(Exists(tree + L"\\a.txt"));
     EXPECT_FALSE(Exists(tree + L"\\sub\\b.txt"));
     EXPECT_TRUE(Exists(tree + L"\\sub\\locked.dat"));
 
     testing::internal::CaptureStdout();
-    EmptyAndRemoveFolder(folder.c_str());
+    why = StayReason::kNone;
+    EmptyAndRemoveFolder(folder.c_str(), &why);
     std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_EQ("Failed to delete " + Narrow(folder) + "\\locked.dat \nError 32 \n", printed);
+    EXPECT_EQ(StayReason::kInUse, why);
     EXPECT_FALSE(Exists(folder + L"\\c.txt"));
     EXPECT_TRUE(Exists(folder + L"\\locked.dat"));
 
@@ -535,6 +555,66 @@ TEST_F(FileRemoval, AnOplockedEntryIsHeldElsewhere)
         RemoveTestTree(tree);
     }
     StartPendingWaitBudget();
+}
+
+// A program that keeps adding files to a folder being listed, which NTFS
+// lists on from the last name it gave: Wine reads a whole listing at once,
+// so the listing here goes on, each call giving one more file, as long as
+// the program asks (to a cap far past the bound, so that a program without
+// the bound fails rather than hangs).
+ULONG gFedEntries = 0;
+const ULONG kFeedCap = 10000;
+
+NTSTATUS NTAPI FeedingQueryDirectory(HANDLE folder, HANDLE event, PIO_APC_ROUTINE routine,
+                                     PVOID context, PIO_STATUS_BLOCK io, PVOID buffer, ULONG size,
+                                     FILE_INFORMATION_CLASS kind, BOOLEAN single,
+                                     PUNICODE_STRING pattern, BOOLEAN restart)
+{
+    QueryDirectoryCall real = LookUpExport<QueryDirectoryCall>(L"ntdll", "NtQueryDirectoryFile");
+    NTSTATUS status = real(folder, event, routine, context, io, buffer, size, kind, single, pattern, restart);
+    const NTSTATUS kNoMoreFiles = static_cast<NTSTATUS>(0x80000006L);
+    if (status != kNoMoreFiles || pattern != nullptr || kind != FileFullDirectoryInformation ||
+        gFedEntries == kFeedCap)
+        return status;
+    FILE_FULL_DIR_INFORMATION* entry = static_cast<FILE_FULL_DIR_INFORMATION*>(buffer);
+    ZeroMemory(entry, sizeof(*entry));
+    const std::wstring name = L"fed" + std::to_wstring(gFedEntries++);
+    entry->FileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+    entry->FileNameLength = static_cast<ULONG>(name.size() * sizeof(wchar_t));
+    CopyMemory(entry->FileName, name.c_str(), entry->FileNameLength);
+    return 0;
+}
+
+// The work on one folder is bounded: the deletion leaves it, and says why.
+TEST_F(FileRemoval, AFolderSomeoneKeepsFillingIsLeft)
+{
+    struct Restore {
+        ~Restore()
+        {
+            ReplaceFileCallsForTest(nullptr, nullptr);
+            FolderEntryBound() = bound;
+        }
+        size_t bound = FolderEntryBound();
+    } restore;
+    FolderEntryBound() = 50;
+    ReplaceFileCallsForTest(nullptr, nullptr, nullptr, FeedingQueryDirectory);
+    const std::wstring tree = Path(L"tree");
+    for (bool walk : {true, false}) {
+        SCOPED_TRACE(walk ? "the tree deletion" : "the emptying");
+        ASSERT_TRUE(MakeFolders(tree));
+        MakeFile(tree + L"\\a.txt");
+        gFedEntries = 0;
+        StayReason why = StayReason::kNone;
+        if (walk)
+            EXPECT_EQ(kShellFailed, DeleteTreeViaShell(tree.c_str(), &why));
+        else
+            EmptyAndRemoveFolder(tree.c_str(), &why);
+        EXPECT_EQ(StayReason::kKeptFilling, why);
+        EXPECT_TRUE(IsFolder(tree));
+        EXPECT_FALSE(Exists(tree + L"\\a.txt"));
+        EXPECT_LE(gFedEntries, 50u);
+        RemoveTestTree(tree);
+    }
 }
 
 // Each path goes to every primitive, with the current folder in the scratch

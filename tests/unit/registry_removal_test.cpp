@@ -19,6 +19,7 @@
 #include "system/platform_probes.h"
 #include "system/registry_removal.h"
 #include "system/responsiveness.h"
+#include "system/what_stays.h"
 
 namespace {
 
@@ -309,9 +310,11 @@ void DeleteFedTree()
     RegCloseKey(key);
 }
 
+WhatStays gAccount;
+
 void SearchFedParent()
 {
-    DeleteSubkeysContaining(HKEY_CURRENT_USER, kParent, L"Kestrix");
+    DeleteSubkeysContaining(HKEY_CURRENT_USER, kParent, L"Kestrix", &gAccount);
 }
 
 // Another program that keeps adding keys below the key being deleted
@@ -329,6 +332,7 @@ TEST_F(SubkeyRemoval, KeysAddedMeanwhileCannotKeepTheDeletionGoing)
     const std::wstring fed = L"Kestrix VPN Client";
     for (const auto& test : cases) {
         SCOPED_TRACE(test.what);
+        gAccount.Clear();
         Make(L"HsTestOther\\Settings");
         Make(fed + L"\\Profiles\\Default");
         {
@@ -340,7 +344,19 @@ TEST_F(SubkeyRemoval, KeysAddedMeanwhileCannotKeepTheDeletionGoing)
         // The first key fed, there before the deletion began, went with it.
         EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Under(fed + L"\\Fed00000000")));
         EXPECT_EQ(Names({L"Settings"}), Subkeys(HKEY_CURRENT_USER, Under(L"HsTestOther").c_str()));
+        // A found key that stays is named, with why, by its whole path.
+        wchar_t line[WhatStays::kLineUnits] = L"";
+        if (test.remove == SearchFedParent) {
+            ASSERT_EQ(1u, gAccount.Count());
+            EXPECT_TRUE(gAccount.LineIfStill(0, line, WhatStays::kLineUnits));
+            EXPECT_EQ(L"Not removed: HKEY_CURRENT_USER\\" + Under(fed) +
+                          L" (more subkeys than one run deletes)",
+                      std::wstring(line));
+        }
         DeleteKeyForTest(HKEY_CURRENT_USER, Under(fed));
+        if (test.remove == SearchFedParent) {
+            EXPECT_FALSE(gAccount.LineIfStill(0, line, WhatStays::kLineUnits)) << "gone: no line";
+        }
     }
 }
 
