@@ -93,8 +93,7 @@ bool KernelKeyName(HKEY key, wchar_t* name, size_t units)
 }
 
 // The run's own user's keys are written as HKEY_CURRENT_USER, their
-// classes as HKEY_CURRENT_USER\Software\Classes (a hive of its own from
-// Vista on).
+// classes as HKEY_CURRENT_USER\Software\Classes (a hive of its own).
 void WriteAsCurrentUser(const wchar_t* full, wchar_t* what, size_t units)
 {
     BoundedCopy(what, units, full);
