@@ -130,6 +130,11 @@ if [ -n "$have_packages" ]; then
   echo "cleanup runs with ${#packages[@]} installer products ($product_repeats) ..."
   run "$tools/bench_cleanup_run.exe" products "$product_repeats" "${packages[@]}" \
     >"$out/products.txt"
+  # The account of what stays, weighed on a typical PC (the tunnel client
+  # installed): whole runs with and without it, in turn.
+  echo "cleanup runs with and without the account of what stays ($product_repeats each) ..."
+  run "$tools/bench_cleanup_run.exe" account "$product_repeats" "tunnel_service$bits.msi" \
+    "tunnel_client$bits.msi" >"$out/account.txt"
 else
   echo "no test packages in $HS_MSI_DIR: the run with installer products is skipped"
 fi

@@ -175,6 +175,11 @@ put "$system/orbweave.dll" "decoy: unrelated system file"
 
 put "$c/ProgramData/Kestrix/qvclient.log"
 put "$c/ProgramData/Kestrix/settings.ini"
+# Below a nested folder, which only a whole-tree deletion removes; and a
+# file another program holds through the run (tests/whole_pc.sh), which
+# keeps the folder, and is named in the log.
+put "$c/ProgramData/Kestrix/logs/2026/old.log"
+put "$c/ProgramData/Kestrix/held.lock" "held by another program through the run"
 put "$c/ProgramData/KestrixBackup/keep.txt" "decoy: other folder"
 put "$c/ProgramData/Kestrel Tools/keep.txt" "decoy: other vendor"
 

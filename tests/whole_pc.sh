@@ -32,6 +32,9 @@ IFS=, read -ra wanted <<<"$options"
 for o in "${wanted[@]}"; do
   [ "$o" = default ] || [ "$o" = hostile ] || flags+=("--$o")
 done
+# Another program holds a file in the vendor's common data folder
+# (seed-pc.sh); in a hostile seed that folder is or holds a link instead.
+[ -n "$hostile" ] || flags+=(--hold 'C:\ProgramData\Kestrix\held.lock')
 wine_env "$prefix" "$kind"
 export HS_BUILD_DIR="$build"
 status=0

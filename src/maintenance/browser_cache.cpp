@@ -8,6 +8,7 @@
 #include "maintenance/url_cache_api.h"
 #include "system/bounded_string.h"
 #include "system/cleanup_state.h"
+#include "system/file_removal.h"
 #include "system/folder_listing.h"
 #include "system/handles.h"
 #include "system/held_folder.h"
@@ -140,7 +141,8 @@ template <typename Match>
 void DeleteListedFiles(HeldFolder& folder, Match matches)
 {
     HeldEntry entry;
-    while (folder.Next(&entry)) {
+    size_t taken = 0;  // a folder someone keeps filling is left
+    while (NextWithinBound(folder, &taken, &entry)) {
         KeepResponsive();
         if (IsFileEntry(entry) && matches(entry.name))
             folder.DeleteFile(entry.name, entry.attributes, false);
@@ -152,7 +154,8 @@ template <typename Visit>
 void ForEachSubfolder(HeldFolder& folder, const wchar_t* path, Visit visit)
 {
     HeldEntry entry;
-    while (folder.Next(&entry)) {
+    size_t taken = 0;  // a folder someone keeps filling is left
+    while (NextWithinBound(folder, &taken, &entry)) {
         KeepResponsive();
         HeldFolder child;
         wchar_t childPath[kPathUnits];
@@ -167,7 +170,8 @@ void ForEachSubfolder(HeldFolder& folder, const wchar_t* path, Visit visit)
 void ClearCacheFolder(HeldFolder& cache, const wchar_t* path, const wchar_t* const* subfolders)
 {
     HeldEntry entry;
-    while (cache.Next(&entry)) {
+    size_t taken = 0;  // a folder someone keeps filling is left
+    while (NextWithinBound(cache, &taken, &entry)) {
         KeepResponsive();
         if (IsFileEntry(entry)) {
             cache.DeleteFile(entry.name, entry.attributes, false);
@@ -308,7 +312,8 @@ void ClearBrowserCaches(const CleanupState& state)
 void ClearChromeProfile(HeldFolder& profile, const wchar_t* path)
 {
     HeldEntry entry;
-    while (profile.Next(&entry)) {
+    size_t taken = 0;  // a folder someone keeps filling is left
+    while (NextWithinBound(profile, &taken, &entry)) {
         KeepResponsive();
         HeldFolder inner;
         wchar_t innerPath[kPathUnits];

@@ -11,6 +11,7 @@
 #include "system/registry_removal.h"
 #include "system/registry_roots.h"
 #include "system/user_folders.h"
+#include "system/what_stays.h"
 
 const wchar_t* const kVendorClassIds[6] = {
     L"{EEF90444-7203-CA1F-B072-9A3D5354BC0E}", L"{46A2591E-E875-F365-3921-60BB374BE058}",
@@ -24,31 +25,35 @@ const wchar_t* const kUserClassTexts[2] = {L"Kestrix", L"xpvVersion"};
 
 // The identifiers' keys below a classes root: the native CLSID and, on
 // 64-bit Windows, the 32-bit registrations below "Wow6432Node".
-void DeleteVendorClassIds(HKEY classes)
+void DeleteVendorClassIds(HKEY classes, WhatStays* account)
 {
-    DeleteSubkeysContainingAny(classes, L"CLSID", kVendorClassIds, 6);
+    DeleteSubkeysContainingAny(classes, L"CLSID", kVendorClassIds, 6, account);
     if (IsNative64Bit())
-        DeleteSubkeysContainingAny(classes, L"Wow6432Node\\CLSID", kVendorClassIds, 6);
+        DeleteSubkeysContainingAny(classes, L"Wow6432Node\\CLSID", kVendorClassIds, 6, account);
 }
 
 // One user's classes root: the ProgIDs by both texts, then the identifiers.
-void CleanUserClasses(HKEY classes)
+void CleanUserClasses(HKEY classes, WhatStays* account)
 {
     if (classes == nullptr)
         return;
-    DeleteSubkeysContainingAny(classes, nullptr, kUserClassTexts, 2);
-    DeleteVendorClassIds(classes);
+    DeleteSubkeysContainingAny(classes, nullptr, kUserClassTexts, 2, account);
+    DeleteVendorClassIds(classes, account);
 }
 
-void EmptyUserVendorFolder()
+void EmptyUserVendorFolder(WhatStays* account)
 {
     wchar_t folder[kPathUnits];
     HeldFolder held;
+    StayReason why = StayReason::kNone;
     // The entries' paths, which only the diagnostics show, keep the
     // backslash the folder's path always had after it.
-    if (HoldInteractiveUserFolder(CSIDL_APPDATA, L"\\Kestrix", true, held, folder) &&
-        BoundedAppend(folder, kPathUnits, L"\\") == kStringOk)
-        EmptyAndRemoveHeldFolder(held, folder);
+    if (!HoldInteractiveUserFolder(CSIDL_APPDATA, L"\\Kestrix", true, held, folder) ||
+        BoundedAppend(folder, kPathUnits, L"\\") != kStringOk)
+        return;
+    EmptyAndRemoveHeldFolder(held, folder, &why);
+    if (account != nullptr)
+        account->NotePath(folder, why);
 }
 
 }  // namespace
@@ -62,13 +67,13 @@ void CleanClassRegistrations(const CleanupState& state)
     // links and handles is undocumented.
     RegKey machine;
     if (OpenMachineClasses(machine) == ERROR_SUCCESS) {
-        DeleteSubkeysContaining(machine.Get(), nullptr, L"Kestrix");
-        DeleteVendorClassIds(machine.Get());
+        DeleteSubkeysContaining(machine.Get(), nullptr, L"Kestrix", state.whatStays);
+        DeleteVendorClassIds(machine.Get(), state.whatStays);
     }
     UserRegistries users;
     for (size_t user = 0; user < users.Count(); ++user)
-        CleanUserClasses(users.Classes(user));
+        CleanUserClasses(users.Classes(user), state.whatStays);
     if (!state.tunnelRemoved && !state.tunnelAbsent)
         return;
-    EmptyUserVendorFolder();
+    EmptyUserVendorFolder(state.whatStays);
 }

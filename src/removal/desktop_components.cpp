@@ -12,11 +12,13 @@
 #include "system/held_folder.h"
 #include "system/phase_log.h"
 #include "system/platform_probes.h"
+#include "system/registry_path.h"
 #include "system/registry_removal.h"
 #include "system/registry_roots.h"
 #include "system/responsiveness.h"
 #include "system/special_folders.h"
 #include "system/user_folders.h"
+#include "system/what_stays.h"
 
 namespace {
 
@@ -67,6 +69,16 @@ const ComponentInfo& Info(DesktopComponent component)
     return kComponents[component == kHld ? 0 : 1];
 }
 
+// Deletes parent\\name with its tree; a key that stays is noted.
+LONG DeleteNamedKey(HKEY parent, const wchar_t* name, REGSAM view, WhatStays* account)
+{
+    StayReason why = StayReason::kNone;
+    LONG status = DeleteKeyTree(parent, name, view, &why);
+    if (account != nullptr && status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+        account->NoteKey(parent, name, why);
+    return status;
+}
+
 // The component's folder in the all-users application data, wherever
 // Windows keeps that and whatever its language names it; empty (no
 // folder, so nothing installed) when the shell cannot tell.
@@ -83,8 +95,7 @@ bool HasClassKey(HKEY classes, DesktopComponent component)
     const ComponentInfo& info = Info(component);
     RegKey key;
     const wchar_t* path = IsNative64Bit() ? info.classKey64 : info.classKey32;
-    return classes != nullptr &&
-           RegOpenKeyExW(classes, path, 0, FullAccessMask(), key.Receive()) == ERROR_SUCCESS;
+    return classes != nullptr && OpenKeyWithoutLinks(classes, path, FullAccessMask(), key) == ERROR_SUCCESS;
 }
 
 // Registered for the machine (machine, its classes root) or for one of the
@@ -101,30 +112,45 @@ bool IsRegistered(HKEY machine, const UserRegistries& users, DesktopComponent co
 }
 
 // One user's keys of the component: its class key among the user's
-// classes, and the LowRegistry entries.
-void RemoveUserKeys(HKEY software, HKEY classes, DesktopComponent component)
+// classes, and the LowRegistry entries; no link on the way is followed.
+void RemoveUserKeys(HKEY software, HKEY classes, DesktopComponent component, WhatStays* account)
 {
-    DeleteComponentClassKey(classes, component);
+    DeleteComponentClassKey(classes, component, account);
     RegKey lowRegistry;
     if (software != nullptr &&
-        RegOpenKeyExW(software, kLowRegistryKey, 0, kLowRegistryAccess, lowRegistry.Receive()) ==
-            ERROR_SUCCESS)
-        CleanLowRegistry(lowRegistry.Get());
+        OpenKeyWithoutLinks(software, kLowRegistryKey, kLowRegistryAccess, lowRegistry) == ERROR_SUCCESS)
+        CleanLowRegistry(lowRegistry.Get(), account);
 }
 
 // Deletes the interactive user's "\Halcyra" folder; a folder that is not
 // there, or may not be used (see HoldInteractiveUserFolder), counts as
 // removed.
-bool RemovePerUserFolder()
+bool RemovePerUserFolder(WhatStays* account)
 {
     wchar_t folder[kPathUnits];
     HeldFolder held;
     if (!HoldInteractiveUserFolder(CSIDL_APPDATA, L"\\Halcyra", true, held, folder))
         return true;
-    return DeleteHeldFolderTree(held) == kShellDeleted;
+    StayReason why = StayReason::kNone;
+    if (DeleteHeldFolderTree(held, &why) == kShellDeleted)
+        return true;
+    if (account != nullptr)
+        account->NotePath(folder, why);
+    return false;
 }
 
-void DeleteElevationPolicyKeys()
+// Deletes a component's data folder tree; what stays is noted.
+bool DeleteDataTree(const wchar_t* folder, WhatStays* account)
+{
+    StayReason why = StayReason::kNone;
+    if (DeleteTreeViaShell(folder, &why) == kShellDeleted)
+        return true;
+    if (account != nullptr)
+        account->NotePath(folder, why);
+    return false;
+}
+
+void DeleteElevationPolicyKeys(WhatStays* account)
 {
     const wchar_t* path = IsNative64Bit() ? kElevationPolicy64 : kElevationPolicy32;
     for (const wchar_t* id : kElevationPolicyIds) {
@@ -132,21 +158,21 @@ void DeleteElevationPolicyKeys()
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, kElevationPolicyAccess, policy.Receive()) !=
             ERROR_SUCCESS)
             continue;
-        DeleteKeyTree(policy.Get(), id, ViewOf(kElevationPolicyAccess));
+        DeleteNamedKey(policy.Get(), id, ViewOf(kElevationPolicyAccess), account);
     }
 }
 
-void RemoveHldFolderOnly(CleanupDialog* window, const wchar_t* dataFolder)
+void RemoveHldFolderOnly(CleanupDialog* window, const wchar_t* dataFolder, WhatStays* account)
 {
-    bool perUserRemoved = RemovePerUserFolder();
-    bool dataRemoved = DeleteTreeViaShell(dataFolder) == kShellDeleted;
+    bool perUserRemoved = RemovePerUserFolder(account);
+    bool dataRemoved = DeleteDataTree(dataFolder, account);
     LogLine(window, perUserRemoved && dataRemoved ? Info(kHld).folderOnlySuccessLine
                                                  : Info(kHld).folderOnlyFailureLine);
 }
 
-void RemovePwFolderOnly(CleanupDialog* window, const wchar_t* dataFolder)
+void RemovePwFolderOnly(CleanupDialog* window, const wchar_t* dataFolder, WhatStays* account)
 {
-    bool dataRemoved = DeleteTreeViaShell(dataFolder) == kShellDeleted;
+    bool dataRemoved = DeleteDataTree(dataFolder, account);
     LogLine(window, dataRemoved ? Info(kPw).folderOnlySuccessLine : Info(kPw).folderOnlyFailureLine);
 }
 
@@ -180,7 +206,7 @@ void RemoveDesktopComponents(CleanupDialog& dialog, CleanupState& state)
         if (hldRegistered)
             RemoveDesktopComponent(state, kHld);
         else
-            RemoveHldFolderOnly(&dialog, hldFolder);
+            RemoveHldFolderOnly(&dialog, hldFolder, state.whatStays);
     }
 
     if (!pwPresent) {
@@ -190,7 +216,7 @@ void RemoveDesktopComponents(CleanupDialog& dialog, CleanupState& state)
         if (pwRegistered)
             RemoveDesktopComponent(state, kPw);
         else
-            RemovePwFolderOnly(&dialog, pwFolder);
+            RemovePwFolderOnly(&dialog, pwFolder, state.whatStays);
     }
 }
 
@@ -203,34 +229,34 @@ void RemoveDesktopComponent(CleanupState& state, DesktopComponent component)
     UserRegistries users;
     if (!IsRegistered(machine.Get(), users, component))
         return;
-    DeleteComponentClassKey(machine.Get(), component);
+    DeleteComponentClassKey(machine.Get(), component, state.whatStays);
     for (size_t user = 0; user < users.Count(); ++user)
-        RemoveUserKeys(users.Software(user), users.Classes(user), component);
+        RemoveUserKeys(users.Software(user), users.Classes(user), component, state.whatStays);
 
-    DeleteElevationPolicyKeys();
+    DeleteElevationPolicyKeys(state.whatStays);
 
-    if (RemoveDataFolder(folder) != 0) {
+    if (PathFileExistsW(folder) && !DeleteDataTree(folder, state.whatStays)) {
         LogLine(state, kFullRemovalFailedLine);
         return;
     }
     // The component is gone with its data folder; a per-user folder that
     // resists does not turn that into a failure.
     if (component == kHld)
-        RemovePerUserFolder();
+        RemovePerUserFolder(state.whatStays);
     LogLine(state, Info(component).fullSuccessLine);
 }
 
-void DeleteComponentClassKey(HKEY classes, DesktopComponent component)
+void DeleteComponentClassKey(HKEY classes, DesktopComponent component, WhatStays* account)
 {
     RegKey parent;
     const wchar_t* path = IsNative64Bit() ? L"Wow6432Node\\CLSID" : L"CLSID";
     REGSAM access = FullAccessMask();
-    if (classes == nullptr || RegOpenKeyExW(classes, path, 0, access, parent.Receive()) != ERROR_SUCCESS)
+    if (classes == nullptr || OpenKeyWithoutLinks(classes, path, access, parent) != ERROR_SUCCESS)
         return;
-    DeleteKeyTree(parent.Get(), Info(component).classId, ViewOf(access));
+    DeleteNamedKey(parent.Get(), Info(component).classId, ViewOf(access), account);
 }
 
-void CleanLowRegistry(HKEY key)
+void CleanLowRegistry(HKEY key, WhatStays* account)
 {
     DWORD subkeyCount = 0;
     if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeyCount, nullptr, nullptr, nullptr,
@@ -245,7 +271,7 @@ void CleanLowRegistry(HKEY key)
             continue;
         for (const wchar_t* vendorName : kLowRegistryNames) {
             if (wcscmp(name, vendorName) == 0 &&
-                DeleteKeyTree(key, name, ViewOf(kLowRegistryAccess)) == ERROR_SUCCESS) {
+                DeleteNamedKey(key, name, ViewOf(kLowRegistryAccess), account) == ERROR_SUCCESS) {
                 // The next subkey moved into this index; more deletions
                 // than there were keys mean someone is adding them.
                 if (++deleted <= subkeyCount)

@@ -1,10 +1,12 @@
 #include "removal/endpoint_agent.h"
 
 #include "removal/installer_api.h"
+#include "removal/product_account.h"
 #include "system/bounded_string.h"
 #include "system/handles.h"
 #include "system/held_folder.h"
 #include "system/platform_probes.h"
+#include "system/registry_path.h"
 #include "system/registry_roots.h"
 #include "system/responsiveness.h"
 #include "system/user_folders.h"
@@ -27,17 +29,18 @@ LONG OpenUninstallList(RegKey& key, UninstallList& list)
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallListKey, 0, ReadAccessMask(), key.Receive()) ==
         ERROR_SUCCESS)
         return ERROR_SUCCESS;
-    // The hive the run removes the desk's user's keys from.
+    // The hive the run removes the desk's user's keys from. A user's list
+    // steers what is removed: no link on the way to it is followed.
     UserRegistries users;
     if (users.Count() == 2 && users.Software(1) != nullptr &&
-        RegOpenKeyExW(users.Software(1), kListBelowSoftware, 0, ReadAccessMask(), key.Receive()) ==
+        OpenKeyWithoutLinks(users.Software(1), kListBelowSoftware, ReadAccessMask(), key) ==
             ERROR_SUCCESS) {
         list.owner = ListOwner::kDeskUser;
         BoundedCopy(list.ownerSid, kSidUnits, users.OtherSid());
         return ERROR_SUCCESS;
     }
     list.owner = ListOwner::kThisUser;
-    return RegOpenKeyExW(HKEY_CURRENT_USER, kUninstallListKey, 0, ReadAccessMask(), key.Receive());
+    return OpenKeyWithoutLinks(HKEY_CURRENT_USER, kUninstallListKey, ReadAccessMask(), key);
 }
 
 // Whether the installer has the product installed in a context of user
@@ -82,27 +85,68 @@ bool IsSeenInstalled(const wchar_t* productCode)
     return query.installed;
 }
 
+// The desk's user when they are another account whose hive is loaded: the
+// SID into sid; false otherwise.
+bool DeskUserIsAnotherAccount(wchar_t* sid)
+{
+    UserRegistries users;
+    if (users.Count() != 2)
+        return false;
+    BoundedCopy(sid, kSidUnits, users.OtherSid());
+    return sid[0] != L'\0';
+}
+
 // A list in a user's hive is that user's to write: a product it names is
 // theirs only when it is installed for them alone, never for the machine.
 // This run's own user's is removed as any product; one installed for the
 // desk's user, another account, is out of reach of this account's
 // installer (it answers such a product as absent), and so is one it
-// cannot tell about. Either is left installed, and the phase fails.
+// cannot tell about. Either is left installed, and the phase fails. So is
+// such a product named by the machine's list. why tells what keeps a
+// product that stays; otherUser (kSidUnits) the other account it may be
+// installed for, empty for none.
 int RemoveListedProduct(const ProductEntry& entry, const UninstallList& list,
-                        const CleanupState& state)
+                        const CleanupState& state, StayReason* why, wchar_t* otherUser)
 {
     const wchar_t* code = entry.productCode;
-    if (list.owner == ListOwner::kMachine || code[0] == L'\0')
+    *why = StayReason::kStillInstalled;
+    otherUser[0] = L'\0';
+    if (code[0] == L'\0')
         return RemoveProductEntry(entry, state);
-    const bool forMachine = InstalledIn(code, nullptr, kMachine) != ContextAnswer::kNotThere;
-    if (list.owner == ListOwner::kThisUser) {
-        if ((forMachine || !IsInstalledForUser(code, nullptr)) && IsSeenInstalled(code))
+    if (list.owner == ListOwner::kMachine) {
+        if (DeskUserIsAnotherAccount(otherUser) && !IsSeenInstalled(code) &&
+            !IsSurelyNotForUser(code, otherUser)) {
+            *why = StayReason::kOtherUser;
             return ERROR_ACCESS_DENIED;
+        }
+        otherUser[0] = L'\0';
         return RemoveProductEntry(entry, state);
     }
-    if (forMachine || !IsSurelyNotForUser(code, list.ownerSid) || IsSeenInstalled(code))
+    const bool forMachine = InstalledIn(code, nullptr, kMachine) != ContextAnswer::kNotThere;
+    if (list.owner == ListOwner::kThisUser) {
+        if ((forMachine || !IsInstalledForUser(code, nullptr)) && IsSeenInstalled(code)) {
+            *why = StayReason::kNone;  // the machine's, which a user's list does not name
+            return ERROR_ACCESS_DENIED;
+        }
+        return RemoveProductEntry(entry, state);
+    }
+    if (forMachine || !IsSurelyNotForUser(code, list.ownerSid) || IsSeenInstalled(code)) {
+        *why = forMachine || IsSeenInstalled(code) ? StayReason::kNone : StayReason::kOtherUser;
+        BoundedCopy(otherUser, kSidUnits, list.ownerSid);
         return ERROR_ACCESS_DENIED;
+    }
     return kNotInstalled;
+}
+
+// Removes one listed product, noting it in the account when it may stay.
+int RemoveAndNote(const ProductEntry& entry, const UninstallList& list, const CleanupState& state)
+{
+    StayReason why = StayReason::kNone;
+    wchar_t otherUser[kSidUnits];
+    int result = RemoveListedProduct(entry, list, state, &why, otherUser);
+    if (MayLeaveProduct(result))
+        NoteProductStays(state, entry, why, otherUser);
+    return result;
 }
 
 // Reads one value into the next free slot when it is a string that fits.
@@ -125,6 +169,17 @@ LONG ReadListedProduct(HKEY key, DWORD index, UninstallList& list)
     entry.isPrimary = lstrcmpiW(entry.displayName, L"XPV") == 0;
     ++list.count;
     return ERROR_SUCCESS;
+}
+
+// The products after a failed one are not tried: each that is there stays
+// because of the failure (the primary is noted by its caller).
+void NoteUntried(const UninstallList& list, DWORD from, const CleanupState& state)
+{
+    for (DWORD i = from; i < list.count; ++i) {
+        if (!list.entries[i].isPrimary)
+            NoteProductStays(state, list.entries[i], StayReason::kEarlierFailure,
+                             list.owner == ListOwner::kDeskUser ? list.ownerSid : nullptr);
+    }
 }
 
 void DeleteLeftoversIn(HeldFolder& folder)
@@ -197,25 +252,35 @@ int RemoveEndpointManager(const CleanupState& state)
     int result = 0;
     const ProductEntry* primary = nullptr;
     for (DWORD i = 0; i < list.count; ++i) {
+        if (list.entries[i].isPrimary)
+            primary = &list.entries[i];
+    }
+    for (DWORD i = 0; i < list.count; ++i) {
         KeepResponsive();  // between products
         const ProductEntry& entry = list.entries[i];
-        if (entry.isPrimary) {
-            primary = &entry;
+        if (entry.isPrimary)
             continue;
-        }
-        result = RemoveListedProduct(entry, list, state);
-        if (result != 0 && result != kNotInstalled)
+        result = RemoveAndNote(entry, list, state);
+        if (result != 0 && result != kNotInstalled) {
+            NoteUntried(list, i + 1, state);
             break;
+        }
     }
     // The primary product goes last, and only once every listed product has
     // been looked at: a list that could not be read in full keeps it, and
     // fails with the read's error unless a removal failed first.
+    bool primaryTried = false;
     if (result == 0 || result == kNotInstalled) {
-        if (status != ERROR_SUCCESS)
+        if (status != ERROR_SUCCESS) {
             result = static_cast<int>(status);
-        else if (primary != nullptr)
-            result = RemoveListedProduct(*primary, list, state);
+        } else if (primary != nullptr) {
+            primaryTried = true;
+            result = RemoveAndNote(*primary, list, state);
+        }
     }
+    if (primary != nullptr && !primaryTried)
+        NoteProductStays(state, *primary, StayReason::kEarlierFailure,
+                         list.owner == ListOwner::kDeskUser ? list.ownerSid : nullptr);
 
     DeleteTempLeftovers();
     return result;
@@ -225,5 +290,8 @@ int RemoveEndpointControl(const CleanupState& state)
 {
     ProductEntry entry;
     MakeProductEntry(entry, kEndpointControlName, kEndpointControlCode, false);
-    return RemoveProductEntry(entry, state);
+    int result = RemoveProductEntry(entry, state);
+    if (MayLeaveProduct(result))
+        NoteProductStays(state, entry, StayReason::kStillInstalled);
+    return result;
 }

@@ -3,6 +3,7 @@
 #include <msi.h>
 
 #include "removal/installer_api.h"
+#include "removal/user_product_removal.h"
 #include "system/cleanup_state.h"
 #include "system/handles.h"
 #include "system/responsiveness.h"
@@ -98,8 +99,9 @@ private:
 // installation runs the installer is not called at all: at the basic level
 // each call would show its own error box. A busy answer that comes all the
 // same is waited out the same way. The run's time spent, a product whose
-// installer is still held fails as busy without a call.
-int UninstallBetweenTurns(const ProductQuery& query, int uiLevel)
+// installer is still held fails as busy without a call. With an owner's
+// token the installer is a child process of that token instead.
+int UninstallBetweenTurns(const ProductQuery& query, int uiLevel, HANDLE ownerToken)
 {
     KeepResponsiveNow();
     BusyStretch stretch;
@@ -116,7 +118,8 @@ int UninstallBetweenTurns(const ProductQuery& query, int uiLevel)
             break;
         stretch.End();
         const DWORD called = gBusyWaitClock();
-        result = UninstallProduct(query, uiLevel);
+        result = ownerToken != nullptr ? UninstallAsUser(ownerToken, query.productCode, uiLevel)
+                                       : UninstallProduct(query, uiLevel);
         if (result != ERROR_INSTALL_ALREADY_RUNNING)
             break;
         stretch.Start(called);
@@ -126,6 +129,22 @@ int UninstallBetweenTurns(const ProductQuery& query, int uiLevel)
     stretch.End();
     KeepResponsiveNow();
     return result;
+}
+
+// Whether the product is installed for this account alone (either user
+// context, MSIINSTALLCONTEXT_USERMANAGED 1 or USERUNMANAGED 2), or the
+// installer cannot say that it is not.
+bool IsThisAccountsOwn(const wchar_t* productCode)
+{
+    const DWORD contexts[] = {1, 2};
+    for (DWORD context : contexts) {
+        wchar_t state[8];
+        DWORD units = 8;
+        if (Installer().productInfoEx(productCode, nullptr, context, L"State", state, &units) !=
+            ERROR_UNKNOWN_PRODUCT)
+            return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -187,10 +206,15 @@ int RemoveProductEntry(const ProductEntry& entry, const CleanupState& state)
         return kNotInstalled;
     if (state.skipTunnel)
         return kSkipped;
+    // A package of the account's own would run its custom actions with
+    // this process's rights, which may be more than the account's.
+    UniqueHandle owner;
+    if (IsThisAccountsOwn(query.productCode) && ChooseOwnRemoval(owner) == OwnRemoval::kRefused)
+        return ERROR_ACCESS_DENIED;
     if (!entry.isPrimary) {
-        int silent = UninstallBetweenTurns(query, kUiSilent);
+        int silent = UninstallBetweenTurns(query, kUiSilent, owner.Get());
         if (silent == 0 || AsksForRestart(silent))
             return silent;
     }
-    return UninstallBetweenTurns(query, kUiBasic);
+    return UninstallBetweenTurns(query, kUiBasic, owner.Get());
 }

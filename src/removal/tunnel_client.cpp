@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "removal/product_account.h"
 #include "removal/product_removal.h"
 #include "system/bounded_string.h"
 #include "system/cleanup_state.h"
@@ -11,6 +12,7 @@
 #include "system/registry_removal.h"
 #include "system/registry_roots.h"
 #include "system/special_folders.h"
+#include "system/what_stays.h"
 
 const wchar_t* const kTunnelClientFiles[10] = {
     L"\\qvclient.dll", L"\\qvcommon.dll", L"\\qvhelp.chm",   L"\\qvlogon.dll",  L"\\qvupdate.exe",
@@ -37,18 +39,18 @@ void BuildClientEntry(ProductEntry& entry)
                      false);
 }
 
-void DeleteClientKeys()
+void DeleteClientKeys(WhatStays* account)
 {
     UserRegistries users;
     for (size_t user = 0; user < users.Count(); ++user) {
         if (users.Software(user) != nullptr)
-            DeleteSubkeysContaining(users.Software(user), nullptr, kClientKeyText);
+            DeleteSubkeysContaining(users.Software(user), nullptr, kClientKeyText, account);
     }
-    DeleteSubkeysContaining(HKEY_LOCAL_MACHINE, L"Software", kClientKeyText);
-    DeleteSubkeysContaining(HKEY_USERS, L".DEFAULT\\Software", kClientKeyText);
+    DeleteSubkeysContaining(HKEY_LOCAL_MACHINE, L"Software", kClientKeyText, account);
+    DeleteSubkeysContaining(HKEY_USERS, L".DEFAULT\\Software", kClientKeyText, account);
 }
 
-void DeleteClientFiles()
+void DeleteClientFiles(WhatStays* account)
 {
     wchar_t system[kPathUnits];
     if (GetSpecialFolderPath(system, CSIDL_SYSTEM) != 0)
@@ -57,20 +59,38 @@ void DeleteClientFiles()
         wchar_t path[kPathUnits];
         BoundedCopy(path, kPathUnits, system);
         // A cut path would name some other file.
-        if (BoundedAppend(path, kPathUnits, name) == kStringOk)
-            DeleteFileW(path);
+        if (BoundedAppend(path, kPathUnits, name) == kStringOk && !DeleteFileW(path) &&
+            account != nullptr)
+            account->NotePath(path, StayReasonOfError(GetLastError()));
     }
 }
 
-void RemoveVendorDataFolder()
+// The vendor's folder in the all-users application data; false when it
+// has no path.
+bool VendorDataFolder(wchar_t* folder)
+{
+    return GetSpecialFolderPath(folder, CSIDL_COMMON_APPDATA) == 0 &&
+           BoundedAppend(folder, kPathUnits, L"Kestrix\\") == kStringOk;
+}
+
+// Its whole tree, however deep: a client updated over years leaves caches
+// and logs in subfolders, and they are its traces too. What stays is noted
+// with the first reason an entry in it stayed.
+void RemoveVendorDataFolder(WhatStays* account)
 {
     wchar_t folder[kPathUnits];
-    if (GetSpecialFolderPath(folder, CSIDL_COMMON_APPDATA) != 0)
-        return;
-    // Its whole tree, however deep: a client updated over years leaves
-    // caches and logs in subfolders, and they are its traces too.
-    if (BoundedAppend(folder, kPathUnits, L"Kestrix\\") == kStringOk)
-        DeleteTreeViaShell(folder);
+    StayReason why = StayReason::kNone;
+    if (VendorDataFolder(folder) && DeleteTreeViaShell(folder, &why) != kShellDeleted &&
+        account != nullptr)
+        account->NotePath(folder, why);
+}
+
+// The folder the phase leaves because the client or its service stayed.
+void KeepVendorDataFolder(WhatStays* account)
+{
+    wchar_t folder[kPathUnits];
+    if (account != nullptr && VendorDataFolder(folder))
+        account->NotePath(folder, StayReason::kEarlierFailure);
 }
 
 }  // namespace
@@ -83,6 +103,8 @@ int RemoveTunnelClient(CleanupState& state)
     ProductEntry entry;
     BuildServiceEntry(entry);
     int serviceResult = RemoveProductEntry(entry, state);
+    if (MayLeaveProduct(serviceResult))
+        NoteProductStays(state, entry, StayReason::kStillInstalled);
     if (serviceResult == 0)
         LogLine(state, L"Uninstalled Brisolt Link services...");
     else if (serviceResult == kNotInstalled)
@@ -90,6 +112,8 @@ int RemoveTunnelClient(CleanupState& state)
 
     BuildClientEntry(entry);
     int clientResult = RemoveProductEntry(entry, state);
+    if (MayLeaveProduct(clientResult))
+        NoteProductStays(state, entry, StayReason::kStillInstalled);
 
     if (state.skipTunnel)
         return (clientResult == kSkipped || serviceResult == kSkipped) ? kSkipped : clientResult;
@@ -97,22 +121,24 @@ int RemoveTunnelClient(CleanupState& state)
     if (clientResult == 0)
         LogLine(state, L"Uninstalled Brisolt Link ...");
     LogLine(state, L"Cleaning Registry for Brisolt Link......");
-    DeleteClientKeys();
+    DeleteClientKeys(state.whatStays);
 
     if (clientResult == kNotInstalled) {
         state.tunnelAbsent = true;
         LogLine(state, L"Brisolt Link not installed");
     } else if (clientResult != 0) {
         LogLine(state, L"Brisolt Link uninstallation Failed");
+        KeepVendorDataFolder(state.whatStays);
         return kTunnelClientFailed;
     }
 
-    DeleteClientFiles();
+    DeleteClientFiles(state.whatStays);
     if (serviceResult != 0) {
         LogLine(state, L"Brisolt Link service uninstallation Failed");
+        KeepVendorDataFolder(state.whatStays);
         return kTunnelServiceFailed;
     }
-    RemoveVendorDataFolder();
+    RemoveVendorDataFolder(state.whatStays);
     state.tunnelRemoved = true;
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include <cstdio>
+#include <new>
 
 #include "maintenance/browser_cache.h"
 #include "maintenance/system_restart.h"
@@ -19,11 +20,26 @@
 #include "system/held_folder.h"
 #include "system/responsiveness.h"
 #include "system/user_folders.h"
+#include "system/what_stays.h"
 
 namespace {
 
 CleanupState gStateStorage;  // all fields zero
 CleanupState* gCleanupState = nullptr;
+WhatStays* gWhatStays = nullptr;  // made at the first run that keeps it
+bool gKeepAccount = true;
+
+// The account, on the heap: it is over a hundred kilobytes, which in the
+// program's image would be as many bytes more to load. Null when no memory.
+WhatStays* Account()
+{
+    if (gWhatStays == nullptr) {
+        void* memory = HeapAlloc(GetProcessHeap(), 0, sizeof(WhatStays));
+        if (memory != nullptr)
+            gWhatStays = new (memory) WhatStays();
+    }
+    return gWhatStays;
+}
 
 CleanupState& StateFor(CleanupDialog& dialog)
 {
@@ -34,13 +50,39 @@ CleanupState& StateFor(CleanupDialog& dialog)
     return *gCleanupState;
 }
 
-void DeleteUserVendorFolder()
+void DeleteUserVendorFolder(WhatStays* account)
 {
     wchar_t folder[kPathUnits];
     HeldFolder held;
+    StayReason why = StayReason::kNone;
     if (HoldInteractiveUserFolder(CSIDL_APPDATA, L"\\Kestrix", true, held, folder) &&
-        DeleteHeldFolderTree(held) != kShellDeleted)
+        DeleteHeldFolderTree(held, &why) != kShellDeleted) {
         PrintOutput("Folder Deletion failed\n");
+        if (account != nullptr)
+            account->NotePath(folder, why);
+    }
+}
+
+// The user's vendor folder, left because an earlier removal failed.
+void KeepUserVendorFolder(WhatStays* account)
+{
+    wchar_t folder[kPathUnits];
+    HeldFolder held;
+    if (account != nullptr &&
+        HoldInteractiveUserFolder(CSIDL_APPDATA, L"\\Kestrix", false, held, folder))
+        account->NotePath(folder, StayReason::kEarlierFailure);
+}
+
+// One line for each noted trace that is still there.
+void ReportWhatStays(CleanupDialog& dialog, const WhatStays* account)
+{
+    if (account == nullptr)
+        return;
+    for (size_t i = 0; i < account->Count(); ++i) {
+        wchar_t line[WhatStays::kLineUnits];
+        if (account->LineIfStill(i, line, WhatStays::kLineUnits))
+            AppendLog(dialog, line);
+    }
 }
 
 // Returns the tunnel phase's result; failed is set when the endpoint-control
@@ -70,6 +112,11 @@ CleanupState* CurrentCleanupState()
     return gCleanupState;
 }
 
+void KeepAccountOfWhatStays(bool keep)
+{
+    gKeepAccount = keep;
+}
+
 void ForgetCleanupState()
 {
     gStateStorage = CleanupState();
@@ -82,6 +129,9 @@ void RunCleanup(CleanupDialog& dialog)
     RunOptions options = ReadRunOptions(dialog);
     EnableControls(dialog, false);
     CleanupState& state = StateFor(dialog);
+    state.whatStays = gKeepAccount ? Account() : nullptr;
+    if (state.whatStays != nullptr)
+        state.whatStays->Clear();
     ClearLog(dialog);
     StartBusyWaitBudget();
     StartPendingWaitBudget();
@@ -107,7 +157,9 @@ void RunCleanup(CleanupDialog& dialog)
     bool tunnelGone = skipTunnel ? tunnel != kSkipped : (tunnel == 0 || tunnel == kSkipped);
     KeepResponsiveNow();
     if (tunnelGone && !failed)
-        DeleteUserVendorFolder();
+        DeleteUserVendorFolder(state.whatStays);
+    else if (!(skipTunnel && tunnel == kSkipped))  // Skip leaves it on purpose
+        KeepUserVendorFolder(state.whatStays);
     KeepResponsiveNow();
 
     AppendLog(dialog, L"Cleaning Registry... ");
@@ -120,6 +172,8 @@ void RunCleanup(CleanupDialog& dialog)
     KeepResponsiveNow();
     if (options.clearCache)
         ClearBrowserCaches(state);
+    KeepResponsiveNow();
+    ReportWhatStays(dialog, state.whatStays);
     KeepResponsiveNow();
     if (options.restart)
         RestartSystem(state);

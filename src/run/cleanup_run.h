@@ -6,6 +6,10 @@ struct CleanupState;
 
 void RunCleanup(CleanupDialog& dialog);
 
+// Whether runs keep the account of what stays (on unless turned off): the
+// benchmark's switch, to weigh what the account costs.
+void KeepAccountOfWhatStays(bool keep);
+
 // The process's one state, made at the first run; null before it.
 CleanupState* CurrentCleanupState();
 

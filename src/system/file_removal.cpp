@@ -7,7 +7,9 @@
 #include "system/folder_listing.h"
 #include "system/heap_buffer.h"
 #include "system/held_folder.h"
+#include "system/native_files.h"
 #include "system/responsiveness.h"
+#include "system/what_stays.h"
 
 namespace {
 
@@ -111,6 +113,7 @@ public:
         if (levels_.Get() != nullptr) {
             levels_.Get()[0].folder = &top;
             levels_.Get()[0].whole = true;
+            levels_.Get()[0].taken = 0;
             depth_ = 1;
         }
     }
@@ -124,7 +127,8 @@ public:
 
     struct Level {
         HeldFolder* folder;
-        bool whole;  // everything in it went so far
+        bool whole;    // everything in it went so far
+        size_t taken;  // entries its listing gave so far
     };
     size_t Depth() const { return depth_; }
     Level& Top() { return levels_.Get()[depth_ - 1]; }
@@ -143,7 +147,7 @@ public:
             return false;
         }
         HeldFolder* child = new (memory) HeldFolder();
-        levels_.Get()[depth_] = {child, true};
+        levels_.Get()[depth_] = {child, true, 0};
         ++depth_;
         if (child->HoldChild(*levels_.Get()[depth_ - 2].folder, name))
             return true;
@@ -170,27 +174,35 @@ private:
 };
 
 // Deletes one entry of the top folder, or holds a subfolder as the new
-// top. False when the entry stays; aborted is set when a listed folder
-// turned out to be something else by the time it was opened.
-bool TakeEntry(FolderStack& stack, const HeldEntry& entry, bool* aborted)
+// top. False when the entry stays, with why it stays kept in why; aborted
+// is set when a listed folder turned out to be something else by the time
+// it was opened.
+bool TakeEntry(FolderStack& stack, const HeldEntry& entry, bool* aborted, StayReason* why)
 {
     HeldFolder& folder = *stack.Top().folder;
     switch (KindOf(entry)) {
     case EntryKind::kFile:
+        if (folder.DeleteFile(entry.name, entry.attributes, true))
+            return true;
+        KeepFirstReason(why, StayReasonOfError(GetLastError()));
         // Held elsewhere under an oplock: the folder's removal waits for it.
-        return folder.DeleteFile(entry.name, entry.attributes, true) ||
-               GetLastError() == kErrorOplockBreakInProgress;
+        return GetLastError() == kErrorOplockBreakInProgress;
     case EntryKind::kLink:
-        return folder.DeleteLink(entry.name);
+        if (folder.DeleteLink(entry.name))
+            return true;
+        KeepFirstReason(why, StayReason::kLinkInside);
+        return false;
     case EntryKind::kOtherReparseFolder:
         return false;
     case EntryKind::kFolder:
         break;
     }
+    const bool deepest = stack.Depth() == kMaxTreeDepth;
     if (stack.Push(entry.name) || GetLastError() == ERROR_DELETE_PENDING)  // going already
         return true;
     if (GetLastError() == ERROR_DIRECTORY)
         *aborted = true;
+    KeepFirstReason(why, deepest ? StayReason::kTooDeep : StayReasonOfError(GetLastError()));
     return false;
 }
 
@@ -215,7 +227,7 @@ bool DeleteLoneFile(const wchar_t* entry, DWORD attributes)
 
 }  // namespace
 
-int DeleteTreeViaShell(const wchar_t* path)
+int DeleteTreeViaShell(const wchar_t* path, StayReason* why)
 {
     // The path itself is the program's: a link there is refused. Inside,
     // every folder is held before anything in it is deleted.
@@ -225,24 +237,52 @@ int DeleteTreeViaShell(const wchar_t* path)
     if (!IsDeletionTarget(path, entry) || !ReadEntry(entry, &attributes, &reparseTag) ||
         IsLinkEntry(attributes, reparseTag))
         return kShellFailed;
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        return DeleteLoneFile(entry, attributes) ? kShellDeleted : kShellFailed;
-    HeldFolder folder;
-    if (!folder.Hold(entry, true))
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        if (DeleteLoneFile(entry, attributes))
+            return kShellDeleted;
+        KeepFirstReason(why, StayReasonOfError(GetLastError()));
         return kShellFailed;
-    return DeleteHeldFolderTree(folder);
+    }
+    HeldFolder folder;
+    if (!folder.Hold(entry, true)) {
+        KeepFirstReason(why, StayReasonOfError(GetLastError()));
+        return kShellFailed;
+    }
+    return DeleteHeldFolderTree(folder, why);
 }
 
-void EmptyAndRemoveFolder(const wchar_t* folder)
+void EmptyAndRemoveFolder(const wchar_t* folder, StayReason* why)
 {
     wchar_t entry[kPathUnits + 1];
     HeldFolder held;
     if (!IsDeletionTarget(folder, entry) || !held.Hold(entry, true))
         return;  // missing, a link or no folder: nothing to empty
-    EmptyAndRemoveHeldFolder(held, folder);
+    EmptyAndRemoveHeldFolder(held, folder, why);
 }
 
-void EmptyAndRemoveHeldFolder(HeldFolder& held, const wchar_t* folder)
+namespace {
+// Far more than a vendor folder, or one folder of a browser's cache, holds.
+size_t gFolderEntryBound = 100000;
+}  // namespace
+
+size_t& FolderEntryBound()
+{
+    return gFolderEntryBound;
+}
+
+bool NextWithinBound(HeldFolder& folder, size_t* taken, HeldEntry* entry)
+{
+    if (*taken >= gFolderEntryBound) {
+        SetLastError(ERROR_MORE_DATA);
+        return false;
+    }
+    if (!folder.Next(entry))
+        return false;
+    ++*taken;
+    return true;
+}
+
+void EmptyAndRemoveHeldFolder(HeldFolder& held, const wchar_t* folder, StayReason* why)
 {
     // The listing goes through the held folder; the search pattern only
     // keeps its limit: a folder whose pattern does not fit is not emptied.
@@ -250,7 +290,8 @@ void EmptyAndRemoveHeldFolder(HeldFolder& held, const wchar_t* folder)
     bool everyEntry = BoundedFormat(pattern, kPathUnits, L"%s\\*.*", folder) == kStringOk;
     if (everyEntry) {
         HeldEntry found;
-        while (held.Next(&found)) {
+        size_t taken = 0;
+        while (NextWithinBound(held, &taken, &found)) {
             KeepResponsive();
             if (IsLinkEntry(found.attributes, found.reparseTag))
                 continue;
@@ -263,22 +304,31 @@ void EmptyAndRemoveHeldFolder(HeldFolder& held, const wchar_t* folder)
             if (!held.DeleteFile(found.name, found.attributes, false) &&
                 GetLastError() != kErrorOplockBreakInProgress) {
                 DWORD error = GetLastError();
+                // A subfolder is no file: its failure tells nothing.
+                if ((found.attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+                    KeepFirstReason(why, StayReasonOfError(error));
                 PrintOutput("Failed to delete %S \n", path);
                 PrintOutput("Error %d \n", static_cast<int>(error));
             }
+        }
+        // Left as it is, as the tree deletion leaves such a folder.
+        if (everyEntry && GetLastError() == ERROR_MORE_DATA) {
+            KeepFirstReason(why, StayReason::kKeptFilling);
+            return;
         }
     }
     KeepResponsive();
     // Fails while subfolders or resisting files stay. Names still held open
     // elsewhere are waited for only when every entry was tried: the wait
     // deletes again what is still listed.
-    held.Remove(false, everyEntry);
+    if (!held.Remove(false, everyEntry))
+        KeepFirstReason(why, StayReasonOfError(GetLastError()));
 }
 
 // Deletes everything in the held folder, each folder's entries before the
 // folder itself, and the folder last. What cannot go stays, with the
 // folders above it; the rest goes.
-int DeleteHeldFolderTree(HeldFolder& top)
+int DeleteHeldFolderTree(HeldFolder& top, StayReason* why)
 {
     FolderStack stack(top);
     if (stack.Depth() == 0)
@@ -288,16 +338,23 @@ int DeleteHeldFolderTree(HeldFolder& top)
     while (stack.Depth() > 0) {
         FolderStack::Level& level = stack.Top();
         HeldEntry entry;
-        if (level.folder->Next(&entry)) {
+        if (NextWithinBound(*level.folder, &level.taken, &entry)) {
             KeepResponsive();
-            if (!TakeEntry(stack, entry, &aborted))
+            if (!TakeEntry(stack, entry, &aborted, why))
                 stack.Top().whole = false;
             continue;
         }
-        whole = level.whole && GetLastError() == ERROR_NO_MORE_FILES;
+        const DWORD ended = GetLastError();
+        whole = level.whole && ended == ERROR_NO_MORE_FILES;
+        if (ended == ERROR_MORE_DATA)
+            KeepFirstReason(why, StayReason::kKeptFilling);
+        else if (ended != ERROR_NO_MORE_FILES)
+            KeepFirstReason(why, StayReasonOfError(ended));
         KeepResponsive();
-        if (whole && !level.folder->Remove(true, true))
+        if (whole && !level.folder->Remove(true, true)) {
+            KeepFirstReason(why, StayReasonOfError(GetLastError()));
             whole = false;
+        }
         stack.Pop();
         if (stack.Depth() > 0 && !whole)
             stack.Top().whole = false;

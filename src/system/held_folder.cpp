@@ -1,101 +1,10 @@
 #include "system/held_folder.h"
 
-#include <winternl.h>
-
 #include "system/folder_listing.h"
+#include "system/native_files.h"
 #include "system/responsiveness.h"
-#include "system/system_exports.h"
-
-// Which disposition a volume takes. The answer is the file system's (and
-// the system's), so each volume is asked once per run: a run works on
-// several, the system drive, a redirected folder on a server, another disk.
-enum class Disposition { kUntried, kPosix, kLegacy };
-
-struct VolumeAnswer {
-    ULONG serial;
-    LARGE_INTEGER created;  // with the serial, tells volumes apart
-    Disposition disposition;
-};
 
 namespace {
-
-// Listing, opening and deleting relative to a handle take the native calls:
-// their Win32 wrappers (GetFileInformationByHandleEx and
-// SetFileInformationByHandle) arrived with Vista, the native calls are in
-// every ntdll from Windows NT on. ntdll is in every process; no import.
-typedef NTSTATUS(NTAPI* QueryInformationFn)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
-                                            FILE_INFORMATION_CLASS);
-typedef ULONG(NTAPI* StatusToErrorFn)(NTSTATUS);
-
-struct NativeCalls {
-    OpenFileCall openFile;
-    QueryDirectoryCall queryDirectory;
-    SetFileInformationCall setInformation;
-    QueryInformationFn queryInformation;
-    QueryVolumeCall queryVolume;
-    StatusToErrorFn statusToError;
-};
-
-NativeCalls gNative;
-bool gNativeLoaded = false;
-
-const NativeCalls* Native()
-{
-    if (!gNativeLoaded) {
-        gNative.openFile = LookUpExport<OpenFileCall>(L"ntdll", "NtOpenFile");
-        gNative.queryDirectory = LookUpExport<QueryDirectoryCall>(L"ntdll", "NtQueryDirectoryFile");
-        gNative.setInformation = LookUpExport<SetFileInformationCall>(L"ntdll", "NtSetInformationFile");
-        gNative.queryInformation =
-            LookUpExport<QueryInformationFn>(L"ntdll", "NtQueryInformationFile");
-        gNative.queryVolume = LookUpExport<QueryVolumeCall>(L"ntdll", "NtQueryVolumeInformationFile");
-        gNative.statusToError = LookUpExport<StatusToErrorFn>(L"ntdll", "RtlNtStatusToDosError");
-        gNativeLoaded = true;
-    }
-    if (gNative.openFile == nullptr || gNative.queryDirectory == nullptr ||
-        gNative.setInformation == nullptr || gNative.queryInformation == nullptr ||
-        gNative.queryVolume == nullptr || gNative.statusToError == nullptr) {
-        SetLastError(ERROR_PROC_NOT_FOUND);
-        return nullptr;
-    }
-    return &gNative;
-}
-
-const NTSTATUS kStatusOplockBreakInProgress = static_cast<NTSTATUS>(0x00000108L);
-const NTSTATUS kStatusBufferOverflow = static_cast<NTSTATUS>(0x80000005L);
-const NTSTATUS kStatusNoMoreFiles = static_cast<NTSTATUS>(0x80000006L);
-const NTSTATUS kStatusNotImplemented = static_cast<NTSTATUS>(0xC0000002L);
-const NTSTATUS kStatusInvalidInfoClass = static_cast<NTSTATUS>(0xC0000003L);
-const NTSTATUS kStatusInvalidParameter = static_cast<NTSTATUS>(0xC000000DL);
-const NTSTATUS kStatusAccessDenied = static_cast<NTSTATUS>(0xC0000022L);
-const NTSTATUS kStatusSharingViolation = static_cast<NTSTATUS>(0xC0000043L);
-const NTSTATUS kStatusDeletePending = static_cast<NTSTATUS>(0xC0000056L);
-const NTSTATUS kStatusNameNotFound = static_cast<NTSTATUS>(0xC0000034L);
-const NTSTATUS kStatusCannotDelete = static_cast<NTSTATUS>(0xC0000121L);
-const NTSTATUS kStatusInvalidDeviceRequest = static_cast<NTSTATUS>(0xC0000010L);
-const NTSTATUS kStatusNotSupported = static_cast<NTSTATUS>(0xC00000BBL);
-const NTSTATUS kStatusInvalidLevel = static_cast<NTSTATUS>(0xC0000148L);
-
-// Marked for deletion elsewhere, or gone since it was listed: another
-// program let a name marked for deletion go in between.
-bool IsGoneAlready(NTSTATUS status)
-{
-    return status == kStatusDeletePending || status == kStatusNameNotFound;
-}
-
-// Sets the last error from a native status; false unless it is a success.
-// An open that completed while someone else's oplock is broken is none:
-// OpenRelative has closed it.
-bool Succeeded(NTSTATUS status)
-{
-    if (status == kStatusOplockBreakInProgress) {
-        SetLastError(kErrorOplockBreakInProgress);
-        return false;
-    }
-    if (status >= 0)
-        return true;
-    SetLastError(Native()->statusToError(status));
-    return false;
-}
 
 // Listing and holding take part in sharing; without FILE_SHARE_DELETE no
 // one else can open the folder to rename or remove it while we hold it.
@@ -130,33 +39,6 @@ bool IsPlainName(const wchar_t* name)
             return false;
     }
     return true;
-}
-
-// Opens name relative to the folder handle root; the entry itself, even
-// when it is a reparse point. An open that would break someone else's
-// oplock waits, unbounded, for its holder to let go unless it asks to
-// complete at once; it then answers STATUS_OPLOCK_BREAK_IN_PROGRESS, and
-// the handle is closed here, doing nothing (the documented contract of
-// FILE_COMPLETE_IF_OPLOCKED; Wine has no oplocks).
-NTSTATUS OpenRelative(HANDLE root, const wchar_t* name, DWORD access, DWORD sharing, ULONG options,
-                      HANDLE* opened)
-{
-    UNICODE_STRING text;
-    text.Buffer = const_cast<wchar_t*>(name);
-    text.Length = static_cast<USHORT>(lstrlenW(name) * sizeof(wchar_t));
-    text.MaximumLength = text.Length;
-    OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, root, nullptr);
-    IO_STATUS_BLOCK io;
-    NTSTATUS status = Native()->openFile(opened, access | SYNCHRONIZE, &attributes, &io, sharing,
-                                         options | FILE_OPEN_REPARSE_POINT |
-                                             FILE_SYNCHRONOUS_IO_NONALERT |
-                                             FILE_OPEN_FOR_BACKUP_INTENT | FILE_COMPLETE_IF_OPLOCKED);
-    if (status == kStatusOplockBreakInProgress) {
-        CloseHandle(*opened);
-        *opened = nullptr;
-    }
-    return status;
 }
 
 // A component of a path walked from the root: a plain name that a listing
@@ -196,146 +78,25 @@ bool ListedAsRealFolder(HANDLE folder, const wchar_t* name)
     return false;
 }
 
-NTSTATUS SetInformation(HANDLE handle, void* information, ULONG size, FILE_INFORMATION_CLASS kind)
+// Opens the folder name of parent to hold it. Someone else's oplock on
+// the folder answers at once while it is broken (742); the open is tried
+// again, the window answering meanwhile, for what is left of the run's
+// waiting time, as a file held so is waited for, and the folder then stays.
+NTSTATUS OpenToHold(HANDLE parent, const wchar_t* name, DWORD access, HANDLE* opened)
 {
-    IO_STATUS_BLOCK io;
-    return Native()->setInformation(handle, &io, information, size, kind);
-}
-
-const size_t kVolumesKept = 16;
-VolumeAnswer gVolumes[kVolumesKept];
-size_t gVolumeCount = 0;
-VolumeAnswer gUnkeptVolume;  // one that cannot be told or kept: asked each time
-
-// The answer slot of the volume handle is on.
-VolumeAnswer* AnswerOf(HANDLE handle)
-{
-    BYTE buffer[sizeof(FILE_FS_VOLUME_INFORMATION) + 64 * sizeof(wchar_t)];
-    FILE_FS_VOLUME_INFORMATION* volume = reinterpret_cast<FILE_FS_VOLUME_INFORMATION*>(buffer);
-    IO_STATUS_BLOCK io;
-    NTSTATUS status =
-        Native()->queryVolume(handle, &io, volume, sizeof(buffer), FileFsVolumeInformation);
-    gUnkeptVolume.disposition = Disposition::kUntried;
-    // A label too long for the buffer still gives the serial and the time.
-    if (status < 0 && status != kStatusBufferOverflow)
-        return &gUnkeptVolume;
-    for (size_t i = 0; i < gVolumeCount; ++i) {
-        if (gVolumes[i].serial == volume->VolumeSerialNumber &&
-            gVolumes[i].created.QuadPart == volume->VolumeCreationTime.QuadPart)
-            return &gVolumes[i];
+    NTSTATUS status = OpenRelative(parent, name, access, kHoldSharing, FILE_DIRECTORY_FILE, opened);
+    if (status != kStatusOplockBreakInProgress)
+        return status;
+    const DWORD started = GetTickCount();
+    const DWORD allowed = kPendingWaitMs - gPendingWaited;
+    while (status == kStatusOplockBreakInProgress && GetTickCount() - started < allowed) {
+        Sleep(kPendingPollMs);
+        KeepResponsive();
+        status = OpenRelative(parent, name, access, kHoldSharing, FILE_DIRECTORY_FILE, opened);
     }
-    if (gVolumeCount == kVolumesKept)
-        return &gUnkeptVolume;
-    VolumeAnswer& added = gVolumes[gVolumeCount++];
-    added.serial = volume->VolumeSerialNumber;
-    added.created = volume->VolumeCreationTime;
-    added.disposition = Disposition::kUntried;
-    return &added;
-}
-
-const FILE_INFORMATION_CLASS kFileDispositionInformationEx = static_cast<FILE_INFORMATION_CLASS>(64);
-const ULONG kDispositionDelete = 0x1;
-const ULONG kDispositionPosixSemantics = 0x2;
-const ULONG kDispositionForceImageSectionCheck = 0x4;
-const ULONG kDispositionIgnoreReadOnly = 0x10;
-
-// How a volume says that it lacks the new class or one of its flags: older
-// Windows and Wine 8, the network redirector and other file systems,
-// some servers.
-bool LacksPosixDisposition(NTSTATUS status)
-{
-    return status == kStatusInvalidInfoClass || status == kStatusNotImplemented ||
-           status == kStatusInvalidParameter || status == kStatusNotSupported ||
-           status == kStatusInvalidDeviceRequest || status == kStatusInvalidLevel;
-}
-
-// Marks what handle holds for deletion. The POSIX disposition (Windows 10
-// 1607 on, NTFS) takes the name away at once, even while another program
-// holds the file open with FILE_SHARE_DELETE; the old one leaves the name,
-// and so a folder that cannot go, until the last handle closes. Volumes
-// that lack the new class get the old one from then on.
-// ignoreReadOnly lets a read-only file go too, where Windows can (1809 on).
-NTSTATUS MarkForDeletion(HANDLE handle, bool ignoreReadOnly, VolumeAnswer* volume)
-{
-    if (volume->disposition != Disposition::kLegacy) {
-        // The image check, as DeleteFileW asks it: Windows refuses a running
-        // program's file (STATUS_CANNOT_DELETE) rather than unlink it.
-        ULONG flags = kDispositionDelete | kDispositionPosixSemantics |
-                      kDispositionForceImageSectionCheck |
-                      (ignoreReadOnly ? kDispositionIgnoreReadOnly : 0);
-        NTSTATUS status = SetInformation(handle, &flags, sizeof(flags), kFileDispositionInformationEx);
-        if (!LacksPosixDisposition(status)) {
-            volume->disposition = Disposition::kPosix;
-            return status;
-        }
-        volume->disposition = Disposition::kLegacy;
-    }
-    FILE_DISPOSITION_INFORMATION disposition;
-    disposition.DoDeleteFile = TRUE;
-    return SetInformation(handle, &disposition, sizeof(disposition), FileDispositionInformation);
-}
-
-NTSTATUS MarkForDeletion(HANDLE handle, bool ignoreReadOnly)
-{
-    return MarkForDeletion(handle, ignoreReadOnly, AnswerOf(handle));
-}
-
-// Sets the attributes of what handle holds that a program may set, as
-// attributes lists them, leaving its times as they are.
-bool SetAttributes(HANDLE handle, DWORD attributes)
-{
-    const DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                           FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY |
-                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-    FILE_BASIC_INFORMATION basic;
-    ZeroMemory(&basic, sizeof(basic));  // zero times: left as they are
-    basic.FileAttributes = attributes & settable;
-    if (basic.FileAttributes == 0)
-        basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-    return Succeeded(SetInformation(handle, &basic, sizeof(basic), FileBasicInformation));
-}
-
-// Clears the read-only attribute, as the shell does before it deletes,
-// keeping the others (as attributes tells them).
-bool ClearReadOnly(HANDLE handle, DWORD attributes)
-{
-    return SetAttributes(handle, attributes & ~FILE_ATTRIBUTE_READONLY);
-}
-
-// Another name may lead to the same file: a hard link a user made to
-// something they may not change. Unknown counts as yes.
-bool HasOtherNames(HANDLE handle)
-{
-    FILE_STANDARD_INFORMATION standard;
-    IO_STATUS_BLOCK io;
-    return !Succeeded(Native()->queryInformation(handle, &io, &standard, sizeof(standard),
-                                                 FileStandardInformation)) ||
-           standard.NumberOfLinks > 1;
-}
-
-// What handle holds is a link itself: a reparse point with a name
-// surrogate's tag.
-bool IsOpenedLink(HANDLE handle)
-{
-    struct {
-        ULONG attributes;
-        ULONG reparseTag;
-    } tag;
-    IO_STATUS_BLOCK io;
-    const FILE_INFORMATION_CLASS kFileAttributeTagInformation =
-        static_cast<FILE_INFORMATION_CLASS>(35);
-    return Succeeded(Native()->queryInformation(handle, &io, &tag, sizeof(tag),
-                                                kFileAttributeTagInformation)) &&
-           (tag.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-           IsReparseTagNameSurrogate(tag.reparseTag);
-}
-
-// Puts back the attributes a failed deletion cleared, keeping its error.
-void PutBackAttributes(HANDLE handle, DWORD attributes)
-{
-    const DWORD error = GetLastError();
-    SetAttributes(handle, attributes);
-    SetLastError(error);
+    const DWORD elapsed = GetTickCount() - started;
+    gPendingWaited += elapsed < allowed ? elapsed : allowed;
+    return status;
 }
 
 }  // namespace
@@ -393,12 +154,10 @@ bool HeldFolder::HoldChild(const HeldFolder& parent, const wchar_t* name)
         !ListedAsRealFolder(listing.Get(), name))
         return false;
     DWORD access = kHoldAccess | kRemoveAccess;
-    NTSTATUS status = OpenRelative(parent.handle_.Get(), name, access, kHoldSharing,
-                                   FILE_DIRECTORY_FILE, handle_.Receive());
+    NTSTATUS status = OpenToHold(parent.handle_.Get(), name, access, handle_.Receive());
     if (status == kStatusAccessDenied || status == kStatusSharingViolation) {
         access = kHoldAccess;
-        status = OpenRelative(parent.handle_.Get(), name, access, kHoldSharing, FILE_DIRECTORY_FILE,
-                              handle_.Receive());
+        status = OpenToHold(parent.handle_.Get(), name, access, handle_.Receive());
     }
     if (status == kStatusDeletePending) {
         SetLastError(ERROR_DELETE_PENDING);
@@ -423,12 +182,10 @@ bool HeldFolder::HoldComponent(HANDLE parent, const wchar_t* name, bool removabl
     if (!ListedAsRealFolder(parent, name))
         return false;
     DWORD access = kHoldAccess | (removable ? kRemoveAccess : 0);
-    NTSTATUS status = OpenRelative(parent, name, access, kHoldSharing, FILE_DIRECTORY_FILE,
-                                   handle_.Receive());
+    NTSTATUS status = OpenToHold(parent, name, access, handle_.Receive());
     if (removable && (status == kStatusAccessDenied || status == kStatusSharingViolation)) {
         access = kHoldAccess;
-        status = OpenRelative(parent, name, access, kHoldSharing, FILE_DIRECTORY_FILE,
-                              handle_.Receive());
+        status = OpenToHold(parent, name, access, handle_.Receive());
     }
     FILE_BASIC_INFORMATION basic;
     IO_STATUS_BLOCK io;
@@ -747,20 +504,4 @@ bool HeldFolder::Remove(bool clearReadOnly, bool waitForPending)
     handle_.Reset();  // a folder marked for deletion goes when its last handle closes
     SetLastError(error);
     return removed;
-}
-
-void ReplaceFileCallsForTest(SetFileInformationCall setInformation, QueryVolumeCall queryVolume,
-                             OpenFileCall openFile, QueryDirectoryCall queryDirectory)
-{
-    gNativeLoaded = false;
-    Native();
-    if (setInformation != nullptr)
-        gNative.setInformation = setInformation;
-    if (queryVolume != nullptr)
-        gNative.queryVolume = queryVolume;
-    if (openFile != nullptr)
-        gNative.openFile = openFile;
-    if (queryDirectory != nullptr)
-        gNative.queryDirectory = queryDirectory;
-    gVolumeCount = 0;
 }

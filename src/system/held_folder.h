@@ -5,12 +5,11 @@
 #pragma once
 
 #include <windows.h>
-#include <winternl.h>
 
 #include "system/bounded_string.h"
 #include "system/handles.h"
 
-// Which deletion mark a volume takes (held_folder.cpp).
+// Which deletion mark a volume takes (native_files.h).
 struct VolumeAnswer;
 
 // One entry as the listing of a held folder gives it.
@@ -33,7 +32,9 @@ public:
     // False, with the last error set, when the folder cannot be held or is
     // no real folder (a link, a file, another reparse point: ERROR_DIRECTORY
     // for a subfolder); a subfolder already marked for deletion elsewhere
-    // gives ERROR_DELETE_PENDING.
+    // gives ERROR_DELETE_PENDING, and one that someone else's oplock holds
+    // kErrorOplockBreakInProgress, once tried again for what is left of the
+    // run's waiting time (StartPendingWaitBudget).
     bool Hold(const wchar_t* path, bool removable);
     bool HoldChild(const HeldFolder& parent, const wchar_t* name);
 
@@ -102,26 +103,6 @@ private:
     bool started_ = false;
 };
 
-// ERROR_OPLOCK_BREAK_IN_PROGRESS, which the headers lack.
-const DWORD kErrorOplockBreakInProgress = 742;
-
 // Gives a new run the whole time to wait for names held elsewhere again.
 void StartPendingWaitBudget();
 
-// The native calls a test may stand in for: Wine answers the POSIX
-// disposition with "not implemented" alone, has no oplocks and makes no
-// reparse tags, so tests play volumes that answer otherwise. Null puts
-// ntdll's back; either way every volume's answer is forgotten.
-typedef NTSTATUS(NTAPI* SetFileInformationCall)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
-                                                FILE_INFORMATION_CLASS);
-typedef NTSTATUS(NTAPI* QueryVolumeCall)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG,
-                                         FS_INFORMATION_CLASS);
-typedef NTSTATUS(NTAPI* OpenFileCall)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
-                                      ULONG, ULONG);
-typedef NTSTATUS(NTAPI* QueryDirectoryCall)(HANDLE, HANDLE, PIO_APC_ROUTINE, PVOID,
-                                            PIO_STATUS_BLOCK, PVOID, ULONG,
-                                            FILE_INFORMATION_CLASS, BOOLEAN, PUNICODE_STRING,
-                                            BOOLEAN);
-void ReplaceFileCallsForTest(SetFileInformationCall setInformation, QueryVolumeCall queryVolume,
-                             OpenFileCall openFile = nullptr,
-                             QueryDirectoryCall queryDirectory = nullptr);

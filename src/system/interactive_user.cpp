@@ -109,16 +109,30 @@ bool HasExplorerIn(HANDLE snapshot, DWORD session)
     return false;
 }
 
+// Before Vista the first user to log on shares session 0 with the
+// services; under fast user switching that user may be disconnected while
+// another one is at the console.
+bool SessionZeroIsShared()
+{
+    OSVERSIONINFOW version;
+    ZeroMemory(&version, sizeof(version));
+    version.dwOSVersionInfoSize = sizeof(version);
+    return GetVersionExW(&version) && version.dwMajorVersion < 6;
+}
+
 // The session whose desktop is the user's: this process's own, or where
 // that has no shell and this process is a service's (session 0), the one
 // at the physical console. Never any other: a session of its own without
 // explorer (an alternate shell, a published program) belongs to someone
-// who is not at the console, and the console's user is a bystander.
+// who is not at the console, and the console's user is a bystander. A
+// shared session 0 counts as its own only while it is at the console.
 DWORD DesktopSession(HANDLE snapshot)
 {
     DWORD own = kNoSession;
     if (!Sessions().processSession(GetCurrentProcessId(), &own))
         return kNoSession;
+    if (own == 0 && SessionZeroIsShared())
+        return Sessions().consoleSession();
     if (HasExplorerIn(snapshot, own))
         return own;
     if (own != 0)
@@ -178,11 +192,34 @@ void OverrideInteractiveUserSid(const wchar_t* sid)
     BoundedCopy(gSidOverride, kSidUnits, sid != nullptr ? sid : L"");
 }
 
+bool OwnUserSid(wchar_t* sid)
+{
+    sid[0] = L'\0';
+    UniqueHandle ownToken;
+    return OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, ownToken.Receive()) &&
+           TokenUserSid(ownToken.Get(), sid);
+}
+
+namespace {
+
+// Compares user with this process's account: -1 when either cannot be
+// told, else whether they differ.
+int ComparedWithOwnAccount(const InteractiveUser& user)
+{
+    wchar_t own[kSidUnits];
+    if (user.sid[0] == L'\0' || !OwnUserSid(own))
+        return -1;
+    return lstrcmpiW(user.sid, own) != 0 ? 1 : 0;
+}
+
+}  // namespace
+
 bool IsAnotherAccount(const InteractiveUser& user)
 {
-    UniqueHandle ownToken;
-    wchar_t own[kSidUnits];
-    return user.sid[0] != L'\0' &&
-           OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, ownToken.Receive()) &&
-           TokenUserSid(ownToken.Get(), own) && lstrcmpiW(user.sid, own) != 0;
+    return ComparedWithOwnAccount(user) == 1;
+}
+
+bool IsThisAccount(const InteractiveUser& user)
+{
+    return ComparedWithOwnAccount(user) == 0;
 }

@@ -38,6 +38,13 @@ struct InteractiveUser {
 bool OpenInteractiveUser(InteractiveUser& user);
 void OverrideInteractiveUserSid(const wchar_t* sid);
 
+// This process's user as a string SID, whose hive HKEY_CURRENT_USER is;
+// false (sid empty) when it cannot be read.
+bool OwnUserSid(wchar_t* sid);
+
 // Whether user is another account than this process's; false when they
 // are the same, or either cannot be told.
 bool IsAnotherAccount(const InteractiveUser& user);
+// Whether user is surely this process's account; false when either
+// cannot be told.
+bool IsThisAccount(const InteractiveUser& user);

@@ -4,8 +4,10 @@
 
 #include "system/handles.h"
 #include "system/platform_probes.h"
+#include "system/registry_path.h"
 #include "system/responsiveness.h"
 #include "system/system_exports.h"
+#include "system/what_stays.h"
 
 const wchar_t kProtectedProgId[] = L"Kestrix.QvWinActiveX";
 
@@ -24,19 +26,21 @@ const int kTreeDepthLimit = 64;
 
 struct TreeBudget {
     DWORD visitsLeft = kTreeVisitLimit;
+    bool tooDeep = false;  // a key below the depth limit stayed
 };
+
+// Why a found key's deletion failed with status.
+StayReason WhyKeyStays(const TreeBudget& budget, LONG status)
+{
+    if (budget.visitsLeft == 0)
+        return StayReason::kTooManySubkeys;
+    if (budget.tooDeep)
+        return StayReason::kTooDeep;
+    return StayReasonOfError(static_cast<DWORD>(status));
+}
 
 typedef LONG(WINAPI* NtDeleteKeyFn)(HANDLE);
 typedef ULONG(WINAPI* RtlNtStatusToDosErrorFn)(LONG);
-
-// A key opened with REG_OPTION_OPEN_LINK is the link itself when it holds
-// the link's target as a REG_LINK "SymbolicLinkValue".
-bool IsRegistryLink(HKEY key)
-{
-    DWORD type = REG_NONE;
-    LONG status = RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, nullptr, nullptr);
-    return (status == ERROR_SUCCESS || status == ERROR_MORE_DATA) && type == REG_LINK;
-}
 
 // Deletes the key the handle names; it must have no subkeys left. Opened
 // with REG_OPTION_OPEN_LINK, the handle names a link itself, and the key
@@ -79,8 +83,10 @@ void DeleteSubtrees(HKEY key, REGSAM view, TreeBudget& budget, int depth)
 // x64 do not carry a handle's view over to opens relative to it.
 LONG DeleteTreeWithin(HKEY parent, const wchar_t* name, REGSAM view, TreeBudget& budget, int depth)
 {
-    if (depth > kTreeDepthLimit)
+    if (depth > kTreeDepthLimit) {
+        budget.tooDeep = true;
         return ERROR_CANTOPEN;
+    }
     RegKey key;
     LONG status = RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, kTreeAccess | view, key.Receive());
     if (status != ERROR_SUCCESS)
@@ -110,23 +116,29 @@ REGSAM ViewOf(REGSAM access)
     return access & (KEY_WOW64_64KEY | KEY_WOW64_32KEY);
 }
 
-LONG DeleteKeyTree(HKEY parent, const wchar_t* name, REGSAM view)
+LONG DeleteKeyTree(HKEY parent, const wchar_t* name, REGSAM view, StayReason* why)
 {
     TreeBudget budget;
-    return DeleteTreeWithin(parent, name, view, budget, 0);
+    LONG status = DeleteTreeWithin(parent, name, view, budget, 0);
+    if (why != nullptr && status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
+        *why = WhyKeyStays(budget, status);
+    return status;
 }
 
-int DeleteSubkeysContaining(HKEY root, const wchar_t* subkeyPath, const wchar_t* text)
+int DeleteSubkeysContaining(HKEY root, const wchar_t* subkeyPath, const wchar_t* text,
+                            WhatStays* account)
 {
-    return DeleteSubkeysContainingAny(root, subkeyPath, &text, 1);
+    return DeleteSubkeysContainingAny(root, subkeyPath, &text, 1, account);
 }
 
 int DeleteSubkeysContainingAny(HKEY root, const wchar_t* subkeyPath, const wchar_t* const* texts,
-                               size_t textCount)
+                               size_t textCount, WhatStays* account)
 {
+    // The parents lie below roots a user can write: no link on the way is
+    // followed.
     RegKey parent;
     REGSAM access = FullAccessMask();
-    if (RegOpenKeyExW(root, subkeyPath, 0, access, parent.Receive()) != ERROR_SUCCESS)
+    if (OpenKeyWithoutLinks(root, subkeyPath, access, parent) != ERROR_SUCCESS)
         return 0;
     DWORD subkeyCount = 0;
     if (RegQueryInfoKeyW(parent.Get(), nullptr, nullptr, nullptr, &subkeyCount, nullptr, nullptr,
@@ -147,9 +159,13 @@ int DeleteSubkeysContainingAny(HKEY root, const wchar_t* subkeyPath, const wchar
             continue;
         if (!IsWanted(name, texts, textCount))
             continue;
-        if (DeleteTreeWithin(parent.Get(), name, ViewOf(access), budget, 0) == ERROR_SUCCESS &&
-            ++deleted <= subkeyCount)
+        LONG status = DeleteTreeWithin(parent.Get(), name, ViewOf(access), budget, 0);
+        if (status != ERROR_SUCCESS) {
+            if (account != nullptr)
+                account->NoteKey(parent.Get(), name, WhyKeyStays(budget, status));
+        } else if (++deleted <= subkeyCount) {
             --i;
+        }
     }
     return 0;
 }

@@ -6,7 +6,9 @@
 #include <windows.h>
 
 // Takes the program's folder and the current folder out of the process's
-// library search; the first thing the program does.
+// library search; the first thing the program does. Where Windows cannot
+// narrow it to the system folder, the libraries Windows' own load by name
+// later are loaded from the system folder right away.
 void RestrictLibrarySearch();
 
 // A library of Windows' own from the system folder, kept loaded for the
@@ -20,3 +22,7 @@ bool LookUpFunction(HMODULE library, const char* name, Fn* function)
     *function = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(library, name)));
     return *function != nullptr;
 }
+
+// Makes SetDefaultDllDirectories look missing, as on Windows XP, Vista and
+// 7 without the update that brought it; Wine always has it.
+void PretendNoSearchFlagsForTest(bool pretend);

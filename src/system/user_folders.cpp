@@ -6,6 +6,7 @@
 #include "system/bounded_string.h"
 #include "system/handles.h"
 #include "system/interactive_user.h"
+#include "system/registry_path.h"
 #include "system/special_folders.h"
 
 namespace {
@@ -101,14 +102,14 @@ bool UserProfile(const wchar_t* sid, wchar_t* profile)
 // The temporary folder the user's own environment names: TMP, else TEMP,
 // as GetTempPath takes them, from their hive. Of their variables only
 // %USERPROFILE% can be known from here, as their profile; a value that
-// names any other is passed over.
+// names any other is passed over, and so is a key reached through a link.
 bool UserTemp(const wchar_t* sid, const wchar_t* profile, wchar_t* temp)
 {
     wchar_t keyPath[kPathUnits];
     if (BoundedFormat(keyPath, kPathUnits, L"%s\\Environment", sid) != kStringOk)
         return false;
     RegKey key;
-    if (RegOpenKeyExW(HKEY_USERS, keyPath, 0, KEY_QUERY_VALUE, key.Receive()) != ERROR_SUCCESS)
+    if (OpenKeyWithoutLinks(HKEY_USERS, keyPath, KEY_QUERY_VALUE, key) != ERROR_SUCCESS)
         return false;
     wchar_t stored[kPathUnits + 1];
     DWORD type = 0;

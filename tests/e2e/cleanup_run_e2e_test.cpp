@@ -26,8 +26,10 @@ const wchar_t kClientFailed[] = L"Brisolt Link uninstallation Failed";
 const wchar_t kClientKey[] = L"Software\\Kestrix VPN Client";
 
 // The lines of one run of an administrator with the browser cache option
-// on, around the product phases' own lines.
-std::vector<std::wstring> RunLog(const std::vector<const wchar_t*>& productLines)
+// on, around the product phases' own lines, and the account of what stays
+// at its end.
+std::vector<std::wstring> RunLog(const std::vector<const wchar_t*>& productLines,
+                                 const std::vector<std::wstring>& stays = {})
 {
     std::vector<std::wstring> log = {L"", kManagerStarting};
     log.insert(log.end(), productLines.begin(), productLines.end());
@@ -36,7 +38,17 @@ std::vector<std::wstring> RunLog(const std::vector<const wchar_t*>& productLines
           L"Pyrewick not installed", L"Clearing the Browser(IE/FireFox/Chrome) Cache ....",
           L"The Browsers Cache is Cleared"})
         log.push_back(line);
+    for (const std::wstring& stay : stays)
+        log.push_back(L"Not removed: " + stay);
     return log;
+}
+
+const wchar_t kEarlierFailure[] = L" (kept because an earlier removal failed)";
+const wchar_t kStillInstalled[] = L" (still installed after the installer's answer)";
+
+std::wstring Named(const wchar_t* name, const TestPackage& package)
+{
+    return std::wstring(name) + L" " + package.productCode;
 }
 
 class CleanupRun : public testing::Test {
@@ -135,14 +147,21 @@ TEST_F(CleanupRun, UserFolderGoesOnlyWhenEveryProductDid)
         const TestPackage* broken;  // of the suite
         bool skipTunnel;
         std::vector<const wchar_t*> productLines;
+        std::vector<std::wstring> stays;  // the run's account of what stays
         std::vector<const TestPackage*> kept;
     } rows[] = {
         {"a suite product fails", true, &kSuiteAgent, false,
          {kManagerFailed, kTunnelStarting, kTunnelCleaning, kTunnelAbsent},
+         {Named(L"Zeta Agent", kSuiteAgent) + kStillInstalled,
+          Named(L"Zeta Monitor", kSuiteMonitor) + kEarlierFailure,
+          Named(L"XPV", kSuitePrimary) + kEarlierFailure, userFolder + kEarlierFailure},
          {&kSuiteAgent, &kSuiteMonitor, &kSuitePrimary}},
         {"the endpoint-control product fails", true, &kEndpointControlPackage, false,
-         {kManagerRemoved, kTunnelStarting, kTunnelCleaning, kTunnelAbsent}, {&kEndpointControlPackage}},
-        {"the tunnel skipped, with no tunnel product", false, nullptr, true, {kManagerAbsent}, {}},
+         {kManagerRemoved, kTunnelStarting, kTunnelCleaning, kTunnelAbsent},
+         {Named(L"Kestrix QUORVANE End Point Control", kEndpointControlPackage) + kStillInstalled,
+          userFolder + kEarlierFailure},
+         {&kEndpointControlPackage}},
+        {"the tunnel skipped, with no tunnel product", false, nullptr, true, {kManagerAbsent}, {}, {}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -157,7 +176,7 @@ TEST_F(CleanupRun, UserFolderGoesOnlyWhenEveryProductDid)
         if (row.skipTunnel)
             program.Click(IDC_SKIP_TUNNEL);
         RunCleanup(program);
-        EXPECT_EQ(RunLog(row.productLines), program.LogLines());
+        EXPECT_EQ(RunLog(row.productLines, row.stays), program.LogLines());
         for (const TestPackage* package :
              {&kSuiteAgent, &kSuiteMonitor, &kSuitePrimary, &kEndpointControlPackage}) {
             const bool kept = std::find(row.kept.begin(), row.kept.end(), package) != row.kept.end();
@@ -168,6 +187,22 @@ TEST_F(CleanupRun, UserFolderGoesOnlyWhenEveryProductDid)
         EXPECT_EQ(row.suite, Exists(userFolder));
         TearDown();
     }
+}
+
+// What Skip leaves on purpose is no trace the run could not remove.
+TEST_F(CleanupRun, SkippedTunnelClientIsNotInTheAccount)
+{
+    ASSERT_EQ(0u, Install(TunnelServicePackage()));
+    ASSERT_EQ(0u, Install(TunnelClientPackage()));
+    SeedTunnelLeftovers();
+    SeedUserFolder(true);
+    ProgramUnderTest program;
+    ASSERT_TRUE(program.Start());
+    program.Click(IDC_SKIP_TUNNEL);
+    RunCleanup(program);
+    EXPECT_EQ(RunLog({kManagerAbsent}), program.LogLines());
+    EXPECT_TRUE(IsInstalled(TunnelClientPackage()));
+    EXPECT_TRUE(Exists(userFolder + L"\\Profiles\\default.ini"));
 }
 
 TEST_F(CleanupRun, ClientFailingInASecondRunKeepsTheUserFolderTree)
@@ -194,7 +229,9 @@ TEST_F(CleanupRun, ClientFailingInASecondRunKeepsTheUserFolderTree)
     ASSERT_EQ(0u, InstallDamaged(client, Damage::kPackageGarbage));
     SeedUserFolder(true);
     RunCleanup(program);
-    EXPECT_EQ(RunLog({kManagerAbsent, kTunnelStarting, kTunnelCleaning, kClientFailed}),
+    EXPECT_EQ(RunLog({kManagerAbsent, kTunnelStarting, kTunnelCleaning, kClientFailed},
+                     {Named(L"Kestrix Access Client", client) + kStillInstalled,
+                      userFolder + kEarlierFailure}),
               program.LogLines());
     EXPECT_TRUE(IsInstalled(client));
     EXPECT_FALSE(Exists(userFolder + L"\\agent.log"));

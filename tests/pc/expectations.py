@@ -58,6 +58,10 @@ def expectations(kind, options, before):
         removed_packages += ["endpoint_control", "tunnel_service" + bits, "tunnel_client" + bits]
 
     may_remove, must_remove, may_change = [], [], []
+    # The account of what stays, at the log's end: what the run set out to
+    # remove and could not ("%s" is the user).
+    stays = []
+    link_inside = " (a link inside that could not be deleted)"
     # What may appear during the run, each with its reason; anything else
     # new is a fault.
     may_add = []
@@ -110,24 +114,30 @@ def expectations(kind, options, before):
         # Each vendor folder holds or is a link (seed-pc.sh): what the one
         # that holds a link holds goes, the link (which Wine cannot delete as
         # itself) and the folder excepted.
+        # Without links, another program holds ProgramData/Kestrix/held.lock
+        # (tests/whole_pc.sh): the rest of its tree goes, the folder stays.
         if hostile and kind == "winxp":
-            emptied = ["ProgramData/Kestrix/qvclient.log", "ProgramData/Kestrix/settings.ini"]
+            emptied = ["ProgramData/Kestrix/" + f for f in ("qvclient.log", "settings.ini", "logs", "logs/2026",
+                                                            "logs/2026/old.log", "held.lock")]
+            stays.append("C:\\ProgramData\\Kestrix" + link_inside)
         elif hostile:
             emptied = ["users/%s/AppData/Roaming/Kestrix/" + f for f in ("client.ini", "certs", "certs/user.pem")]
-        if hostile:
-            may_remove += ["^" + re.escape(f).replace("%s", "[^/]+") + "$" for f in emptied]
+            stays += ["C:\\ProgramData\\Kestrix", "C:\\users\\%s\\AppData\\Roaming\\Kestrix" + link_inside]
         else:
-            may_remove += [r"^ProgramData/Kestrix(/|$)", r"^users/[^/]+/AppData/Roaming/Kestrix(/|$)"]
+            emptied = ["ProgramData/Kestrix/" + f for f in ("qvclient.log", "settings.ini", "logs")]
+            stays.append("C:\\ProgramData\\Kestrix (in use by another program)")
+        may_remove += ["^" + re.escape(f).replace("%s", "[^/]+") + "$" for f in emptied]
+        if not hostile:
+            may_remove += [r"^ProgramData/Kestrix/logs(/|$)", r"^users/[^/]+/AppData/Roaming/Kestrix(/|$)"]
         system = "windows/syswow64" if kind == "win64" else "windows/system32"
         for f in CLIENT_FILES:
             may_remove.append("^" + re.escape(system + "/" + f) + "$")
             must_remove.append(system + "/" + f)
         must_remove += ["HKCU\\Software\\Kestrix VPN Client Updater", "HKU\\.DEFAULT\\Software\\Kestrix VPN Client",
                         "HKLM\\Software\\Kestrix VPN Client"]
-        if hostile:
-            must_remove += emptied
-        else:
-            must_remove += ["ProgramData/Kestrix", "users/%s/AppData/Roaming/Kestrix"]
+        must_remove += emptied
+        if not hostile:
+            must_remove += ["users/%s/AppData/Roaming/Kestrix"]
 
     if not skip_desktop:
         data = "ProgramData"  # the all-users application data in every Wine prefix
@@ -155,6 +165,11 @@ def expectations(kind, options, before):
                 else (data + "/Halcyra", ["desktop.dat", "profiles", "cache"])
             may_remove.append("^" + re.escape(folder) + "/(?!linked$).+")
             must_remove += [folder + "/" + f for f in held]
+            # The other data folder is a link itself, which the run refuses.
+            if kind == "winxp":
+                stays += ["C:\\ProgramData\\Halcyra", "C:\\ProgramData\\Pyrewick" + link_inside]
+            else:
+                stays += ["C:\\ProgramData\\Halcyra" + link_inside, "C:\\ProgramData\\Pyrewick"]
 
     if clear_cache:
         may_add.append([r"^users/[^/]+/AppData/Local/Microsoft/Windows/History/History\.IE5$",
@@ -182,6 +197,7 @@ def expectations(kind, options, before):
                 "PW Uninstallation Successful"]
     if clear_cache:
         log += ["Clearing the Browser(IE/FireFox/Chrome) Cache ....", "The Browsers Cache is Cleared"]
+    log += ["Not removed: " + line for line in stays]
     return {"may_remove": may_remove, "must_remove": must_remove, "may_change": may_change,
             "may_add": may_add}, log
 
@@ -202,6 +218,7 @@ def main():
             expect["must_remove"] += found or ["(no file matching %s was seeded)" % pattern]
     with open(expect_path, "w") as f:
         json.dump(expect, f, indent=1)
+    log = [line.replace("%s", user) for line in log]
     with open(log_path, "w", newline="") as f:
         f.write(" \r\n".join(log))
 

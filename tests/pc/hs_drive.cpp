@@ -1,12 +1,15 @@
 // Runs one cleanup in the real window, as a technician would, and writes
 // what the log pane showed to a file:
 //   hs_drive.exe LOGFILE [--restricted] [--skip-tunnel] [--skip-desktop]
-//                [--no-cache] [--keep-open]
+//                [--no-cache] [--keep-open] [--hold FILE]
+// --hold: another program (hold_probe.exe) holds FILE open, without
+// sharing its deletion, throughout the run.
 // Exit code 0 when the program answered throughout, the run ended with the
 // controls enabled and the program closed through Exit with code 0.
 #include <windows.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "app/resource_ids.h"
@@ -24,6 +27,16 @@ bool HasFlag(int argc, wchar_t** argv, const wchar_t* flag)
     return false;
 }
 
+// The argument after flag; empty when there is none.
+std::wstring FlagValue(int argc, wchar_t** argv, const wchar_t* flag)
+{
+    for (int i = 2; i + 1 < argc; ++i) {
+        if (lstrcmpW(argv[i], flag) == 0)
+            return argv[i + 1];
+    }
+    return L"";
+}
+
 // Puts a box into the wanted state with a real click.
 void SetBox(const ProgramUnderTest& program, int id, bool checked)
 {
@@ -38,6 +51,15 @@ int wmain(int argc, wchar_t** argv)
     if (argc < 2) {
         fprintf(stderr, "usage: hs_drive LOGFILE [options]\n");
         return 2;
+    }
+    const std::wstring held = FlagValue(argc, argv, L"--hold");
+    std::unique_ptr<ProbeProcess> holder;
+    if (!held.empty()) {
+        holder.reset(new ProbeProcess(L"hold_probe", L"keep \"" + held + L"\""));
+        if (!holder->Ready()) {
+            fprintf(stderr, "the file to hold could not be held\n");
+            return 8;
+        }
     }
     ProgramUnderTest program;
     if (!program.Start(HasFlag(argc, argv, L"--restricted"))) {

@@ -12,6 +12,10 @@
 //   bench_cleanup_run phases REPEATS
 //       times the phases of a run one by one, in this process, on the real
 //       dialog (needs the program's resources linked in)
+//   bench_cleanup_run account REPEATS [[LISTNAME=]PACKAGE.msi...]
+//       times whole runs in this process, on the real dialog, with and
+//       without the account of what stays, in turn, each on the same
+//       seeding: what the account costs
 #include <windows.h>
 #include <msi.h>
 #include <msiquery.h>
@@ -28,6 +32,7 @@
 #include "removal/desktop_components.h"
 #include "removal/endpoint_agent.h"
 #include "removal/tunnel_client.h"
+#include "run/cleanup_run.h"
 #include "support/test_support.h"
 #include "support/window_driver.h"
 #include "system/cleanup_state.h"
@@ -285,12 +290,53 @@ int BenchPhases(int repeats)
     return 0;
 }
 
+// One whole run in this process, on a fresh window; its time in ms, or a
+// negative value when it could not run.
+double TimeRun(bool account)
+{
+    TestWindow window(1);
+    if (gCleanupDialog == nullptr) {
+        fprintf(stderr, "bench_cleanup_run: no dialog from template %d\n", IDD_MAIN);
+        return -1;
+    }
+    KeepAccountOfWhatStays(account);
+    double start = NowMs();
+    RunCleanup(*gCleanupDialog);
+    double ms = NowMs() - start;
+    KeepAccountOfWhatStays(true);
+    ForgetCleanupState();
+    return ms;
+}
+
+int BenchAccount(int repeats, const std::vector<Package>& packages)
+{
+    std::vector<double> with, without;
+    for (int r = 0; r < repeats; ++r) {
+        // Which goes first alternates, so that neither always meets a
+        // prefix the other has just warmed.
+        for (int turn = 0; turn < 2; ++turn) {
+            bool account = (r + turn) % 2 == 0;
+            if (!packages.empty() && !Seed(packages))
+                return 1;
+            double ms = TimeRun(account);
+            if (ms < 0)
+                return 1;
+            (account ? with : without).push_back(ms);
+        }
+    }
+    Unseed(packages);
+    ReportSamples("run.account.with.ms", with);
+    ReportSamples("run.account.without.ms", without);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
     if (argc < 3) {
-        fprintf(stderr, "usage: bench_cleanup_run clean|phases|products REPEATS [[NAME=]PACKAGE.msi...]\n");
+        fprintf(stderr,
+                "usage: bench_cleanup_run clean|phases|products|account REPEATS [[NAME=]PACKAGE.msi...]\n");
         return 2;
     }
     std::wstring mode = argv[1];
@@ -317,5 +363,7 @@ int wmain(int argc, wchar_t** argv)
         }
         packages.push_back(package);
     }
+    if (mode == L"account")
+        return BenchAccount(repeats, packages);
     return BenchProducts(repeats, packages);
 }

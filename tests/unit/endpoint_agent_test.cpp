@@ -10,6 +10,7 @@
 #include "support/test_support.h"
 #include "system/cleanup_state.h"
 #include "system/platform_probes.h"
+#include "system/what_stays.h"
 
 namespace {
 
@@ -145,19 +146,31 @@ TEST_F(EndpointAgent, UserKeyRemovesOnlyWhatIsTheUsersAlone)
         bool desk;  // in the desk's user's hive, another account's
         int expected;
         bool perUserRemoved, machineRemoved;
+        std::vector<std::wstring> stays;  // the account's lines
+        bool machineList = false;         // the list is the machine's, the desk another account's
     } cases[] = {
-        {"a per-user product", {{L"XPV", kPerUserTool.productCode}}, false, 0, true, false},
+        {"a per-user product", {{L"XPV", kPerUserTool.productCode}}, false, 0, true, false, {}},
         {"a machine-wide product", {{L"XPV", kSuitePrimary.productCode}}, false, ERROR_ACCESS_DENIED,
-         false, false},
+         false, false, {L"XPV " + std::wstring(kSuitePrimary.productCode)}},
         {"a machine-wide part before a per-user primary",
          {{L"XPV", kPerUserTool.productCode}, {L"Zeta Agent", kSuitePrimary.productCode}}, false,
-         ERROR_ACCESS_DENIED, false, false},
+         ERROR_ACCESS_DENIED, false, false,
+         {L"Zeta Agent " + std::wstring(kSuitePrimary.productCode),
+          L"XPV " + std::wstring(kPerUserTool.productCode) +
+              L" (kept because an earlier removal failed)"}},
         {"the desk's user's own product", {{L"XPV", kDeskUsersCode}}, true, ERROR_ACCESS_DENIED, false,
-         false},
+         false, {L"XPV " + kDeskUsersCode + L" (installed for another user)"}},
+        // The installer answers this account that the product is not there.
+        {"the desk's user's own product under the machine's list", {{L"XPV", kDeskUsersCode}}, true,
+         ERROR_ACCESS_DENIED, false, false,
+         {L"XPV " + kDeskUsersCode + L" (installed for another user)"}, true},
         {"a product the desk's user surely has not", {{L"XPV", UnknownCode(51)}}, true, kNotInstalled,
-         false, false},
+         false, false, {}},
     };
     ProductCleanup perUserCleanup{&kPerUserTool};
+    // An elevated run removes the per-user product with its desktop's token.
+    TestWindow window;
+    ASSERT_FALSE(WaitForInteractiveAppData().empty());
     for (const auto& test : cases) {
         SCOPED_TRACE(test.what);
         ASSERT_EQ(0u, Install(kPerUserTool));
@@ -172,7 +185,10 @@ TEST_F(EndpointAgent, UserKeyRemovesOnlyWhatIsTheUsersAlone)
         OtherUserProfile listed(deskProfile, REG_SZ);
         ASSERT_TRUE(listed.listed);
         const std::wstring deskTemp = deskProfile + L"\\Temp";
-        if (test.desk) {
+        if (test.machineList) {
+            ASSERT_TRUE(CreateKey(HKEY_USERS, std::wstring(kOtherUserSid) + L"\\Software"));
+            ASSERT_TRUE(WriteMachineList(test.list));
+        } else if (test.desk) {
             RegKey deskHive;
             ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_USERS, kOtherUserSid, 0, nullptr, 0,
                                                      KEY_ALL_ACCESS, nullptr, deskHive.Receive(),
@@ -187,7 +203,18 @@ TEST_F(EndpointAgent, UserKeyRemovesOnlyWhatIsTheUsersAlone)
             ASSERT_TRUE(WriteUninstallList(HKEY_CURRENT_USER, 0, test.list));
         }
 
+        static WhatStays account;  // large for the stack
+        account.Clear();
+        state.whatStays = &account;
         EXPECT_EQ(test.expected, RemoveEndpointManager(state));
+        state.whatStays = nullptr;
+        std::vector<std::wstring> stays;
+        for (size_t i = 0; i < account.Count(); ++i) {
+            wchar_t line[WhatStays::kLineUnits];
+            if (account.LineIfStill(i, line, WhatStays::kLineUnits))
+                stays.push_back(std::wstring(line).substr(lstrlenW(L"Not removed: ")));
+        }
+        EXPECT_EQ(test.stays, stays);
         EXPECT_EQ(test.perUserRemoved, !IsInstalled(kPerUserTool));
         EXPECT_EQ(test.machineRemoved, !IsInstalled(kSuitePrimary));
         EXPECT_TRUE(Exists(PayloadPath(kSuitePrimary)));

@@ -9,24 +9,30 @@
 #include "system/file_removal.h"
 #include "system/handles.h"
 #include "system/held_folder.h"
+#include "system/native_files.h"
 #include "system/responsiveness.h"
 #include "system/system_exports.h"
+#include "system/what_stays.h"
 
 namespace {
 
 // Volumes as Wine cannot have them. Each answers the POSIX disposition
 // with posixAnswer, or where that is 0 as Windows does, deleting with the
 // old mark, which Wine has; refuse makes every mark that is tried fail as
-// a running program's image does. The volume serial number is volume's.
+// a running program's image does; keepsReadOnly makes the flag that
+// ignores read-only an invalid parameter, as Windows 10 1607 to 1803 do.
+// The volume serial number is volume's.
 struct FakeVolume {
     ULONG volume;
     NTSTATUS posixAnswer;
     bool refuse;
+    bool keepsReadOnly = false;
 };
 FakeVolume gFake;
 std::vector<ULONG> gPosixFlags;  // each POSIX mark asked, its flags
 const FILE_INFORMATION_CLASS kDispositionEx = static_cast<FILE_INFORMATION_CLASS>(64);
 const NTSTATUS kCannotDelete = static_cast<NTSTATUS>(0xC0000121L);
+const ULONG kIgnoreReadOnly = 0x10;
 
 SetFileInformationCall RealSetInformation()
 {
@@ -37,9 +43,12 @@ NTSTATUS NTAPI FakeSetInformation(HANDLE file, PIO_STATUS_BLOCK io, PVOID inform
                                   FILE_INFORMATION_CLASS kind)
 {
     if (kind == kDispositionEx) {
-        gPosixFlags.push_back(*static_cast<ULONG*>(information));
+        const ULONG flags = *static_cast<ULONG*>(information);
+        gPosixFlags.push_back(flags);
         if (gFake.posixAnswer != 0)
             return gFake.posixAnswer;
+        if (gFake.keepsReadOnly && (flags & kIgnoreReadOnly) != 0)
+            return static_cast<NTSTATUS>(0xC000000DL);  // STATUS_INVALID_PARAMETER
     }
     if ((kind == kDispositionEx || kind == FileDispositionInformation) && gFake.refuse)
         return kCannotDelete;
@@ -211,7 +220,8 @@ TEST_F(FileRemoval, ShellDeleteRemovesTreeWithReadOnlyAndHiddenFiles)
 
 // Every volume gets the POSIX mark, with the image check, until it
 // answers that it lacks it; from then on that volume alone gets the old
-// one. A file whose mark is refused keeps its read-only attribute.
+// one. One that lacks only the flag to ignore read-only is asked it once.
+// A file whose mark is refused keeps its read-only attribute.
 TEST_F(FileRemoval, ShellDeleteMarksAsEachVolumeAnswers)
 {
     const struct {
@@ -228,6 +238,8 @@ TEST_F(FileRemoval, ShellDeleteMarksAsEachVolumeAnswers)
         {"POSIX, refused", {6, 0, true}, true},
         {"old, refused", {7, static_cast<NTSTATUS>(0xC0000002L), true}, false},
         {"old, read-only with a second name", {8, static_cast<NTSTATUS>(0xC0000002L), false}, false, true},
+        {"POSIX keeping read-only", {9, 0, false, true}, true},
+        {"POSIX keeping read-only, a second name", {10, 0, false, true}, true, true},
     };
     struct Restore {
         ~Restore() { ReplaceFileCallsForTest(nullptr, nullptr); }
@@ -255,6 +267,10 @@ TEST_F(FileRemoval, ShellDeleteMarksAsEachVolumeAnswers)
             EXPECT_LE(3u, gPosixFlags.size());  // one for each file at least
         } else {
             EXPECT_EQ(1u, gPosixFlags.size());
+        }
+        if (c.fake.keepsReadOnly) {
+            EXPECT_EQ(1, std::count_if(gPosixFlags.begin(), gPosixFlags.end(),
+                                       [](ULONG flags) { return (flags & kIgnoreReadOnly) != 0; }));
         }
         if (!c.fake.refuse && !c.secondName) {
             EXPECT_EQ(kShellDeleted, result);
@@ -314,22 +330,29 @@ TEST_F(FileRemoval, ShellDeleteTakesEveryEntryOfATree)
     std::wstring deep;
     for (int level = 0; level < 12; ++level)
         deep += std::wstring(50, static_cast<wchar_t>(L'a' + level)) + L"\\";
+    std::wstring tooDeep;  // a thousand folders below the tree, and a file
+    for (int level = 0; level < 1000; ++level)
+        tooDeep += L"d\\";
     const struct {
         const char* what;
         std::vector<std::wstring> files;  // below the tree, made with their folders
         std::wstring link;                // below the tree, to the target; "" for none
         std::vector<std::wstring> staying;
+        StayReason why;
     } cases[] = {
-        {"past 600 units, twelve levels", {deep + L"log.txt", L"top.txt"}, L"", {}},
+        {"past 600 units, twelve levels", {deep + L"log.txt", L"top.txt"}, L"", {}, StayReason::kNone},
         {"names Win32 paths cannot say",
          {L"CON", L"AUX", L"nul.txt", L"com1.log", L"trailing.", L"blank ", L"sub.\\inner.txt"},
          L"",
-         {}},
+         {},
+         StayReason::kNone},
         // Wine opens only a link's target, so the link stays there.
         {"a link inside", {L"top.txt", L"cache\\a.cache", L"cache\\sub\\b.txt"}, L"cache\\link",
-         {L"cache\\link"}},
+         {L"cache\\link"}, StayReason::kLinkInside},
         {"a folder of another reparse point", {L"top.txt", L"data\\sub\\c.txt", L"data\\cloud\\kept.txt"},
-         L"", {L"data\\cloud\\kept.txt"}},
+         L"", {L"data\\cloud\\kept.txt"}, StayReason::kNone},
+        {"past the depth a deletion goes", {L"top.txt", tooDeep + L"bottom.txt"}, L"",
+         {tooDeep + L"bottom.txt"}, StayReason::kTooDeep},
     };
     struct Restore {
         ~Restore() { ReplaceFileCallsForTest(nullptr, nullptr); }
@@ -337,6 +360,10 @@ TEST_F(FileRemoval, ShellDeleteTakesEveryEntryOfATree)
     ReplaceFileCallsForTest(nullptr, nullptr, nullptr, FakeQueryDirectory);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
+        // A thousand levels take Wine most of a minute; the bound is the
+        // same in every prefix.
+        if (c.why == StayReason::kTooDeep && PrefixKind() != L"win64")
+            continue;
         // The long form takes every name as it is, at any length.
         const std::wstring tree = L"\\\\?\\" + Path(L"tree") + L"\\";
         for (const std::wstring& file : c.files) {
@@ -347,7 +374,10 @@ TEST_F(FileRemoval, ShellDeleteTakesEveryEntryOfATree)
             ASSERT_TRUE(LinkToTarget(Path(L"tree\\") + c.link));
         }
 
-        EXPECT_EQ(c.staying.empty() ? kShellDeleted : kShellFailed, DeleteTreeViaShell(Path(L"tree").c_str()));
+        StayReason why = StayReason::kNone;
+        EXPECT_EQ(c.staying.empty() ? kShellDeleted : kShellFailed,
+                  DeleteTreeViaShell(Path(L"tree").c_str(), &why));
+        EXPECT_EQ(c.why, why);
         for (const std::wstring& file : c.files)
             EXPECT_EQ(std::count(c.staying.begin(), c.staying.end(), file) != 0, Exists(tree + file))
                 << Narrow(file);
@@ -418,16 +448,21 @@ TEST_F(FileRemoval, EntriesOpenElsewhereStayAndTheRestGoes)
                                       OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(inTree.IsValid() && inFolder.IsValid());
 
-    // Everything else goes; the run learns of the failure and goes on.
-    EXPECT_EQ(kShellFailed, DeleteTreeViaShell(tree.c_str()));
+    // Everything else goes; the run learns of the failure, and why, and
+    // goes on.
+    StayReason why = StayReason::kNone;
+    EXPECT_EQ(kShellFailed, DeleteTreeViaShell(tree.c_str(), &why));
+    EXPECT_EQ(StayReason::kInUse, why);
     EXPECT_FALSE(Exists(tree + L"\\a.txt"));
     EXPECT_FALSE(Exists(tree + L"\\sub\\b.txt"));
     EXPECT_TRUE(Exists(tree + L"\\sub\\locked.dat"));
 
     testing::internal::CaptureStdout();
-    EmptyAndRemoveFolder(folder.c_str());
+    why = StayReason::kNone;
+    EmptyAndRemoveFolder(folder.c_str(), &why);
     std::string printed = testing::internal::GetCapturedStdout();
     EXPECT_EQ("Failed to delete " + Narrow(folder) + "\\locked.dat \nError 32 \n", printed);
+    EXPECT_EQ(StayReason::kInUse, why);
     EXPECT_FALSE(Exists(folder + L"\\c.txt"));
     EXPECT_TRUE(Exists(folder + L"\\locked.dat"));
 
@@ -453,8 +488,9 @@ TEST_F(FileRemoval, EntriesOpenElsewhereStayAndTheRestGoes)
     EXPECT_TRUE(IsFolder(folder));
 }
 
-// Wine has no oplocks: the open of one file answers as Windows does while
+// Wine has no oplocks: the open of one entry answers as Windows does while
 // someone else's oplock on it is broken.
+const wchar_t* gOplocked = L"";
 int gOplockedOpens = 0;
 bool gOplockWaitedFor = false;  // an open that would have waited for the holder
 
@@ -463,7 +499,7 @@ NTSTATUS NTAPI FakeOpenFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUT
 {
     OpenFileCall real = LookUpExport<OpenFileCall>(L"ntdll", "NtOpenFile");
     const UNICODE_STRING* name = attributes->ObjectName;
-    if (std::wstring(name->Buffer, name->Length / sizeof(wchar_t)) != L"oplocked.dat")
+    if (std::wstring(name->Buffer, name->Length / sizeof(wchar_t)) != gOplocked)
         return real(handle, access, attributes, io, sharing, options);
     if ((options & FILE_COMPLETE_IF_OPLOCKED) == 0)
         gOplockWaitedFor = true;
@@ -472,23 +508,113 @@ NTSTATUS NTAPI FakeOpenFile(PHANDLE handle, ACCESS_MASK access, POBJECT_ATTRIBUT
     return status < 0 ? status : static_cast<NTSTATUS>(0x00000108L);  // STATUS_OPLOCK_BREAK_IN_PROGRESS
 }
 
-TEST_F(FileRemoval, AnOplockedFileIsHeldElsewhere)
+// A file or a folder so held is waited for as a name held elsewhere, then
+// stays; once the run's waiting time is spent, it says so at once.
+TEST_F(FileRemoval, AnOplockedEntryIsHeldElsewhere)
 {
-    std::wstring tree = Path(L"tree");
-    ASSERT_TRUE(MakeFolders(tree + L"\\sub"));
-    MakeFile(tree + L"\\oplocked.dat");
-    MakeFile(tree + L"\\sub\\b.txt");
+    const struct {
+        const char* what;
+        const wchar_t* name;
+        bool folder;
+    } cases[] = {
+        {"a file", L"oplocked.dat", false},
+        {"a folder", L"oplocked", true},
+    };
     struct Restore {
         ~Restore() { ReplaceFileCallsForTest(nullptr, nullptr); }
     } restore;
     ReplaceFileCallsForTest(nullptr, nullptr, FakeOpenFile);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::wstring tree = Path(L"tree");
+        const std::wstring held = tree + L"\\" + c.name;
+        ASSERT_TRUE(MakeFolders(tree + L"\\sub"));
+        MakeFile(tree + L"\\sub\\b.txt");
+        if (c.folder) {
+            ASSERT_TRUE(MakeFolders(held));
+        }
+        MakeFile(c.folder ? held + L"\\inner.txt" : held);
+        gOplocked = c.name;
+        gOplockedOpens = 0;
+        gOplockWaitedFor = false;
+        StartPendingWaitBudget();
+
+        EXPECT_EQ(kShellFailed, DeleteTreeViaShell(tree.c_str()));
+        EXPECT_FALSE(gOplockWaitedFor);
+        EXPECT_GE(gOplockedOpens, 2) << "not waited for as a name held elsewhere";
+        EXPECT_TRUE(Exists(c.folder ? held + L"\\inner.txt" : held));
+        EXPECT_FALSE(Exists(tree + L"\\sub"));
+
+        {
+            HeldFolder parent;
+            HeldFolder child;
+            ASSERT_TRUE(parent.Hold(tree.c_str(), false));
+            EXPECT_FALSE(c.folder ? child.HoldChild(parent, c.name) : parent.DeleteFile(c.name, 0, true));
+            EXPECT_EQ(kErrorOplockBreakInProgress, GetLastError());
+        }
+        RemoveTestTree(tree);
+    }
     StartPendingWaitBudget();
-    EXPECT_EQ(kShellFailed, DeleteTreeViaShell(tree.c_str()));
-    EXPECT_FALSE(gOplockWaitedFor);
-    EXPECT_GE(gOplockedOpens, 2) << "not waited for as a name held elsewhere";
-    EXPECT_TRUE(Exists(tree + L"\\oplocked.dat"));
-    EXPECT_FALSE(Exists(tree + L"\\sub"));
-    StartPendingWaitBudget();
+}
+
+// A program that keeps adding files to a folder being listed, which NTFS
+// lists on from the last name it gave: Wine reads a whole listing at once,
+// so the listing here goes on, each call giving one more file, as long as
+// the program asks (to a cap far past the bound, so that a program without
+// the bound fails rather than hangs).
+ULONG gFedEntries = 0;
+const ULONG kFeedCap = 10000;
+
+NTSTATUS NTAPI FeedingQueryDirectory(HANDLE folder, HANDLE event, PIO_APC_ROUTINE routine,
+                                     PVOID context, PIO_STATUS_BLOCK io, PVOID buffer, ULONG size,
+                                     FILE_INFORMATION_CLASS kind, BOOLEAN single,
+                                     PUNICODE_STRING pattern, BOOLEAN restart)
+{
+    QueryDirectoryCall real = LookUpExport<QueryDirectoryCall>(L"ntdll", "NtQueryDirectoryFile");
+    NTSTATUS status = real(folder, event, routine, context, io, buffer, size, kind, single, pattern, restart);
+    const NTSTATUS kNoMoreFiles = static_cast<NTSTATUS>(0x80000006L);
+    if (status != kNoMoreFiles || pattern != nullptr || kind != FileFullDirectoryInformation ||
+        gFedEntries == kFeedCap)
+        return status;
+    FILE_FULL_DIR_INFORMATION* entry = static_cast<FILE_FULL_DIR_INFORMATION*>(buffer);
+    ZeroMemory(entry, sizeof(*entry));
+    const std::wstring name = L"fed" + std::to_wstring(gFedEntries++);
+    entry->FileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+    entry->FileNameLength = static_cast<ULONG>(name.size() * sizeof(wchar_t));
+    CopyMemory(entry->FileName, name.c_str(), entry->FileNameLength);
+    return 0;
+}
+
+// The work on one folder is bounded: the deletion leaves it, and says why.
+TEST_F(FileRemoval, AFolderSomeoneKeepsFillingIsLeft)
+{
+    struct Restore {
+        ~Restore()
+        {
+            ReplaceFileCallsForTest(nullptr, nullptr);
+            FolderEntryBound() = bound;
+        }
+        size_t bound = FolderEntryBound();
+    } restore;
+    FolderEntryBound() = 50;
+    ReplaceFileCallsForTest(nullptr, nullptr, nullptr, FeedingQueryDirectory);
+    const std::wstring tree = Path(L"tree");
+    for (bool walk : {true, false}) {
+        SCOPED_TRACE(walk ? "the tree deletion" : "the emptying");
+        ASSERT_TRUE(MakeFolders(tree));
+        MakeFile(tree + L"\\a.txt");
+        gFedEntries = 0;
+        StayReason why = StayReason::kNone;
+        if (walk)
+            EXPECT_EQ(kShellFailed, DeleteTreeViaShell(tree.c_str(), &why));
+        else
+            EmptyAndRemoveFolder(tree.c_str(), &why);
+        EXPECT_EQ(StayReason::kKeptFilling, why);
+        EXPECT_TRUE(IsFolder(tree));
+        EXPECT_FALSE(Exists(tree + L"\\a.txt"));
+        EXPECT_LE(gFedEntries, 50u);
+        RemoveTestTree(tree);
+    }
 }
 
 // Each path goes to every primitive, with the current folder in the scratch

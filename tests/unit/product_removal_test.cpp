@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <shlobj.h>
+
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "app/resource_ids.h"
 #include "removal/product_removal.h"
+#include "removal/user_product_removal.h"
+#include "support/other_user.h"
 #include "support/packages.h"
 #include "support/test_support.h"
 #include "system/cleanup_state.h"
@@ -154,7 +159,77 @@ TEST_F(ProductRemoval, ProductNotInstalledIsTwoWhateverTheSkipFlag)
     EXPECT_TRUE(recorder.removals.empty());
 }
 
-// An ordinary product goes silently in one attempt, a per-user one too; a
+// Tokens as Wine cannot have them: this process's and the desktop's with
+// or without an administrator's rights.
+bool gRunIsAdmin, gDeskIsAdmin;
+BOOL WINAPI FakeAdminMember(HANDLE token, BOOL* member)
+{
+    *member = token == nullptr ? gRunIsAdmin : gDeskIsAdmin;
+    return TRUE;
+}
+
+// The per-user package's removal runs a custom action that writes, in a
+// common file, "ran:" and HS_TEST_MARK as the process it runs in has it:
+// this one's, or none in a child with the account's own environment. A
+// run with an administrator's rights removes it by msiexec with the
+// desktop's token, or, without a way to, leaves it and fails.
+TEST_F(ProductRemoval, PerUserProductRunsNoCodeWithTheRunsRights)
+{
+    TestWindow window;  // explorer.exe starts with the first window
+    ASSERT_FALSE(WaitForInteractiveAppData().empty());
+    const std::wstring mark = ShellFolder(CSIDL_COMMON_APPDATA) + L"\\hs-per-user-action.txt";
+    const std::string ours = "test-" + std::to_string(GetCurrentProcessId());
+    SetEnvironmentVariableW(L"HS_TEST_MARK", Widen(ours).c_str());
+    const std::string here = "ran:" + ours + "\r\n";
+    const struct {
+        const char* what;
+        bool runAdmin, deskAdmin;  // Wine: both
+        bool withStart;            // CreateProcessWithTokenW (not XP)
+        const wchar_t* deskSid;    // null: this account's desktop
+        bool damaged;              // installed, then its package lost
+        int expected;
+        std::string marked;  // "": the action never ran
+        size_t removalsHere;
+    } cases[] = {
+        {"elevated: by the desktop's token", true, true, true, nullptr, false, 0, "ran:\r\n", 0},
+        {"elevated, the package lost: the child's code", true, true, true, nullptr, true,
+         ERROR_INSTALL_SOURCE_ABSENT, "", 0},
+        {"without an administrator's rights: here", false, true, true, nullptr, false, 0, here, 1},
+        {"the desktop another account's: here", true, true, true, kOtherUserSid, false, 0, here, 1},
+        {"no start with a token, a limited desktop", true, false, false, nullptr, false,
+         ERROR_ACCESS_DENIED, "", 0},
+        {"no start with a token, an administrator's desktop: here", true, true, false, nullptr, false,
+         0, here, 1},
+    };
+    const UserTokenCalls real = UserTokens();
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.what);
+        DeleteFileW(mark.c_str());
+        ASSERT_EQ(0u, test.damaged ? InstallDamaged(kPerUserTool, Damage::kPackageLost)
+                                   : Install(kPerUserTool));
+        gRunIsAdmin = test.runAdmin;
+        gDeskIsAdmin = test.deskAdmin;
+        if (!test.runAdmin || !test.deskAdmin)
+            UserTokens().adminMember = FakeAdminMember;
+        if (!test.withStart)
+            UserTokens().startWithToken = nullptr;
+        DesktopUserOverride desktop(test.deskSid);
+        InstallerRecorder recorder;
+        int result = RemoveProductEntry(EntryFor(kPerUserTool), state);
+        UserTokens() = real;
+
+        EXPECT_EQ(test.expected, result);
+        EXPECT_EQ(test.removalsHere, recorder.removals.size());
+        EXPECT_EQ(test.expected != 0, IsInstalled(kPerUserTool));
+        EXPECT_EQ(test.expected != 0, Exists(PayloadPath(kPerUserTool)));
+        EXPECT_EQ(test.marked, Exists(mark) ? ReadWholeFile(mark) : "");
+        Uninstall(kPerUserTool);
+    }
+    DeleteFileW(mark.c_str());
+    SetEnvironmentVariableW(L"HS_TEST_MARK", nullptr);
+}
+
+// An ordinary product goes silently in one attempt; a
 // failed silent attempt is tried once more with the basic interface, whose
 // result counts; the primary product gets that one attempt alone. A
 // removal that asks for a restart, or an installer that restarts all the
@@ -175,7 +250,6 @@ TEST_F(ProductRemoval, AttemptsFollowTheInstallersAnswers)
     } rows[] = {
         {"skipped", kSuiteAgent, Made::kInstalled, false, true, {}, kSkipped, {}, true},
         {"ordinary", kSuiteAgent, Made::kInstalled, false, false, {}, 0, {INSTALLUILEVEL_NONE}, false},
-        {"per-user", kPerUserTool, Made::kInstalled, false, false, {}, 0, {INSTALLUILEVEL_NONE}, false},
         {"package lost", kSuiteAgent, Made::kPackageLost, false, false, {}, ERROR_INSTALL_SOURCE_ABSENT,
          {INSTALLUILEVEL_NONE, INSTALLUILEVEL_BASIC}, true},
         {"package garbled", kSuiteAgent, Made::kPackageGarbage, false, false, {}, ERROR_FUNCTION_FAILED,

@@ -8,11 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "removal/class_registrations.h"
+#include "removal/desktop_components.h"
+#include "removal/endpoint_agent.h"
+#include "removal/tunnel_client.h"
+#include "support/other_user.h"
 #include "support/test_support.h"
+#include "system/cleanup_state.h"
 #include "system/handles.h"
 #include "system/platform_probes.h"
 #include "system/registry_removal.h"
 #include "system/responsiveness.h"
+#include "system/what_stays.h"
 
 namespace {
 
@@ -84,11 +91,9 @@ void DeleteLink(HKEY root, const std::wstring& path, REGSAM view = 0)
     RegCloseKey(link);
 }
 
-// The NT name of a key below HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE.
-std::wstring NtKeyPath(HKEY root, const std::wstring& path)
+// This process's user, whose hive HKEY_CURRENT_USER is.
+std::wstring OwnSid()
 {
-    if (root == HKEY_LOCAL_MACHINE)
-        return L"\\Registry\\Machine\\" + path;
     HANDLE token = nullptr;
     std::wstring sid;
     if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
@@ -102,7 +107,15 @@ std::wstring NtKeyPath(HKEY root, const std::wstring& path)
         }
         CloseHandle(token);
     }
-    return L"\\Registry\\User\\" + sid + L"\\" + path;
+    return sid;
+}
+
+// The NT name of a key below HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE.
+std::wstring NtKeyPath(HKEY root, const std::wstring& path)
+{
+    if (root == HKEY_LOCAL_MACHINE)
+        return L"\\Registry\\Machine\\" + path;
+    return L"\\Registry\\User\\" + OwnSid() + L"\\" + path;
 }
 
 // Keys that cannot be opened for deletion: an empty access list denies
@@ -297,9 +310,11 @@ void DeleteFedTree()
     RegCloseKey(key);
 }
 
+WhatStays gAccount;
+
 void SearchFedParent()
 {
-    DeleteSubkeysContaining(HKEY_CURRENT_USER, kParent, L"Kestrix");
+    DeleteSubkeysContaining(HKEY_CURRENT_USER, kParent, L"Kestrix", &gAccount);
 }
 
 // Another program that keeps adding keys below the key being deleted
@@ -317,6 +332,7 @@ TEST_F(SubkeyRemoval, KeysAddedMeanwhileCannotKeepTheDeletionGoing)
     const std::wstring fed = L"Kestrix VPN Client";
     for (const auto& test : cases) {
         SCOPED_TRACE(test.what);
+        gAccount.Clear();
         Make(L"HsTestOther\\Settings");
         Make(fed + L"\\Profiles\\Default");
         {
@@ -328,7 +344,19 @@ TEST_F(SubkeyRemoval, KeysAddedMeanwhileCannotKeepTheDeletionGoing)
         // The first key fed, there before the deletion began, went with it.
         EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Under(fed + L"\\Fed00000000")));
         EXPECT_EQ(Names({L"Settings"}), Subkeys(HKEY_CURRENT_USER, Under(L"HsTestOther").c_str()));
+        // A found key that stays is named, with why, by its whole path.
+        wchar_t line[WhatStays::kLineUnits] = L"";
+        if (test.remove == SearchFedParent) {
+            ASSERT_EQ(1u, gAccount.Count());
+            EXPECT_TRUE(gAccount.LineIfStill(0, line, WhatStays::kLineUnits));
+            EXPECT_EQ(L"Not removed: HKEY_CURRENT_USER\\" + Under(fed) +
+                          L" (more subkeys than one run deletes)",
+                      std::wstring(line));
+        }
         DeleteKeyForTest(HKEY_CURRENT_USER, Under(fed));
+        if (test.remove == SearchFedParent) {
+            EXPECT_FALSE(gAccount.LineIfStill(0, line, WhatStays::kLineUnits)) << "gone: no line";
+        }
     }
 }
 
@@ -447,6 +475,178 @@ TEST(SubkeyRemovalLinks, KeySwappedForALinkOnceEmptiedIsNotFollowed)
     }
     DeleteKeyForTest(HKEY_CURRENT_USER, parent);
     DeleteKeyForTest(HKEY_LOCAL_MACHINE, targets, view);
+}
+
+const wchar_t kLinkTarget[] = L"Software\\HsTestLinkTarget";
+
+// Renames root\path, a key of the native view, to leaf in its parent.
+bool RenameKey(HKEY root, const std::wstring& path, const std::wstring& leaf)
+{
+    NtRenameKeyFn renameKey = reinterpret_cast<NtRenameKeyFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll"), "NtRenameKey")));
+    HKEY key = nullptr;
+    if (renameKey == nullptr ||
+        RegOpenKeyExW(root, path.c_str(), 0, KEY_WRITE | NativeView(), &key) != ERROR_SUCCESS)
+        return false;
+    UnicodeName name = {static_cast<USHORT>(leaf.size() * sizeof(wchar_t)),
+                        static_cast<USHORT>(leaf.size() * sizeof(wchar_t)), leaf.c_str()};
+    bool renamed = renameKey(key, &name) == 0;
+    RegCloseKey(key);
+    return renamed;
+}
+
+std::wstring Leaf(const std::wstring& path)
+{
+    return path.substr(path.rfind(L'\\') + 1);
+}
+
+// Makes root\path, in the native view, a registry link to a scratch key of
+// the machine holding the keys targets, each with a string value (which
+// an uninstall list read through the link would name), and a temporary
+// folder in the user's profile as their environment names it. A key
+// already at path is moved aside while it lives, a missing parent made.
+class LinkOnThePath {
+public:
+    LinkOnThePath(HKEY root, const std::wstring& path, const Names& targets)
+        : root_(root), path_(path), parent_(path.substr(0, path.rfind(L'\\')))
+    {
+        const REGSAM view = NativeView();
+        DeleteKeyForTest(HKEY_LOCAL_MACHINE, kLinkTarget, view);
+        if (!SetPathValue(HKEY_LOCAL_MACHINE, kLinkTarget, L"TMP", REG_EXPAND_SZ, L"%USERPROFILE%\\Temp"))
+            return;
+        for (const std::wstring& target : targets) {
+            if (!SetStringValue(HKEY_LOCAL_MACHINE, std::wstring(kLinkTarget) + L"\\" + target, L"Kept",
+                                L"yes", view))
+                return;
+        }
+        madeParent_ = parent_ != path_ && !KeyExists(root, parent_, view) && CreateKey(root, parent_, view);
+        movedAside_ = KeyExists(root, path, view);
+        if (movedAside_ && !RenameKey(root, path, Leaf(path) + L".hs-aside"))
+            return;
+        made = MakeLink(root, path, NtKeyPath(HKEY_LOCAL_MACHINE, kLinkTarget), view);
+    }
+    ~LinkOnThePath()
+    {
+        const REGSAM view = NativeView();
+        DeleteLink(root_, path_, view);
+        if (movedAside_)
+            RenameKey(root_, path_ + L".hs-aside", Leaf(path_));
+        if (madeParent_)
+            DeleteKeyForTest(root_, parent_, view);
+        DeleteKeyForTest(HKEY_LOCAL_MACHINE, kLinkTarget, view);
+    }
+    LinkOnThePath(const LinkOnThePath&) = delete;
+    LinkOnThePath& operator=(const LinkOnThePath&) = delete;
+    bool made = false;
+
+private:
+    HKEY root_;
+    std::wstring path_, parent_;
+    bool madeParent_ = false, movedAside_ = false;
+};
+
+// The phases of a run with the default options that open keys below a
+// user's roots; returns how many products the uninstall list they read
+// names.
+DWORD RunKeyPhases()
+{
+    CleanupState state{};
+    RemoveEndpointManager(state);
+    RemoveTunnelClient(state);
+    RemoveDesktopComponent(state, kPw);
+    CleanClassRegistrations(state);
+    static UninstallList list;
+    ReadUninstallList(list);
+    return list.count;
+}
+
+const wchar_t kPwClassId[] = L"{0D8708AD-A9F4-C810-A862-5D84D75FBB4D}";
+
+// Keys named as the run's targets below a classes root.
+Names ClassTargets()
+{
+    const std::wstring id = kVendorClassIds[0];
+    Names names = {L"Kestrix.Widget", L"xpvVersion.1", L"CLSID\\" + id, L"CLSID\\backup-" + id,
+                   L"CLSID\\" + std::wstring(kPwClassId)};
+    if (IsNative64Bit()) {
+        names.push_back(L"Wow6432Node\\CLSID\\" + id);
+        names.push_back(L"Wow6432Node\\CLSID\\" + std::wstring(kPwClassId));
+    }
+    return names;
+}
+
+// Those of names below prefix, by their path there.
+Names Below(const Names& names, const std::wstring& prefix)
+{
+    Names below;
+    for (const std::wstring& name : names) {
+        if (name.compare(0, prefix.size(), prefix) == 0)
+            below.push_back(name.substr(prefix.size()));
+    }
+    return below;
+}
+
+// A key on the way to one the run deletes in or reads, below a root a
+// user can write, made a link to a key of the machine holding keys named
+// as the run's targets: the run goes no further, and they all stay.
+TEST(SubkeyRemovalLinks, NoLinkOnTheWayBelowAUsersRootIsFollowed)
+{
+    const std::wstring desk = kOtherUserSid;
+    const Names classes = ClassTargets();
+    const struct {
+        HKEY root;
+        std::wstring link;
+        Names targets;
+    } rows[] = {
+        {HKEY_CURRENT_USER, L"Software\\LowRegistry", {L"Pyrewick", L"tarn.exe", L"tarn-checkstate.exe"}},
+        {HKEY_CURRENT_USER, L"Software\\Kestrix", {L"XPV\\Uninstall"}},
+        {HKEY_CURRENT_USER, L"Software\\Classes", classes},
+        {HKEY_CURRENT_USER, L"Software\\Classes\\CLSID", Below(classes, L"CLSID\\")},
+        {HKEY_CURRENT_USER, L"Software\\Classes\\Wow6432Node", Below(classes, L"Wow6432Node\\")},
+        {HKEY_USERS, OwnSid() + L"_Classes", classes},
+        {HKEY_USERS, L".DEFAULT\\Software", {L"Kestrix VPN Client"}},
+        {HKEY_USERS, desk + L"\\Software",
+         {L"Kestrix VPN Client", L"LowRegistry\\tarn.exe", L"Kestrix\\XPV\\Uninstall",
+          L"Classes\\Kestrix.Widget"}},
+        {HKEY_USERS, desk + L"\\Software\\Classes", classes},
+        {HKEY_USERS, desk + L"_Classes", classes},
+        {HKEY_USERS, desk + L"\\Software\\Kestrix\\XPV", {L"Uninstall"}},
+        {HKEY_USERS, desk + L"\\Environment", {}},
+    };
+    const REGSAM view = NativeView();
+    const std::wstring machineClass = std::wstring(L"Software\\Classes\\") +
+                                      (IsNative64Bit() ? L"Wow6432Node\\" : L"") + L"CLSID\\" + kPwClassId;
+    OtherUserHive hive;
+    DesktopUserOverride deskUser;
+    const std::wstring profile = MakeScratchFolder(L"desk-profile");
+    OtherUserProfile listed(profile, REG_SZ);
+    ASSERT_TRUE(listed.listed);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(Narrow(row.link));
+        if (row.link.find(L"Wow6432Node") != std::wstring::npos && !IsNative64Bit())
+            continue;  // a 32-bit Windows has no other view on the way
+        // Registered for the machine, the cache cleaner's keys are removed.
+        ASSERT_TRUE(CreateKey(HKEY_LOCAL_MACHINE, machineClass, view));
+        ASSERT_TRUE(MakeFolders(profile + L"\\Temp"));
+        ASSERT_TRUE(WriteTextFile(profile + L"\\Temp\\xpv.msi", "someone else's"));
+        {
+            LinkOnThePath link(row.root, row.link, row.targets);
+            ASSERT_TRUE(link.made);
+            // Followed, the link leads to its target.
+            std::wstring temp;
+            ASSERT_TRUE(ReadStringValue(row.root, row.link, L"TMP", &temp, view));
+
+            EXPECT_EQ(0u, RunKeyPhases()) << "an uninstall list was read through the link";
+            EXPECT_TRUE(Exists(profile + L"\\Temp\\xpv.msi")) << "a temporary folder named through the link";
+            for (const std::wstring& target : row.targets)
+                EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, std::wstring(kLinkTarget) + L"\\" + target, view))
+                    << Narrow(target);
+            EXPECT_TRUE(LinkExists(row.root, row.link, view));
+        }
+        DeleteKeyForTest(HKEY_USERS, desk, view);
+        DeleteKeyForTest(HKEY_LOCAL_MACHINE, machineClass, view);
+    }
+    RemoveTestTree(profile);
 }
 
 TEST(SubkeyRemovalRoots, ClassesRootItselfIsSearched)

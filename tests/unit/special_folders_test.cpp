@@ -130,6 +130,10 @@ TEST(SpecialFolders, InteractiveUserAppData)
         // The shell of a session neither ours nor the console's is a
         // bystander's.
         {"the shell in another session only", true, 1, 2, 1, false},
+        // Before Vista session 0 is also the first user's, who may have
+        // switched away: only the console's counts then.
+        {"a shell in a shared session 0 away from the console", true, 0, 0, 1,
+         PrefixKind() != L"winxp"},
     };
     const struct {
         DWORD (*lookUp)(wchar_t*);

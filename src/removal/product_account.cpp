@@ -1,0 +1,51 @@
+#include "removal/product_account.h"
+
+#include <msi.h>
+
+#include "removal/installer_api.h"
+#include "system/cleanup_state.h"
+
+namespace {
+
+// Known to the installer for the account userSid: in its unmanaged (2) or
+// managed (1) context, or not surely absent from them.
+bool IsKnownForUser(const wchar_t* code, const wchar_t* userSid)
+{
+    const DWORD contexts[] = {2, 1};
+    for (DWORD context : contexts) {
+        wchar_t value[8];
+        DWORD units = 8;
+        if (Installer().productInfoEx(code, userSid, context, L"State", value, &units) !=
+            ERROR_UNKNOWN_PRODUCT)
+            return true;
+    }
+    return false;
+}
+
+// Installed for the machine or this account (INSTALLSTATE_DEFAULT),
+// advertised, or for some other account (INSTALLSTATE_ABSENT: "installed
+// for a different user"); or known for the account userSid names.
+bool ProductStillThere(const wchar_t* code, const wchar_t* userSid)
+{
+    INSTALLSTATE state = Installer().queryProductState(code);
+    if (state != INSTALLSTATE_UNKNOWN && state != INSTALLSTATE_INVALIDARG)
+        return true;
+    return userSid[0] != L'\0' && IsKnownForUser(code, userSid);
+}
+
+}  // namespace
+
+bool MayLeaveProduct(int result)
+{
+    return result != 0 && result != kNotInstalled && result != kSkipped;
+}
+
+void NoteProductStays(const CleanupState& state, const ProductEntry& entry, StayReason why,
+                      const wchar_t* userSid)
+{
+    if (state.whatStays == nullptr || entry.productCode[0] == L'\0')
+        return;
+    wchar_t what[2 * kPathUnits];
+    BoundedFormat(what, 2 * kPathUnits, L"%s %s", entry.displayName, entry.productCode);
+    state.whatStays->Note(what, why, ProductStillThere, entry.productCode, userSid);
+}
