@@ -2,7 +2,7 @@
 // may while an administrator's run deletes it.
 //   key_feed_probe.exe TAG KEY
 // The test makes the events TAG-ready and TAG-stop first. Keeps
-// HKEY_CURRENT_USER\KEY at 500 subkeys Fed<n> or more (up to 2000), adding
+// HKEY_CURRENT_USER\KEY at 10,001 subkeys Fed<n> or more (up to 12,001), adding
 // them as they go; TAG-ready is set once there are that many. Ends at
 // TAG-stop, after a tenth of the test's deadline, or once the key has gone.
 #include <windows.h>
@@ -14,12 +14,13 @@
 
 namespace {
 
-// Keeps KEY at five hundred subkeys or more, so that a deletion that goes
-// on while the key has subkeys never sees it empty. Counting them takes
-// Wine a walk over them all, so it is done once every 64 turns.
+// Keeps KEY at more subkeys than a deletion visits in all (10,000), so
+// that it never sees the key empty, however seldom this process gets its
+// turn on a loaded machine. Counting them takes Wine a walk over them all,
+// so it is done once every 64 turns.
 int Feed(HANDLE ready, HANDLE stop, const std::wstring& path)
 {
-    const DWORD kPopulation = 500;
+    const DWORD kPopulation = 10001;
     HKEY key = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_READ | KEY_CREATE_SUB_KEY,
                         nullptr, &key, nullptr) != ERROR_SUCCESS)
@@ -38,7 +39,7 @@ int Feed(HANDLE ready, HANDLE stop, const std::wstring& path)
                 return 5;
             if (subkeys >= kPopulation)
                 SetEvent(ready);
-            full = subkeys >= 4 * kPopulation;
+            full = subkeys >= kPopulation + 2000;
         }
         if (full)
             continue;
