@@ -11,8 +11,9 @@
 #include "system/system_library.h"
 
 // Never called: the references alone make the loader bring in every
-// library the program imports. The installer's and WinINet's libraries
-// the program loads from the system folder only when a run needs them.
+// library the program imports. The installer's and WinINet's libraries,
+// which the program loads from the system folder, come as in the program:
+// through its first step, or later in a run.
 void* const volatile kSameImports[] = {
     reinterpret_cast<void*>(&SHFileOperationW), reinterpret_cast<void*>(&PathFileExistsW),
     reinterpret_cast<void*>(&GetSaveFileNameW), reinterpret_cast<void*>(&RegCloseKey),
