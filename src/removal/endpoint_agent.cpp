@@ -1,6 +1,7 @@
 #include "removal/endpoint_agent.h"
 
 #include "removal/installer_api.h"
+#include "removal/installer_contexts.h"
 #include "removal/product_account.h"
 #include "system/bounded_string.h"
 #include "system/handles.h"
@@ -41,41 +42,6 @@ LONG OpenUninstallList(RegKey& key, UninstallList& list)
     }
     list.owner = ListOwner::kThisUser;
     return OpenKeyWithoutLinks(HKEY_CURRENT_USER, kUninstallListKey, ReadAccessMask(), key);
-}
-
-// Whether the installer has the product installed in a context of user
-// (null: the user the run is). Where MsiGetProductInfoExW is missing, or
-// gives any other answer than a definite one, the answer is unsure.
-enum class ContextAnswer { kInstalled, kNotThere, kUnsure };
-// The installer's contexts (MSIINSTALLCONTEXT), which msi.h offers only
-// to programs for Windows Installer 3.0 and later.
-const DWORD kUserManaged = 1;
-const DWORD kUserUnmanaged = 2;
-const DWORD kMachine = 4;
-
-ContextAnswer InstalledIn(const wchar_t* productCode, const wchar_t* userSid, DWORD context)
-{
-    wchar_t state[8];
-    DWORD units = 8;
-    UINT status = Installer().productInfoEx(productCode, context == kMachine ? nullptr : userSid,
-                                            context, L"State", state, &units);
-    if (status == ERROR_UNKNOWN_PRODUCT)
-        return ContextAnswer::kNotThere;
-    if (status == ERROR_SUCCESS && lstrcmpW(state, L"5") == 0)  // INSTALLSTATE_DEFAULT
-        return ContextAnswer::kInstalled;
-    return ContextAnswer::kUnsure;
-}
-
-bool IsInstalledForUser(const wchar_t* productCode, const wchar_t* userSid)
-{
-    return InstalledIn(productCode, userSid, kUserUnmanaged) == ContextAnswer::kInstalled ||
-           InstalledIn(productCode, userSid, kUserManaged) == ContextAnswer::kInstalled;
-}
-
-bool IsSurelyNotForUser(const wchar_t* productCode, const wchar_t* userSid)
-{
-    return InstalledIn(productCode, userSid, kUserUnmanaged) == ContextAnswer::kNotThere &&
-           InstalledIn(productCode, userSid, kUserManaged) == ContextAnswer::kNotThere;
 }
 
 bool IsSeenInstalled(const wchar_t* productCode)

@@ -3,24 +3,10 @@
 #include <msi.h>
 
 #include "removal/installer_api.h"
+#include "removal/installer_contexts.h"
 #include "system/cleanup_state.h"
 
 namespace {
-
-// Known to the installer for the account userSid: in its unmanaged (2) or
-// managed (1) context, or not surely absent from them.
-bool IsKnownForUser(const wchar_t* code, const wchar_t* userSid)
-{
-    const DWORD contexts[] = {2, 1};
-    for (DWORD context : contexts) {
-        wchar_t value[8];
-        DWORD units = 8;
-        if (Installer().productInfoEx(code, userSid, context, L"State", value, &units) !=
-            ERROR_UNKNOWN_PRODUCT)
-            return true;
-    }
-    return false;
-}
 
 // Installed for the machine or this account (INSTALLSTATE_DEFAULT),
 // advertised, or for some other account (INSTALLSTATE_ABSENT: "installed
@@ -30,7 +16,7 @@ bool ProductStillThere(const wchar_t* code, const wchar_t* userSid)
     INSTALLSTATE state = Installer().queryProductState(code);
     if (state != INSTALLSTATE_UNKNOWN && state != INSTALLSTATE_INVALIDARG)
         return true;
-    return userSid[0] != L'\0' && IsKnownForUser(code, userSid);
+    return userSid[0] != L'\0' && !IsSurelyNotForUser(code, userSid);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <msi.h>
 
 #include "removal/installer_api.h"
+#include "removal/installer_contexts.h"
 #include "removal/user_product_removal.h"
 #include "system/cleanup_state.h"
 #include "system/handles.h"
@@ -131,22 +132,6 @@ int UninstallBetweenTurns(const ProductQuery& query, int uiLevel, HANDLE ownerTo
     return result;
 }
 
-// Whether the product is installed for this account alone (either user
-// context, MSIINSTALLCONTEXT_USERMANAGED 1 or USERUNMANAGED 2), or the
-// installer cannot say that it is not.
-bool IsThisAccountsOwn(const wchar_t* productCode)
-{
-    const DWORD contexts[] = {1, 2};
-    for (DWORD context : contexts) {
-        wchar_t state[8];
-        DWORD units = 8;
-        if (Installer().productInfoEx(productCode, nullptr, context, L"State", state, &units) !=
-            ERROR_UNKNOWN_PRODUCT)
-            return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 DWORD(WINAPI* gBusyWaitClock)() = GetTickCount;
@@ -209,7 +194,8 @@ int RemoveProductEntry(const ProductEntry& entry, const CleanupState& state)
     // A package of the account's own would run its custom actions with
     // this process's rights, which may be more than the account's.
     UniqueHandle owner;
-    if (IsThisAccountsOwn(query.productCode) && ChooseOwnRemoval(owner) == OwnRemoval::kRefused)
+    if (!IsSurelyNotForUser(query.productCode, nullptr) &&
+        ChooseOwnRemoval(owner) == OwnRemoval::kRefused)
         return ERROR_ACCESS_DENIED;
     if (!entry.isPrimary) {
         int silent = UninstallBetweenTurns(query, kUiSilent, owner.Get());
