@@ -20,6 +20,16 @@ namespace {
 
 typedef std::vector<std::wstring> Lines;
 
+// The log of a run that removes both components, folders only or fully
+// (the full removal of the cache cleaner says "PW"), of one that removes
+// the first alone, and of one that finds neither.
+const Lines kBothGo = {L"", L"Uninstalling HLD... ", L"HLD Uninstallation Successful",
+                       L"Uninstalling Pyrewick... ", L"Pyrewick Uninstallation Successful"};
+const Lines kBothGoFully = {L"", L"Uninstalling HLD... ", L"HLD Uninstallation Successful",
+                            L"Uninstalling Pyrewick... ", L"PW Uninstallation Successful"};
+const Lines kHldGoes = {L"", L"Uninstalling HLD... ", L"HLD Uninstallation Successful", L"Pyrewick not installed"};
+const Lines kNeither = {L"", L"HLD not installed", L"Pyrewick not installed"};
+
 const std::wstring kLowRegistry = L"SOFTWARE\\LowRegistry\\";
 const wchar_t* const kPolicyIds[3] = {L"{8970B2CF-5421-019c-F069-0878C09D6FEE}",
                                       L"{0BCAFBB1-EDA2-14d1-6151-29023E4881F6}",
@@ -139,6 +149,17 @@ protected:
         FillFolder(perUser_);
     }
 
+    // Both components with the keys they leave, registered in this view
+    // or the other; with their folders unless told otherwise.
+    void InstallBoth(bool otherView, bool folders = true)
+    {
+        Register(kHld, otherView);
+        Register(kPw, otherView);
+        if (folders)
+            InstallFolders();
+        InstallRegistryLeftovers();
+    }
+
     void InstallRegistryLeftovers()
     {
         for (const wchar_t* name : {L"Alpha", L"Pyrewick", L"tarn-checkstate.exe", L"tarn.exe\\Child",
@@ -172,6 +193,12 @@ protected:
             }
         }
         EXPECT_TRUE(Has(HKEY_LOCAL_MACHINE, PolicyKey() + kOtherPolicyId, NativeView()));
+    }
+
+    void ExpectFoldersGone() const
+    {
+        for (const std::wstring& folder : {DataFolder(kHld), DataFolder(kPw), perUser_})
+            EXPECT_FALSE(Exists(folder)) << Narrow(folder);
     }
 
     bool Registered(DesktopComponent component, bool otherView = false) const
@@ -212,25 +239,17 @@ TestWindow* DesktopComponents::window_ = nullptr;
 
 TEST_F(DesktopComponents, BothFullyInstalledAreRemovedThenNotInstalled)
 {
-    Register(kHld);
-    Register(kPw);
-    InstallFolders();
-    InstallRegistryLeftovers();
-
+    InstallBoth(false);
     Run();
-    EXPECT_EQ(Lines({L"", L"Uninstalling HLD... ", L"HLD Uninstallation Successful",
-                     L"Uninstalling Pyrewick... ", L"PW Uninstallation Successful"}),
-              Log());
+    EXPECT_EQ(kBothGoFully, Log());
     EXPECT_FALSE(Registered(kHld));
     EXPECT_FALSE(Registered(kPw));
-    EXPECT_FALSE(Exists(DataFolder(kHld)));
-    EXPECT_FALSE(Exists(DataFolder(kPw)));
-    EXPECT_FALSE(Exists(perUser_));
+    ExpectFoldersGone();
     ExpectRegistryLeftovers(true);
 
     ClearLog();
     Run();
-    EXPECT_EQ(Lines({L"", L"HLD not installed", L"Pyrewick not installed"}), Log());
+    EXPECT_EQ(kNeither, Log());
 }
 
 // Windows on another drive, or an XP whose all-users folder has another
@@ -248,9 +267,7 @@ TEST_F(DesktopComponents, DataFoldersFollowTheAllUsersFolder)
         FillFolder(allUsers + L"\\Pyrewick");
         Run();
     }
-    EXPECT_EQ(Lines({L"", L"Uninstalling HLD... ", L"HLD Uninstallation Successful",
-                     L"Uninstalling Pyrewick... ", L"Pyrewick Uninstallation Successful"}),
-              Log());
+    EXPECT_EQ(kBothGo, Log());
     EXPECT_FALSE(Exists(allUsers + L"\\Halcyra"));
     EXPECT_FALSE(Exists(allUsers + L"\\Pyrewick"));
     EXPECT_TRUE(Exists(DataFolder(kPw) + L"\\settings.ini"));
@@ -258,30 +275,21 @@ TEST_F(DesktopComponents, DataFoldersFollowTheAllUsersFolder)
 
 TEST_F(DesktopComponents, ClassKeyInTheOtherViewIsNeitherProbedNorDeleted)
 {
-    Register(kHld, true);
-    Register(kPw, true);
-    InstallFolders();
-    InstallRegistryLeftovers();
-
+    InstallBoth(true);
     Run();
     // Folder-only removals: the cache cleaner's line tells, and neither
     // touches the registry.
-    EXPECT_EQ(Lines({L"", L"Uninstalling HLD... ", L"HLD Uninstallation Successful",
-                     L"Uninstalling Pyrewick... ", L"Pyrewick Uninstallation Successful"}),
-              Log());
+    EXPECT_EQ(kBothGo, Log());
     EXPECT_TRUE(Registered(kHld, true));
     EXPECT_TRUE(Registered(kPw, true));
     ExpectRegistryLeftovers(false);
-    EXPECT_FALSE(Exists(DataFolder(kHld)));
-    EXPECT_FALSE(Exists(DataFolder(kPw)));
-    EXPECT_FALSE(Exists(perUser_));
+    ExpectFoldersGone();
 
     // The per-user folder may be missing already.
     FillFolder(DataFolder(kHld));
     ClearLog();
     Run();
-    EXPECT_EQ(Lines({L"", L"Uninstalling HLD... ", L"HLD Uninstallation Successful", L"Pyrewick not installed"}),
-              Log());
+    EXPECT_EQ(kHldGoes, Log());
     EXPECT_FALSE(Exists(DataFolder(kHld)));
 }
 
@@ -295,12 +303,10 @@ TEST_F(DesktopComponents, AnotherDesktopUsersKeysGoToo)
     Register(kHld);
     FillFolder(DataFolder(kHld));
     InstallRegistryLeftovers();
-    const Lines removed = {L"", L"Uninstalling HLD... ", L"HLD Uninstallation Successful",
-                           L"Pyrewick not installed"};
 
     // The desktop is this process's user's: the other hive is not touched.
     Run();
-    EXPECT_EQ(removed, Log());
+    EXPECT_EQ(kHldGoes, Log());
     EXPECT_FALSE(Registered(kHld));
     EXPECT_FALSE(Exists(DataFolder(kHld)));
     ExpectRegistryLeftovers(true);
@@ -313,7 +319,7 @@ TEST_F(DesktopComponents, AnotherDesktopUsersKeysGoToo)
     DesktopUserOverride desktop;
     ClearLog();
     Run();
-    EXPECT_EQ(removed, Log());
+    EXPECT_EQ(kHldGoes, Log());
     EXPECT_FALSE(Exists(DataFolder(kHld)));
     EXPECT_FALSE(Has(HKEY_USERS, classKey, NativeView()));
     EXPECT_FALSE(Has(HKEY_USERS, lowRegistry + L"Pyrewick"));
@@ -326,13 +332,10 @@ TEST_F(DesktopComponents, AnotherDesktopUsersKeysGoToo)
 
 TEST_F(DesktopComponents, ClassKeyWithoutDataFolderIsNotInstalled)
 {
-    Register(kHld);
-    Register(kPw);
-    InstallRegistryLeftovers();
+    InstallBoth(false, false);
     FillFolder(perUser_);
-
     Run();
-    EXPECT_EQ(Lines({L"", L"HLD not installed", L"Pyrewick not installed"}), Log());
+    EXPECT_EQ(kNeither, Log());
     EXPECT_TRUE(Registered(kHld));
     EXPECT_TRUE(Registered(kPw));
     EXPECT_TRUE(Exists(perUser_ + L"\\settings.ini"));
@@ -341,10 +344,7 @@ TEST_F(DesktopComponents, ClassKeyWithoutDataFolderIsNotInstalled)
 
 TEST_F(DesktopComponents, FullRemovalOutcomeRestsOnTheDataFolder)
 {
-    Register(kHld);
-    Register(kPw);
-    InstallFolders();
-    InstallRegistryLeftovers();
+    InstallBoth(false);
     UniqueHandle heldUser(HoldFile(perUser_ + L"\\in-use.dat"));
     UniqueHandle heldData(HoldFile(DataFolder(kPw) + L"\\cache\\in-use.dat"));
     ASSERT_TRUE(heldUser.IsValid());
@@ -428,8 +428,7 @@ TEST_F(DesktopComponents, LinkedFoldersAreLeftInPlace)
     ASSERT_TRUE(LinkToScratch(perUser_));
     ClearLog();
     Run();
-    EXPECT_EQ(Lines({L"", L"Uninstalling HLD... ", L"HLD Uninstallation Successful", L"Pyrewick not installed"}),
-              Log());
+    EXPECT_EQ(kHldGoes, Log());
     EXPECT_FALSE(Exists(hld));
     EXPECT_EQ("target file", ReadWholeFile(scratch_ + L"\\keep.txt"));
 }

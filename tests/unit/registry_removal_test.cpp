@@ -50,7 +50,27 @@ std::wstring Under(const std::wstring& name)
     return std::wstring(kParent) + L"\\" + name;
 }
 
+struct UnicodeName {
+    USHORT length;
+    USHORT maximumLength;
+    const wchar_t* buffer;
+};
 typedef LONG(WINAPI* NtDeleteKeyFn)(HANDLE);
+typedef LONG(WINAPI* NtRenameKeyFn)(HANDLE, UnicodeName*);
+
+template <class Fn> Fn FromNtdll(const char* name)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll"), name)));
+}
+
+// Renames an open key to leaf in its parent.
+bool RenameOpenKey(HKEY key, const std::wstring& leaf)
+{
+    NtRenameKeyFn renameKey = FromNtdll<NtRenameKeyFn>("NtRenameKey");
+    const USHORT bytes = static_cast<USHORT>(leaf.size() * sizeof(wchar_t));
+    UnicodeName name = {bytes, bytes, leaf.c_str()};
+    return renameKey != nullptr && renameKey(key, &name) == 0;
+}
 
 // A registry link to target, an NT path such as "\Registry\Machine\...".
 bool MakeLink(HKEY root, const std::wstring& path, const std::wstring& target, REGSAM view = 0)
@@ -81,8 +101,7 @@ bool LinkExists(HKEY root, const std::wstring& path, REGSAM view = 0)
 // Deletes the link, never its target.
 void DeleteLink(HKEY root, const std::wstring& path, REGSAM view = 0)
 {
-    NtDeleteKeyFn deleteKey = reinterpret_cast<NtDeleteKeyFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll"), "NtDeleteKey")));
+    NtDeleteKeyFn deleteKey = FromNtdll<NtDeleteKeyFn>("NtDeleteKey");
     HKEY link = nullptr;
     if (deleteKey == nullptr ||
         RegOpenKeyExW(root, path.c_str(), REG_OPTION_OPEN_LINK, DELETE | view, &link) != ERROR_SUCCESS)
@@ -119,32 +138,21 @@ std::wstring NtKeyPath(HKEY root, const std::wstring& path)
 }
 
 // Keys that cannot be opened for deletion: an empty access list denies
-// everything to everybody, the owner aside, who may still change it.
-bool DenyAllAccess(HKEY root, const std::wstring& path)
+// everything to everybody, the owner aside, who may still change it; no
+// list at all (sealed false) lets everybody in again.
+bool SealKey(HKEY root, const std::wstring& path, bool sealed)
 {
     HKEY key = nullptr;
     if (RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS)
         return false;
     SECURITY_DESCRIPTOR descriptor;
     ACL empty;
-    bool denied = InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-                  InitializeAcl(&empty, sizeof(empty), ACL_REVISION) &&
-                  SetSecurityDescriptorDacl(&descriptor, TRUE, &empty, FALSE) &&
-                  RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor) == ERROR_SUCCESS;
+    bool set = InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+               InitializeAcl(&empty, sizeof(empty), ACL_REVISION) &&
+               SetSecurityDescriptorDacl(&descriptor, TRUE, sealed ? &empty : nullptr, FALSE) &&
+               RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor) == ERROR_SUCCESS;
     RegCloseKey(key);
-    return denied;
-}
-
-void AllowAllAccess(HKEY root, const std::wstring& path)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, WRITE_DAC, &key) != ERROR_SUCCESS)
-        return;
-    SECURITY_DESCRIPTOR descriptor;
-    if (InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-        SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE))
-        RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor);
-    RegCloseKey(key);
+    return set;
 }
 
 // A second Windows process that keeps adding subkeys to a key while it is
@@ -156,14 +164,6 @@ public:
     bool WaitUntilReady() const { return Ready(); }
 };
 
-struct UnicodeName {
-    USHORT length;
-    USHORT maximumLength;
-    const wchar_t* buffer;
-};
-typedef LONG(WINAPI* NtDeleteKeyFn)(HANDLE);
-typedef LONG(WINAPI* NtRenameKeyFn)(HANDLE, UnicodeName*);
-
 // Swaps each vendor key for a registry link to a key of the machine, as a
 // user who owns the parent could, at the window's turn that comes after
 // the key's last subkey has gone and before the key itself goes: that
@@ -173,7 +173,6 @@ struct KeySwapper {
     std::vector<std::wstring> names;
     std::vector<bool> swapped;
     NtDeleteKeyFn deleteKey;
-    NtRenameKeyFn renameKey;
 };
 KeySwapper* gSwapper = nullptr;
 
@@ -187,11 +186,15 @@ void SwapEmptiedKeys()
                              nullptr, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
             subkeys != 0)
             continue;
-        const std::wstring& name = swap.names[n];
-        UnicodeName newName = {static_cast<USHORT>(name.size() * sizeof(wchar_t)),
-                               static_cast<USHORT>(name.size() * sizeof(wchar_t)), name.c_str()};
-        swap.swapped[n] = swap.deleteKey(swap.keys[n]) == 0 && swap.renameKey(swap.stages[n], &newName) == 0;
+        swap.swapped[n] = swap.deleteKey(swap.keys[n]) == 0 && RenameOpenKey(swap.stages[n], swap.names[n]);
     }
+}
+
+// The key's "Kept" value, or a text no test stores when it cannot be read.
+std::wstring Kept(HKEY root, const std::wstring& path, REGSAM view)
+{
+    std::wstring value;
+    return ReadStringValue(root, path, L"Kept", &value, view) ? value : L"(unreadable)";
 }
 
 std::wstring Numbered(const wchar_t* stem, DWORD n)
@@ -284,7 +287,7 @@ TEST_F(SubkeyRemoval, DeletesMatchingSubkeysWithTheirSubtrees)
             ASSERT_TRUE(SetStringValue(HKEY_CURRENT_USER, Under(row.valued), L"Path", L"C:\\x"));
         }
         if (row.sealed != nullptr) {
-            ASSERT_TRUE(DenyAllAccess(HKEY_CURRENT_USER, Under(row.sealed)));
+            ASSERT_TRUE(SealKey(HKEY_CURRENT_USER, Under(row.sealed), true));
         }
 
         const std::wstring parent = row.searched == nullptr ? std::wstring(kParent) : Under(row.searched);
@@ -295,7 +298,7 @@ TEST_F(SubkeyRemoval, DeletesMatchingSubkeysWithTheirSubtrees)
         EXPECT_EQ(row.left, Tree());
 
         if (row.sealed != nullptr)
-            AllowAllAccess(HKEY_CURRENT_USER, Under(row.sealed));
+            SealKey(HKEY_CURRENT_USER, Under(row.sealed), false);
         TearDown();
         SetUp();
     }
@@ -392,12 +395,8 @@ TEST(SubkeyRemovalLinks, LinksGoAndTheirTargetsStay)
         EXPECT_FALSE(LinkExists(root, link, view));
         EXPECT_FALSE(LinkExists(root, dangling, view));
         EXPECT_FALSE(LinkExists(root, tree, view));
-        std::wstring value;
-        EXPECT_TRUE(KeyExists(root, victim + L"\\Sub\\Deeper", view));
-        EXPECT_TRUE(ReadStringValue(root, victim, L"Kept", &value, view));
-        EXPECT_EQ(L"yes", value);
-        EXPECT_TRUE(ReadStringValue(root, victim + L"\\Sub\\Deeper", L"Kept", &value, view));
-        EXPECT_EQ(L"deep", value);
+        EXPECT_EQ(L"yes", Kept(root, victim, view));
+        EXPECT_EQ(L"deep", Kept(root, victim + L"\\Sub\\Deeper", view));
         EXPECT_FALSE(KeyExists(root, L"Software\\HsTestNoSuchTarget", view));
 
         // Links first: the test clean-up deletes through them.
@@ -415,38 +414,28 @@ TEST(SubkeyRemovalLinks, LinksGoAndTheirTargetsStay)
 TEST(SubkeyRemovalLinks, KeySwappedForALinkOnceEmptiedIsNotFollowed)
 {
     const DWORD kKeys = 3;
-    const std::wstring parent = L"Software\\HsTestKeySwap";
-    const std::wstring targets = L"Software\\HsTestKeySwapTargets";
+    const std::wstring parent = L"Software\\HsTestKeySwap", targets = L"Software\\HsTestKeySwapTargets";
+    const std::wstring below = parent + L"\\";
     const REGSAM view = NativeView();
     DeleteKeyForTest(HKEY_CURRENT_USER, parent);
     DeleteKeyForTest(HKEY_LOCAL_MACHINE, targets, view);
+    KeySwapper swap;
+    swap.deleteKey = FromNtdll<NtDeleteKeyFn>("NtDeleteKey");
+    ASSERT_TRUE(swap.deleteKey != nullptr);
     for (DWORD n = 0; n < kKeys; ++n) {
         const std::wstring target = targets + L"\\" + Numbered(L"Target", n);
-        ASSERT_TRUE(CreateKey(HKEY_CURRENT_USER,
-                              parent + L"\\" + Numbered(L"HsTestKestrix.Swap", n) + L"\\Last"));
+        swap.names.push_back(Numbered(L"HsTestKestrix.Swap", n));
+        ASSERT_TRUE(CreateKey(HKEY_CURRENT_USER, below + swap.names[n] + L"\\Last"));
         ASSERT_TRUE(SetStringValue(HKEY_LOCAL_MACHINE, target, L"Kept", L"yes", view));
-        ASSERT_TRUE(MakeLink(HKEY_CURRENT_USER, parent + L"\\" + Numbered(L"HsTestStage", n),
+        ASSERT_TRUE(MakeLink(HKEY_CURRENT_USER, below + Numbered(L"HsTestStage", n),
                              NtKeyPath(HKEY_LOCAL_MACHINE, target)));
-    }
-
-    HMODULE ntdll = GetModuleHandleW(L"ntdll");
-    KeySwapper swap;
-    swap.deleteKey =
-        reinterpret_cast<NtDeleteKeyFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtDeleteKey")));
-    swap.renameKey =
-        reinterpret_cast<NtRenameKeyFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtRenameKey")));
-    ASSERT_TRUE(swap.deleteKey != nullptr && swap.renameKey != nullptr);
-    for (DWORD n = 0; n < kKeys; ++n) {
         HKEY key = nullptr, stage = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER,
-                                               (parent + L"\\" + Numbered(L"HsTestKestrix.Swap", n)).c_str(),
-                                               0, KEY_QUERY_VALUE | DELETE, &key));
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER,
-                                               (parent + L"\\" + Numbered(L"HsTestStage", n)).c_str(),
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, (below + swap.names[n]).c_str(), 0,
+                                               KEY_QUERY_VALUE | DELETE, &key));
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, (below + Numbered(L"HsTestStage", n)).c_str(),
                                                REG_OPTION_OPEN_LINK, KEY_WRITE | DELETE, &stage));
         swap.keys.push_back(key);
         swap.stages.push_back(stage);
-        swap.names.push_back(Numbered(L"HsTestKestrix.Swap", n));
         swap.swapped.push_back(false);
     }
     gSwapper = &swap;
@@ -457,21 +446,14 @@ TEST(SubkeyRemovalLinks, KeySwappedForALinkOnceEmptiedIsNotFollowed)
     for (DWORD n = 0; n < kKeys; ++n) {
         RegCloseKey(swap.keys[n]);
         RegCloseKey(swap.stages[n]);
+        EXPECT_EQ(L"yes", Kept(HKEY_LOCAL_MACHINE, targets + L"\\" + Numbered(L"Target", n), view)) << n;
     }
-    DWORD kept = 0;
-    for (DWORD n = 0; n < kKeys; ++n) {
-        std::wstring value;
-        if (ReadStringValue(HKEY_LOCAL_MACHINE, targets + L"\\" + Numbered(L"Target", n), L"Kept",
-                            &value, view))
-            ++kept;
-    }
-    EXPECT_EQ(kKeys, kept);
     // Otherwise the swap never got into the gap and the test showed nothing.
     EXPECT_EQ(std::vector<bool>(kKeys, true), swap.swapped);
 
     for (DWORD n = 0; n < kKeys; ++n) {
-        DeleteLink(HKEY_CURRENT_USER, parent + L"\\" + Numbered(L"HsTestKestrix.Swap", n));
-        DeleteLink(HKEY_CURRENT_USER, parent + L"\\" + Numbered(L"HsTestStage", n));
+        DeleteLink(HKEY_CURRENT_USER, below + swap.names[n]);
+        DeleteLink(HKEY_CURRENT_USER, below + Numbered(L"HsTestStage", n));
     }
     DeleteKeyForTest(HKEY_CURRENT_USER, parent);
     DeleteKeyForTest(HKEY_LOCAL_MACHINE, targets, view);
@@ -482,15 +464,10 @@ const wchar_t kLinkTarget[] = L"Software\\HsTestLinkTarget";
 // Renames root\path, a key of the native view, to leaf in its parent.
 bool RenameKey(HKEY root, const std::wstring& path, const std::wstring& leaf)
 {
-    NtRenameKeyFn renameKey = reinterpret_cast<NtRenameKeyFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll"), "NtRenameKey")));
     HKEY key = nullptr;
-    if (renameKey == nullptr ||
-        RegOpenKeyExW(root, path.c_str(), 0, KEY_WRITE | NativeView(), &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_WRITE | NativeView(), &key) != ERROR_SUCCESS)
         return false;
-    UnicodeName name = {static_cast<USHORT>(leaf.size() * sizeof(wchar_t)),
-                        static_cast<USHORT>(leaf.size() * sizeof(wchar_t)), leaf.c_str()};
-    bool renamed = renameKey(key, &name) == 0;
+    bool renamed = RenameOpenKey(key, leaf);
     RegCloseKey(key);
     return renamed;
 }
