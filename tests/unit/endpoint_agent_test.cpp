@@ -70,16 +70,6 @@ protected:
     ProductCleanup cleanup{&kSuiteAgent, &kSuiteMonitor, &kSuitePrimary, &kEndpointControlPackage};
 };
 
-TEST_F(EndpointAgent, NoListAnywhereStillDeletesTheLeftovers)
-{
-    UninstallList list;
-    EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadUninstallList(list));
-    EXPECT_EQ(0u, list.count);
-
-    EXPECT_EQ(kNotInstalled, RemoveEndpointManager(state));
-    ExpectLeftoversDeleted();
-}
-
 TEST_F(EndpointAgent, ListIsReadFromTheNativeView)
 {
     if (!IsNative64Bit())
@@ -92,18 +82,88 @@ TEST_F(EndpointAgent, ListIsReadFromTheNativeView)
     EXPECT_TRUE(IsInstalled(kSuitePrimary));
 }
 
-TEST_F(EndpointAgent, MachineKeyWithoutValuesHidesTheUserKey)
+// A list is read whole or not at all: missing, empty (the machine's key
+// hiding the user's), with no string values, or past the limits of 25
+// values, 260-unit names and 520-byte data, it removes nothing; read, its
+// one primary product goes. The leftovers go whatever it holds.
+TEST_F(EndpointAgent, ListIsReadWithinItsLimits)
 {
-    ASSERT_EQ(0u, Install(kSuitePrimary));
-    ASSERT_TRUE(WriteMachineList({}));
-    ASSERT_TRUE(WriteUninstallList(HKEY_CURRENT_USER, 0, {{L"XPV", kSuitePrimary.productCode}}));
+    using Extra = bool (*)();  // more set-up after the machine's list
+    const Extra userList = [] {
+        return WriteUninstallList(HKEY_CURRENT_USER, 0, {{L"XPV", kSuitePrimary.productCode}});
+    };
+    const Extra longData = [] {
+        wchar_t data[261] = {};
+        return SetRawValue(HKEY_LOCAL_MACHINE, L"Long Data", REG_SZ, data, 521);
+    };
+    const Extra numbers = [] {
+        return SetDwordValue(HKEY_LOCAL_MACHINE, kListKey, L"Build", 7, NativeView()) &&
+               SetDwordValue(HKEY_LOCAL_MACHINE, kListKey, L"Zulu", 1, NativeView());
+    };
+    const ListValues primary = {{L"XPV", kSuitePrimary.productCode}};
+    ListValues twentySix = primary;
+    for (int n = 1; n <= 25; ++n)
+        twentySix.push_back({L"Agent " + std::to_wstring(n), UnknownCode(n)});
+    const ListValues twentyFive(twentySix.begin(), twentySix.end() - 1);
+    ListValues longName = primary;
+    longName.push_back({std::wstring(261, L'N'), UnknownCode(1)});
+    const struct {
+        const char* what;
+        bool installed, machineList;  // the primary product; a list written under HKLM
+        ListValues values;
+        Extra extra;
+        LONG read;
+        size_t count;
+        int result;
+        bool removed;
+    } rows[] = {
+        {"no list anywhere", false, false, {}, nullptr, ERROR_FILE_NOT_FOUND, 0, kNotInstalled, false},
+        {"a machine key without values", true, true, {}, userList, ERROR_SUCCESS, 0, 0, false},
+        {"values that are not strings", false, false, {}, numbers, ERROR_SUCCESS, 0, 0, false},
+        {"one string among numbers", true, true, primary, numbers, ERROR_SUCCESS, 1, 0, true},
+        {"25 values", true, true, twentyFive, nullptr, ERROR_SUCCESS, 25, 0, true},
+        {"26 values", true, true, twentySix, nullptr, ERROR_INVALID_DATA, 0, ERROR_INVALID_DATA, false},
+        {"261-character name", true, true, longName, nullptr, ERROR_INVALID_DATA, 0, ERROR_INVALID_DATA, false},
+        {"521-byte data", true, true, primary, longData, ERROR_INVALID_DATA, 0, ERROR_INVALID_DATA, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (row.installed) {
+            ASSERT_EQ(0u, Install(kSuitePrimary));
+        }
+        ASSERT_TRUE(WriteTextFile(msiLeftover, "leftover"));
+        ASSERT_TRUE(WriteTextFile(bootstrapLeftover, "leftover"));
+        if (row.machineList) {
+            ASSERT_TRUE(WriteMachineList(row.values));
+        }
+        if (row.extra != nullptr) {
+            ASSERT_TRUE(row.extra());
+        }
 
-    UninstallList list;
-    EXPECT_EQ(ERROR_SUCCESS, ReadUninstallList(list));
-    EXPECT_EQ(0u, list.count);
-    EXPECT_EQ(0, RemoveEndpointManager(state));
-    EXPECT_TRUE(IsInstalled(kSuitePrimary));
-    ExpectLeftoversDeleted();
+        UninstallList list;
+        EXPECT_EQ(row.read, ReadUninstallList(list));
+        ASSERT_EQ(row.count, list.count);
+        std::vector<const ProductEntry*> primaries;
+        for (size_t i = 0; i < list.count; ++i)
+            if (list.entries[i].isPrimary)
+                primaries.push_back(&list.entries[i]);
+        if (row.count > 0) {
+            ASSERT_EQ(1u, primaries.size());
+            EXPECT_STREQ(L"XPV", primaries[0]->displayName);
+            EXPECT_STREQ(kSuitePrimary.productCode, primaries[0]->productCode);
+        }
+        {
+            InstallerRecorder recorder;
+            EXPECT_EQ(row.result, RemoveEndpointManager(state));
+            if (row.count == 0 && row.result == 0) {
+                EXPECT_TRUE(recorder.queries.empty());
+            }
+        }
+        EXPECT_EQ(row.installed && !row.removed, IsInstalled(kSuitePrimary));
+        ExpectLeftoversDeleted();
+        DeleteUninstallLists();
+        Uninstall(kSuitePrimary);
+    }
 }
 
 // The desk's user's own product, installed for them alone, as the
@@ -227,56 +287,6 @@ TEST_F(EndpointAgent, UserKeyRemovesOnlyWhatIsTheUsersAlone)
     }
 }
 
-TEST_F(EndpointAgent, TwentyFiveValuesAreAllRead)
-{
-    ASSERT_EQ(0u, Install(kSuitePrimary));
-    ListValues values;
-    for (int n = 1; n <= 24; ++n)
-        values.push_back({L"Agent " + std::to_wstring(n), UnknownCode(n)});
-    values.push_back({L"XPV", kSuitePrimary.productCode});
-    ASSERT_TRUE(WriteMachineList(values));
-
-    UninstallList list;
-    EXPECT_EQ(ERROR_SUCCESS, ReadUninstallList(list));
-    ASSERT_EQ(25u, list.count);
-    int primaries = 0;
-    for (const ProductEntry& entry : list.entries)
-        primaries += entry.isPrimary ? 1 : 0;
-    EXPECT_EQ(1, primaries);
-
-    EXPECT_EQ(0, RemoveEndpointManager(state));
-    EXPECT_FALSE(IsInstalled(kSuitePrimary));
-}
-
-TEST_F(EndpointAgent, KeyBeyondTheLimitsRemovesNothing)
-{
-    ASSERT_EQ(0u, Install(kSuitePrimary));
-    const wchar_t* cases[] = {L"26 values", L"261-character name", L"521-byte data"};
-    for (const wchar_t* name : cases) {
-        SCOPED_TRACE(Narrow(name));
-        ListValues values = {{L"XPV", kSuitePrimary.productCode}};
-        if (name == cases[0]) {
-            for (int n = 1; n <= 25; ++n)
-                values.push_back({L"Agent " + std::to_wstring(n), UnknownCode(n)});
-        } else if (name == cases[1]) {
-            values.push_back({std::wstring(261, L'N'), UnknownCode(1)});
-        }
-        ASSERT_TRUE(WriteMachineList(values));
-        if (name == cases[2]) {
-            wchar_t data[261] = {};
-            ASSERT_TRUE(SetRawValue(HKEY_LOCAL_MACHINE, L"Long Data", REG_SZ, data, 521));
-        }
-
-        UninstallList list;
-        EXPECT_EQ(ERROR_INVALID_DATA, ReadUninstallList(list));
-        EXPECT_EQ(0u, list.count);
-        EXPECT_EQ(ERROR_INVALID_DATA, RemoveEndpointManager(state));
-        EXPECT_TRUE(IsInstalled(kSuitePrimary));
-        ExpectLeftoversDeleted();
-        DeleteUninstallLists();
-    }
-}
-
 // The listed products go in the order listed, silently, the primary one
 // ("XPV" in any case) last with the basic interface wherever it is
 // listed; a product that fails, or asks for a restart, stops the list and
@@ -346,31 +356,6 @@ TEST_F(EndpointAgent, ListedProductsGoPrimaryLast)
         ExpectLeftoversDeleted();
         DeleteUninstallLists();
     }
-}
-
-TEST_F(EndpointAgent, OnlyStringValuesTakeASlot)
-{
-    ASSERT_TRUE(SetDwordValue(HKEY_LOCAL_MACHINE, kListKey, L"Build", 7, NativeView()));
-    ASSERT_TRUE(SetDwordValue(HKEY_LOCAL_MACHINE, kListKey, L"Zulu", 1, NativeView()));
-    {
-        InstallerRecorder recorder;
-        UninstallList list;
-        EXPECT_EQ(ERROR_SUCCESS, ReadUninstallList(list));
-        EXPECT_EQ(0u, list.count);
-        EXPECT_EQ(0, RemoveEndpointManager(state));
-        EXPECT_TRUE(recorder.queries.empty());
-    }
-
-    ASSERT_EQ(0u, Install(kSuitePrimary));
-    ASSERT_TRUE(WriteMachineList({{L"XPV", kSuitePrimary.productCode}}));
-    UninstallList list;
-    EXPECT_EQ(ERROR_SUCCESS, ReadUninstallList(list));
-    ASSERT_EQ(1u, list.count);
-    EXPECT_STREQ(L"XPV", list.entries[0].displayName);
-    EXPECT_STREQ(kSuitePrimary.productCode, list.entries[0].productCode);
-    EXPECT_TRUE(list.entries[0].isPrimary);
-    EXPECT_EQ(0, RemoveEndpointManager(state));
-    EXPECT_FALSE(IsInstalled(kSuitePrimary));
 }
 
 // A value that cannot be read takes no slot wherever it stands, and a list

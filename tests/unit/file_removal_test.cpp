@@ -70,6 +70,16 @@ NTSTATUS NTAPI FakeQueryVolume(HANDLE file, PIO_STATUS_BLOCK io, PVOID informati
     return status;
 }
 
+// ntdll's calls as these replace them while it lives.
+struct FileCallsReplaced {
+    FileCallsReplaced(SetFileInformationCall set, QueryVolumeCall volume, OpenFileCall open = nullptr,
+                      QueryDirectoryCall directory = nullptr)
+    {
+        ReplaceFileCallsForTest(set, volume, open, directory);
+    }
+    ~FileCallsReplaced() { ReplaceFileCallsForTest(nullptr, nullptr); }
+};
+
 bool IsLinkEntry(const std::wstring& path)
 {
     DWORD attributes = GetFileAttributesW(path.c_str());
@@ -241,10 +251,7 @@ TEST_F(FileRemoval, ShellDeleteMarksAsEachVolumeAnswers)
         {"POSIX keeping read-only", {9, 0, false, true}, true},
         {"POSIX keeping read-only, a second name", {10, 0, false, true}, true, true},
     };
-    struct Restore {
-        ~Restore() { ReplaceFileCallsForTest(nullptr, nullptr); }
-    } restore;
-    ReplaceFileCallsForTest(FakeSetInformation, FakeQueryVolume);
+    FileCallsReplaced replaced(FakeSetInformation, FakeQueryVolume);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.volume);
         const std::wstring tree = Path(L"volume");
@@ -354,10 +361,7 @@ TEST_F(FileRemoval, ShellDeleteTakesEveryEntryOfATree)
         {"past the depth a deletion goes", {L"top.txt", tooDeep + L"bottom.txt"}, L"",
          {tooDeep + L"bottom.txt"}, StayReason::kTooDeep},
     };
-    struct Restore {
-        ~Restore() { ReplaceFileCallsForTest(nullptr, nullptr); }
-    } restore;
-    ReplaceFileCallsForTest(nullptr, nullptr, nullptr, FakeQueryDirectory);
+    FileCallsReplaced replaced(nullptr, nullptr, nullptr, FakeQueryDirectory);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         // A thousand levels take Wine most of a minute; the bound is the
@@ -520,10 +524,7 @@ TEST_F(FileRemoval, AnOplockedEntryIsHeldElsewhere)
         {"a file", L"oplocked.dat", false},
         {"a folder", L"oplocked", true},
     };
-    struct Restore {
-        ~Restore() { ReplaceFileCallsForTest(nullptr, nullptr); }
-    } restore;
-    ReplaceFileCallsForTest(nullptr, nullptr, FakeOpenFile);
+    FileCallsReplaced replaced(nullptr, nullptr, FakeOpenFile);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const std::wstring tree = Path(L"tree");
@@ -588,16 +589,12 @@ NTSTATUS NTAPI FeedingQueryDirectory(HANDLE folder, HANDLE event, PIO_APC_ROUTIN
 // The work on one folder is bounded: the deletion leaves it, and says why.
 TEST_F(FileRemoval, AFolderSomeoneKeepsFillingIsLeft)
 {
-    struct Restore {
-        ~Restore()
-        {
-            ReplaceFileCallsForTest(nullptr, nullptr);
-            FolderEntryBound() = bound;
-        }
+    struct RestoreBound {
+        ~RestoreBound() { FolderEntryBound() = bound; }
         size_t bound = FolderEntryBound();
     } restore;
     FolderEntryBound() = 50;
-    ReplaceFileCallsForTest(nullptr, nullptr, nullptr, FeedingQueryDirectory);
+    FileCallsReplaced replaced(nullptr, nullptr, nullptr, FeedingQueryDirectory);
     const std::wstring tree = Path(L"tree");
     for (bool walk : {true, false}) {
         SCOPED_TRACE(walk ? "the tree deletion" : "the emptying");

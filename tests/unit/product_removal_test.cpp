@@ -128,35 +128,49 @@ protected:
     ProductCleanup cleanup{&kSuiteAgent, &kSuitePrimary, &kPerUserTool, &kRestartingTool};
 };
 
-TEST_F(ProductRemoval, EmptyNameOrCodeNeverReachesTheInstaller)
+// An entry without a name or a code never reaches the installer (the
+// product installed, so that a call would show); one the installer does
+// not have is asked about once (a code without its terminator cut to the
+// field), whatever the skip flag, and is left.
+TEST_F(ProductRemoval, EntriesTheInstallerCannotRemove)
 {
-    ASSERT_EQ(0u, Install(kSuiteAgent));
-    ProductEntry noName = EntryFor(kSuiteAgent);
-    noName.displayName[0] = L'\0';
-    ProductEntry noCode = EntryFor(kSuiteAgent);
-    noCode.productCode[0] = L'\0';
+    const std::wstring cut(kPathUnits - 1, L'A');
+    const wchar_t* const agent = kSuiteAgent.productCode;
+    const struct {
+        const char* what;
+        const wchar_t *name, *code;  // null code: kPathUnits units, no terminator
+        bool skip;
+        int result;
+        const wchar_t* queried;  // null: not asked, and installed
+    } rows[] = {
+        {"no name", L"", agent, false, 0, nullptr},
+        {"no code", L"Agent", L"", false, 0, nullptr},
+        {"not installed", L"Agent", agent, false, kNotInstalled, agent},
+        {"not installed, skipped", L"Agent", agent, true, kNotInstalled, agent},
+        {"garbled", L"Garbled", L"not a product code", false, kNotInstalled, L"not a product code"},
+        {"no terminator", L"Overlong", nullptr, false, kNotInstalled, cut.c_str()},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        const bool installed = row.queried == nullptr;
+        if (installed) {
+            ASSERT_EQ(0u, Install(kSuiteAgent));
+        }
+        ProductEntry entry;
+        MakeProductEntry(entry, row.name, row.code != nullptr ? row.code : L"", false);
+        for (size_t i = 0; row.code == nullptr && i < kPathUnits; ++i)
+            entry.productCode[i] = L'A';
+        state.skipTunnel = row.skip;
 
-    InstallerRecorder recorder;
-    EXPECT_EQ(0, RemoveProductEntry(noName, state));
-    EXPECT_EQ(0, RemoveProductEntry(noCode, state));
-    EXPECT_TRUE(recorder.queries.empty());
-    EXPECT_TRUE(recorder.removals.empty());
-    EXPECT_TRUE(IsInstalled(kSuiteAgent));
-}
-
-TEST_F(ProductRemoval, ProductNotInstalledIsTwoWhateverTheSkipFlag)
-{
-    ProductEntry entry = EntryFor(kSuiteAgent);
-    ProductEntry garbled;
-    MakeProductEntry(garbled, L"Garbled", L"not a product code", false);
-
-    InstallerRecorder recorder;
-    EXPECT_EQ(kNotInstalled, RemoveProductEntry(entry, state));
-    EXPECT_EQ(kNotInstalled, RemoveProductEntry(garbled, state));
-    state.skipTunnel = true;
-    EXPECT_EQ(kNotInstalled, RemoveProductEntry(entry, state));
-    EXPECT_EQ(3u, recorder.queries.size());
-    EXPECT_TRUE(recorder.removals.empty());
+        InstallerRecorder recorder;
+        EXPECT_EQ(row.result, RemoveProductEntry(entry, state));
+        state.skipTunnel = false;
+        EXPECT_EQ(installed ? std::vector<std::wstring>() : std::vector<std::wstring>{row.queried},
+                  recorder.queries);
+        EXPECT_TRUE(recorder.removals.empty());
+        EXPECT_EQ(installed, IsInstalled(kSuiteAgent));
+        Uninstall(kSuiteAgent);
+    }
 }
 
 // Tokens as Wine cannot have them: this process's and the desktop's with
@@ -427,19 +441,6 @@ TEST_F(ProductRemoval, EachRunWaitsAfresh)
         ExpectRemovalCall(recorder.removals[i], kSuiteAgent, INSTALLUILEVEL_NONE);
     EXPECT_EQ(0u, recorder.removals[1].result);
     EXPECT_FALSE(IsInstalled(kSuiteAgent));
-}
-
-TEST_F(ProductRemoval, CodeWithoutTerminatorIsCutToTheField)
-{
-    ProductEntry entry;
-    MakeProductEntry(entry, L"Overlong", L"", false);
-    for (size_t i = 0; i < kPathUnits; ++i)
-        entry.productCode[i] = L'A' + static_cast<wchar_t>(i % 26);
-
-    InstallerRecorder recorder;
-    EXPECT_EQ(kNotInstalled, RemoveProductEntry(entry, state));
-    ASSERT_EQ(1u, recorder.queries.size());
-    EXPECT_EQ(std::wstring(entry.productCode, kPathUnits - 1), recorder.queries[0]);
 }
 
 TEST_F(ProductRemoval, UnknownProductIsRefusedByTheInstaller)
