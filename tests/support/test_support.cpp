@@ -159,6 +159,16 @@ bool MakeFolders(const std::wstring& path)
     return CreateDirectoryW(path.c_str(), nullptr) != 0 || IsFolder(path);
 }
 
+std::wstring FolderPathOfLength(const std::wstring& base, size_t length, size_t segment)
+{
+    std::wstring folder = base + L"\\";
+    while (folder.size() < length)
+        folder += (folder.size() % segment == 0) ? L'\\' : L'd';
+    if (folder.back() == L'\\')
+        folder.back() = L'e';
+    return folder;
+}
+
 namespace {
 
 // Runs a Unix program through Wine and waits until check() holds.

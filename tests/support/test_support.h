@@ -42,6 +42,9 @@ std::string ReadWholeFile(const std::wstring& path);
 bool Exists(const std::wstring& path);
 bool IsFolder(const std::wstring& path);
 bool MakeFolders(const std::wstring& path);  // with every missing parent
+// A folder path below base exactly length units long, in segments under
+// segment units each (made by nobody: MakeFolders it).
+std::wstring FolderPathOfLength(const std::wstring& base, size_t length, size_t segment);
 // Removes a tree the test made, never following links (it unlinks them).
 void RemoveTestTree(const std::wstring& path);
 // Makes link -> target with /bin/ln -s; target must be a scratch folder the

@@ -58,32 +58,27 @@ bool SetListValue(const wchar_t* name, DWORD type, const std::vector<BYTE>& data
 class TemporaryFolderOverride {
 public:
     explicit TemporaryFolderOverride(const std::wstring& folder)
+        : tmp_(EnvironmentValue(L"TMP")), temp_(EnvironmentValue(L"TEMP"))
     {
-        Save(L"TMP", tmp_);
-        Save(L"TEMP", temp_);
-        SetEnvironmentVariableW(L"TMP", folder.c_str());
-        SetEnvironmentVariableW(L"TEMP", folder.c_str());
+        Set(folder, folder);
     }
-    ~TemporaryFolderOverride()
-    {
-        SetEnvironmentVariableW(L"TMP", tmp_.empty() ? nullptr : tmp_.c_str());
-        SetEnvironmentVariableW(L"TEMP", temp_.empty() ? nullptr : temp_.c_str());
-    }
+    ~TemporaryFolderOverride() { Set(tmp_, temp_); }
 
 private:
-    static void Save(const wchar_t* name, std::wstring& value) { value = EnvironmentValue(name); }
+    static void Set(const std::wstring& tmp, const std::wstring& temp)
+    {
+        SetEnvironmentVariableW(L"TMP", tmp.empty() ? nullptr : tmp.c_str());
+        SetEnvironmentVariableW(L"TEMP", temp.empty() ? nullptr : temp.c_str());
+    }
     std::wstring tmp_, temp_;
 };
 
-// A folder below base whose path is exactly length units long.
-std::wstring FolderOfLength(const std::wstring& base, size_t length)
+// The arguments, then each path quoted.
+std::wstring Quoted(std::wstring arguments, const std::vector<std::wstring>& paths)
 {
-    std::wstring folder = base + L"\\";
-    while (folder.size() < length)
-        folder += (folder.size() % 50 == 0) ? L'\\' : L'd';
-    if (folder.back() == L'\\')
-        folder.back() = L'e';
-    return folder;
+    for (const std::wstring& path : paths)
+        arguments += L" \"" + path + L"\"";
+    return arguments;
 }
 
 // A second Windows process that, each time Try is called, tries to rename
@@ -103,9 +98,7 @@ public:
             results_ = static_cast<DWORD*>(MapViewOfFile(mapping_.Get(), FILE_MAP_READ, 0, 0, 0));
         std::wstring program = UnixToWindowsPath(Narrow(EnvironmentValue(L"HS_BUILD_DIR"))) +
                                L"\\tests\\pc\\rename_probe.exe";
-        std::wstring line = L"rename_probe " + tag;
-        for (const std::wstring& path : sourcesAndDestinations)
-            line += L" \"" + path + L"\"";
+        std::wstring line = Quoted(L"rename_probe " + tag, sourcesAndDestinations);
         moves_ = sourcesAndDestinations.size() / 2;
         STARTUPINFOW startup = {};
         startup.cb = sizeof(startup);
@@ -141,6 +134,15 @@ private:
     size_t moves_ = 0;
 };
 
+std::wstring DecoyName(int i)
+{
+    wchar_t name[64];
+    swprintf(name, 64, L"HsDecoy.Class%05d", i);
+    return name;
+}
+
+std::wstring Parent(const std::wstring& path) { return path.substr(0, path.find_last_of(L'\\')); }
+
 // The names of the key's direct subkeys.
 std::set<std::wstring> SubkeyNames(HKEY key)
 {
@@ -167,20 +169,12 @@ void ExpectSameNames(const std::set<std::wstring>& expected, const std::set<std:
 
 bool AnyGone(const std::vector<std::wstring>& paths)
 {
-    for (const std::wstring& path : paths) {
-        if (!Exists(path))
-            return true;
-    }
-    return false;
+    return std::any_of(paths.begin(), paths.end(), [](const std::wstring& path) { return !Exists(path); });
 }
 
 bool AllGone(const std::vector<std::wstring>& paths)
 {
-    for (const std::wstring& path : paths) {
-        if (Exists(path))
-            return false;
-    }
-    return true;
+    return std::none_of(paths.begin(), paths.end(), [](const std::wstring& path) { return Exists(path); });
 }
 
 // What the hold test sees at each step a deletion gives the window.
@@ -235,14 +229,6 @@ public:
     {
     }
     bool Holding() const { return Ready(); }
-
-private:
-    static std::wstring Quoted(std::wstring arguments, const std::vector<std::wstring>& files)
-    {
-        for (const std::wstring& path : files)
-            arguments += L" \"" + path + L"\"";
-        return arguments;
-    }
 };
 
 // The window's turns while only the held file is left. A deletion that
@@ -386,7 +372,7 @@ TEST(HostileInput, TemporaryFolderPathsAtTheLimit)
     for (size_t joined : {259u, 260u, 261u}) {
         SCOPED_TRACE(joined);
         size_t folderUnits = joined - 1 - wcslen(msiName) - 1;  // less both backslashes
-        std::wstring folder = FolderOfLength(base, folderUnits);
+        std::wstring folder = FolderPathOfLength(base, folderUnits, 50);
         ASSERT_EQ(folderUnits, folder.size());
         ASSERT_TRUE(MakeFolders(folder));
         std::wstring leftover = folder + L"\\\\" + msiName;
@@ -445,14 +431,8 @@ TEST(HostileInput, ClassesRootWithTwentyThousandExtraKeys)
     ASSERT_GT(kept.size(), 100u);
     kept.insert(L"Kestrix.QvWinActiveX");
     for (int i = 0; i < kExtra; ++i) {
-        wchar_t name[64];
-        swprintf(name, 64, L"HsDecoy.Class%05d", i);
-        kept.insert(name);
-        HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegCreateKeyExW(classes, name, 0, nullptr, 0, KEY_ALL_ACCESS | NativeView(), nullptr,
-                                  &key, nullptr));
-        RegCloseKey(key);
+        kept.insert(DecoyName(i));
+        ASSERT_TRUE(CreateKey(classes, DecoyName(i), NativeView()));
     }
     ASSERT_TRUE(CreateKey(HKEY_CLASSES_ROOT, L"Kestrix.Widget\\CurVer", NativeView()));
     ASSERT_TRUE(CreateKey(HKEY_CLASSES_ROOT, L"Kestrix.QvWinActiveX", NativeView()));
@@ -465,11 +445,8 @@ TEST(HostileInput, ClassesRootWithTwentyThousandExtraKeys)
     std::set<std::wstring> left = SubkeyNames(classes);
     ExpectSameNames(kept, left);
 
-    for (int i = 0; i < kExtra; ++i) {
-        wchar_t name[64];
-        swprintf(name, 64, L"HsDecoy.Class%05d", i);
-        RegDeleteKeyW(classes, name);
-    }
+    for (int i = 0; i < kExtra; ++i)
+        RegDeleteKeyW(classes, DecoyName(i).c_str());
     DeleteKeyForTest(HKEY_CLASSES_ROOT, L"Kestrix.QvWinActiveX", NativeView());
     RegCloseKey(classes);
 }
@@ -532,17 +509,14 @@ TEST(HostileInput, AFileHeldElsewhereForAMoment)
             gHeld = nullptr;
 
             EXPECT_TRUE(AllGone(others));
+            if (test.primitive == Primitive::kTree) {
+                EXPECT_EQ(test.sharesDelete ? kShellDeleted : kShellFailed, result);
+            }
             if (test.sharesDelete) {
-                if (test.primitive == Primitive::kTree) {
-                    EXPECT_EQ(kShellDeleted, result);
-                }
                 EXPECT_EQ(nullptr, watch.letGoAtTurn) << "the deletion never held the folder";
                 EXPECT_FALSE(Exists(vendor));
                 EXPECT_EQ("", printed);
             } else {
-                if (test.primitive == Primitive::kTree) {
-                    EXPECT_EQ(kShellFailed, result);
-                }
                 EXPECT_LT(watch.turns, kManyTurns) << "waited for a file that was never going";
                 EXPECT_TRUE(Exists(held));
                 EXPECT_EQ(test.primitive == Primitive::kTree
@@ -598,11 +572,8 @@ TEST(HostileInput, UserFoldersSteeredOutOfTheProfile)
         {"Local AppData below a link in the profile", L"", hsLink + L"\\Local", {{hsLink, outside}}, true},
         {"AppData climbing out of the profile", profile + L"\\..\\..\\hs-outside\\Roaming", L"", {},
          false},
-        {"the vendor folders links",
-         L"",
-         L"",
-         {{appData + L"\\Kestrix", roaming + L"\\Kestrix"}, {appData + L"\\Halcyra", roaming + L"\\Halcyra"}},
-         false},
+        {"the vendor folders links", L"", L"",
+         {{appData + L"\\Kestrix", roaming + L"\\Kestrix"}, {appData + L"\\Halcyra", roaming + L"\\Halcyra"}}, false},
         {"Mozilla a link", L"", L"", {{appData + L"\\Mozilla", roaming + L"\\Mozilla"}}, true},
         {"Firefox's profiles a link", L"", L"", {{appData + firefox, roaming + firefox}}, true},
         {"Google a link", L"", L"", {{local + L"\\Google", outLocal + L"\\Google"}}, true},
@@ -618,20 +589,13 @@ TEST(HostileInput, UserFoldersSteeredOutOfTheProfile)
                                                   appData + L"\\Halcyra\\state.dat"};
     for (const SteerCase& test : cases) {
         SCOPED_TRACE(test.what);
-        for (const std::wstring& file : othersData) {
-            ASSERT_TRUE(MakeFolders(file.substr(0, file.find_last_of(L'\\'))));
-            ASSERT_TRUE(WriteTextFile(file, "someone else's"));
-        }
-        for (const auto& link : test.links) {
-            ASSERT_TRUE(MakeFolders(link.first.substr(0, link.first.find_last_of(L'\\'))));
-            ASSERT_TRUE(MakeDirectoryLink(link.first, link.second)) << Narrow(link.first);
-        }
-        if (test.vendorGoes) {
-            for (const std::wstring& file : vendorData) {
-                ASSERT_TRUE(MakeFolders(file.substr(0, file.find_last_of(L'\\'))));
-                ASSERT_TRUE(WriteTextFile(file, "vendor"));
-            }
-        }
+        for (const std::wstring& file : othersData)
+            ASSERT_TRUE(MakeFolders(Parent(file)) && WriteTextFile(file, "someone else's")) << Narrow(file);
+        for (const auto& link : test.links)
+            ASSERT_TRUE(MakeFolders(Parent(link.first)) && MakeDirectoryLink(link.first, link.second))
+                << Narrow(link.first);
+        for (const std::wstring& file : test.vendorGoes ? vendorData : std::vector<std::wstring>())
+            ASSERT_TRUE(MakeFolders(Parent(file)) && WriteTextFile(file, "vendor")) << Narrow(file);
         // The machine's data folder makes the run remove the user's too.
         ASSERT_TRUE(MakeFolders(machineHld));
         if (IsWindowsXP()) {

@@ -86,11 +86,7 @@ TEST(LinkGuard, LinkAtTheLongestPathTheShellTakes)
     // 260 units reach the shell whole, so the guard must see all of them.
     LinkedFolder folder;
     ASSERT_TRUE(folder.linked);
-    std::wstring deep = folder.scratch + L"\\";
-    while (deep.size() < kPathUnits - 20)
-        deep += (deep.size() % 40 == 0) ? L'\\' : L'd';
-    if (deep.back() == L'\\')
-        deep.back() = L'e';
+    std::wstring deep = FolderPathOfLength(folder.scratch, kPathUnits - 20, 40);
     ASSERT_TRUE(MakeFolders(deep));
     std::wstring link = deep + L"\\" + std::wstring(kPathUnits - deep.size() - 1, L'k');
     ASSERT_EQ(kPathUnits, link.size());
