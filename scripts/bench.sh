@@ -356,6 +356,13 @@ if has run.products.ms.median; then
   run_rows+="| ${#packages[@]} installer products installed | $(spread run.products.ms) | $(spread installer.products.ms) | $own |"$'\n'
   run_rows+=$'\n'"A cross-check: the run with products takes $(calc "${R[run.products.ms.median]} - ${R[run.clean.ms.median]}") ms more than the run on the clean prefix (medians), against $(f installer.products.ms.median) ms for the installer calls timed directly."$'\n'
   products_note="The installer share is timed in the bench program, not inside the run: each run is preceded by a seeding (install the packages, write the suite's uninstall list, wait 0.5 s), and each run alternates with an identical seeding on which the bench program itself makes the calls the program makes for each product (MsiQueryProductStateW, MsiSetInternalUI at the level the program uses, MsiSetExternalUIW(NULL, 0, NULL), MsiConfigureProductExW(code, INSTALLLEVEL_MAXIMUM, INSTALLSTATE_ABSENT, \"REMOVE=ALL \")) and times them with QueryPerformanceCounter. \"Program's own\" is the difference of the two medians (and of the two fastest times); both carry the noise described below, so it is an estimate. The packages: ${packages[*]} (built with wixl from tests/msi; \"NAME=\" also lists the product in the suite's uninstall list, \"XPV\" being the primary product, removed with the basic user interface)."
+  if has run.account.with.ms.median; then
+    account_ratio=$(calc "${R[run.account.with.ms.median]} / ${R[run.account.without.ms.median]}" 3)
+    account_fastest=$(calc "${R[run.account.with.ms.min]} / ${R[run.account.without.ms.min]}" 3)
+    account_verdict="within the target of 1.05"
+    awk "BEGIN { exit !($account_ratio > 1.05) }" && account_verdict="above the target of 1.05"
+    run_rows+=$'\n'"The account of what stays, on a typical PC (the tunnel service and client installed, everything else absent), the whole run in the bench process, with and without the account in turn on the same seeding: $(spread run.account.with.ms) ms with it, $(spread run.account.without.ms) ms without; $account_ratio times (medians), $account_fastest times (fastest runs), $account_verdict."$'\n'
+  fi
 else
   run_rows+="| Installer products installed | skipped: no test packages in \$HS_MSI_DIR | | |"$'\n'
   products_note="The run with installer products was skipped: the test packages were not found in $HS_MSI_DIR."
