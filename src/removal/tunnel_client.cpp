@@ -59,9 +59,12 @@ void DeleteClientFiles(WhatStays* account)
         wchar_t path[kPathUnits];
         BoundedCopy(path, kPathUnits, system);
         // A cut path would name some other file.
-        if (BoundedAppend(path, kPathUnits, name) == kStringOk && !DeleteFileW(path) &&
-            account != nullptr)
-            account->NotePath(path, StayReasonOfError(GetLastError()));
+        if (BoundedAppend(path, kPathUnits, name) != kStringOk || DeleteFileW(path))
+            continue;
+        // A file that was never there takes no place in the account.
+        DWORD error = GetLastError();
+        if (account != nullptr && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+            account->NotePath(path, StayReasonOfError(error));
     }
 }
 
